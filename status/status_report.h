@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+namespace dormalis {
+
+std::wstring networkModeLabel();
+std::wstring networkStatus();
+std::wstring configurationReport();
+
+}  // namespace dormalis

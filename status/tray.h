@@ -1,0 +1,7 @@
+#pragma once
+
+namespace dormalis {
+
+int runTray();
+
+}  // namespace dormalis

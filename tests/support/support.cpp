@@ -1,0 +1,125 @@
+#include "tests/support/support.h"
+
+#include <stdexcept>
+
+namespace dormalis::testing {
+
+std::wstring buildFolder() {
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring full(path, length);
+    return full.substr(0, full.find_last_of(L'\\'));
+}
+
+std::wstring quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+namespace {
+
+PROCESS_INFORMATION launch(const std::wstring& commandLine, HANDLE output) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    if (output) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    }
+    std::wstring mutableLine = commandLine;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &startup,
+                        &info)) {
+        throw std::runtime_error("cannot start " + narrow(commandLine));
+    }
+    return info;
+}
+
+}  // namespace
+
+UniqueHandle startProcess(const std::wstring& commandLine) {
+    PROCESS_INFORMATION info = launch(commandLine, nullptr);
+    CloseHandle(info.hThread);
+    return UniqueHandle{info.hProcess};
+}
+
+DWORD finishProcess(HANDLE process, DWORD timeoutMs) {
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process, STILL_ACTIVE);
+        WaitForSingleObject(process, 5000);
+        return STILL_ACTIVE;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    return code;
+}
+
+ProcessResult runProcess(const std::wstring& commandLine, DWORD timeoutMs) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    UniqueHandle readEnd, writeEnd;
+    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) throw std::runtime_error("CreatePipe failed");
+    SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    PROCESS_INFORMATION info = launch(commandLine, writeEnd.get());
+    UniqueHandle process{info.hProcess};
+    CloseHandle(info.hThread);
+    writeEnd.reset();
+
+    ProcessResult result;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        DWORD available = 0;
+        if (PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+            std::string chunk(available, '\0');
+            DWORD read = 0;
+            if (ReadFile(readEnd.get(), chunk.data(), available, &read, nullptr)) result.output.append(chunk, 0, read);
+            continue;
+        }
+        if (WaitForSingleObject(process.get(), 20) == WAIT_OBJECT_0) {
+            // Drain what the process wrote just before it ended.
+            DWORD read = 0;
+            char buffer[4096];
+            while (PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+                   ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+                result.output.append(buffer, read);
+            }
+            result.finished = true;
+            GetExitCodeProcess(process.get(), &result.exitCode);
+            return result;
+        }
+        if (GetTickCount64() > deadline) {
+            TerminateProcess(process.get(), STILL_ACTIVE);
+            WaitForSingleObject(process.get(), 5000);
+            return result;
+        }
+    }
+}
+
+ProcessResult driver(const std::wstring& arguments, DWORD timeoutMs) {
+    ProcessResult result = runProcess(quoted(buildFolder() + L"\\test_driver.exe") + L" " + arguments, timeoutMs);
+    while (!result.output.empty() && (result.output.back() == '\n' || result.output.back() == '\r')) {
+        result.output.pop_back();
+    }
+    return result;
+}
+
+void deleteKeyTree(HKEY root, const wchar_t* subkey) {
+    RegDeleteTreeW(root, subkey);
+    RegDeleteKeyW(root, subkey);
+}
+
+std::wstring widen(const std::string& utf8) {
+    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(length, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+    return wide;
+}
+
+std::string narrow(const std::wstring& text) {
+    int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(length, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
+    return bytes;
+}
+
+}  // namespace dormalis::testing

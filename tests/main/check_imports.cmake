@@ -1,0 +1,18 @@
+# Every DLL a shipped program imports must be one of Windows' own; the C++ runtime is linked in.
+# -DPROGRAM=<exe> -DOBJDUMP=<objdump> -DSYSTEM_DLLS=<folder of Windows system DLLs>
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "objdump failed on ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+if(NOT imports)
+    message(FATAL_ERROR "no imports found in ${PROGRAM}")
+endif()
+foreach(line ${imports})
+    string(REGEX REPLACE "DLL Name: *" "" dll "${line}")
+    string(TOLOWER "${dll}" dll)
+    if(dll MATCHES "^lib" OR NOT EXISTS "${SYSTEM_DLLS}/${dll}")
+        message(FATAL_ERROR "${PROGRAM} needs ${dll}, which is not a Windows system DLL")
+    endif()
+    message(STATUS "imports ${dll}")
+endforeach()

@@ -1,0 +1,86 @@
+#include <fwpmu.h>
+
+#include "foundation/constants.h"
+#include "service/log.h"
+#include "service/network.h"
+
+namespace dormalis {
+
+namespace {
+
+// FWPM_SESSION_FLAG_DYNAMIC, which the MinGW headers lack.
+constexpr UINT32 DynamicSession = 0x00000001;
+
+// This product's sublayer {89f541c1-5a12-4f2a-b5ef-738a38a78091}.
+constexpr GUID SubLayer = {0x89f541c1, 0x5a12, 0x4f2a, {0xb5, 0xef, 0x73, 0x8a, 0x38, 0xa7, 0x80, 0x91}};
+
+// The IP packet layers, both directions, both families: nothing passes at any of them.
+constexpr GUID BlockedLayers[] = {
+    {0xc86fd1bf, 0x21cd, 0x497e, {0xa0, 0xbb, 0x17, 0x42, 0x5c, 0x88, 0x5c, 0x58}},  // inbound IPv4
+    {0x1e5c9fae, 0x8a84, 0x4135, {0xa3, 0x31, 0x95, 0x0b, 0x54, 0x22, 0x9e, 0xcd}},  // outbound IPv4
+    {0xf52032cb, 0x991c, 0x46e7, {0x97, 0x1d, 0x26, 0x01, 0x45, 0x9a, 0x91, 0xca}},  // inbound IPv6
+    {0xa3b3ab6b, 0x3564, 0x488c, {0x91, 0x17, 0xf3, 0x4e, 0x82, 0x14, 0x27, 0x63}},  // outbound IPv6
+};
+
+DWORD openDynamicSession() {
+    FWPM_SESSION0 session{};
+    session.displayData.name = const_cast<wchar_t*>(Product);
+    // A dynamic session lets the engine remove everything we add when the handle closes or the process dies.
+    session.flags = DynamicSession;
+    return FwpmEngineOpen0(nullptr, RPC_C_AUTHN_WINNT, nullptr, &session, &engine);
+}
+
+DWORD addSubLayer() {
+    FWPM_SUBLAYER0 subLayer{};
+    subLayer.subLayerKey = SubLayer;
+    subLayer.displayData.name = const_cast<wchar_t*>(Product);
+    subLayer.weight = 0xFFFF;
+    return FwpmSubLayerAdd0(engine, &subLayer, nullptr);
+}
+
+DWORD addBlockFilter(const GUID& layer) {
+    FWPM_FILTER0 filter{};
+    filter.displayData.name = const_cast<wchar_t*>(L"Dormalis temporary network pause");
+    filter.layerKey = layer;
+    filter.subLayerKey = SubLayer;
+    filter.weight.type = FWP_UINT8;
+    filter.weight.uint8 = 15;
+    filter.action.type = FWP_ACTION_BLOCK;
+    return FwpmFilterAdd0(engine, &filter, nullptr, nullptr);
+}
+
+// The sublayer and the four filters; the first failure's code, or 0.
+DWORD addBlock() {
+    if (DWORD rc = addSubLayer()) return rc;
+    for (const GUID& layer : BlockedLayers)
+        if (DWORD rc = addBlockFilter(layer)) return rc;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool pauseFirewall() {
+    if (DWORD rc = openDynamicSession()) {
+        engine = nullptr;  // a failed open leaves nothing to release
+        logEvent(L"WFP engine open failed: " + errorText(rc));
+        return false;
+    }
+    if (FwpmTransactionBegin0(engine, 0) != ERROR_SUCCESS) {
+        restore();
+        return false;
+    }
+    if (DWORD rc = addBlock()) {
+        FwpmTransactionAbort0(engine);
+        restore();
+        logEvent(L"WFP failure: " + errorText(rc));
+        return false;
+    }
+    if (FwpmTransactionCommit0(engine) != ERROR_SUCCESS) {
+        restore();
+        return false;
+    }
+    logEvent(L"IPv4/IPv6 Internet and LAN blocked (dynamic WFP filters).");
+    return true;
+}
+
+}  // namespace dormalis

@@ -1,0 +1,80 @@
+#include <windows.h>
+
+#include "foundation/constants.h"
+#include "service/loop.h"
+#include "service/network.h"
+#include "service/service.h"
+
+namespace dormalis {
+
+std::atomic<bool> restoreRequested{false};
+HANDLE stopEvent = nullptr;
+
+namespace {
+
+constexpr DWORD RestoreNowControl = 128;
+constexpr DWORD AcceptedWhileRunning =
+    SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_POWEREVENT | SERVICE_ACCEPT_SESSIONCHANGE;
+
+SERVICE_STATUS_HANDLE statusHandle = nullptr;
+SERVICE_STATUS status{SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0};
+
+void report(DWORD state, DWORD accepted, DWORD checkPoint, DWORD waitHint) {
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = accepted;
+    status.dwCheckPoint = checkPoint;
+    status.dwWaitHint = waitHint;
+    if (statusHandle) SetServiceStatus(statusHandle, &status);
+}
+
+bool endsUserPresence(DWORD control, DWORD eventType) {
+    if (control == SERVICE_CONTROL_SESSIONCHANGE)
+        return eventType == WTS_CONSOLE_DISCONNECT || eventType == WTS_REMOTE_DISCONNECT ||
+               eventType == WTS_SESSION_LOGOFF || eventType == WTS_SESSION_LOCK;
+    if (control == SERVICE_CONTROL_POWEREVENT)
+        return eventType == PBT_APMSUSPEND || eventType == PBT_APMRESUMESUSPEND || eventType == PBT_APMRESUMEAUTOMATIC;
+    return control == RestoreNowControl;
+}
+
+void WINAPI serviceMain(DWORD, wchar_t**) {
+    statusHandle = RegisterServiceCtrlHandlerExW(ServiceName, controlEx, nullptr);
+    if (!statusHandle) return;
+    stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    report(SERVICE_START_PENDING, 0, 1, 30000);
+    // Whatever a previous run left interrupted (a crash, a power loss) is given back before any saver can connect.
+    restore();
+    UniqueHandle pipe(createControlPipe());
+    if (!pipe) {
+        status.dwWin32ExitCode = GetLastError();
+        report(SERVICE_STOPPED, 0, 0, 0);
+        CloseHandle(stopEvent);
+        stopEvent = nullptr;
+        return;
+    }
+    report(SERVICE_RUNNING, AcceptedWhileRunning, 0, 0);
+    runLoop(pipe.get());
+    pipe.reset();
+    CloseHandle(stopEvent);
+    stopEvent = nullptr;
+    report(SERVICE_STOPPED, 0, 0, 0);
+}
+
+}  // namespace
+
+DWORD WINAPI controlEx(DWORD control, DWORD eventType, void*, void*) {
+    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+        // Stop pending goes out before the event: the loop may report stopped at once after it.
+        report(SERVICE_STOP_PENDING, 0, 1, 30000);
+        if (stopEvent) SetEvent(stopEvent);
+    } else if (endsUserPresence(control, eventType)) {
+        restoreRequested.exchange(true);
+    }
+    return NO_ERROR;
+}
+
+void runService() {
+    SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(ServiceName), serviceMain}, {nullptr, nullptr}};
+    StartServiceCtrlDispatcherW(table);
+}
+
+}  // namespace dormalis

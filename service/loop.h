@@ -1,0 +1,37 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "foundation/unique.h"
+
+// The service loop: one thread owns the control pipe, the connected saver and every network change; the
+// control handler only raises a flag or signals the stop event.
+namespace dormalis {
+
+extern std::atomic<bool> restoreRequested;
+extern HANDLE stopEvent;  // manual reset; signalled on stop or shutdown
+
+// The extended control handler; always answers success.
+DWORD WINAPI controlEx(DWORD control, DWORD eventType, void* eventData, void* context);
+
+// What the loop knows about the pipe's one client.
+struct Connection {
+    UniqueHandle client;  // the saver process, while one is connected
+    bool started = false;
+    ULONGLONG lastEvent = 0;
+    ULONGLONG lastRecovery = 0;
+};
+
+// The single instance of the control pipe; an invalid handle (last error set) when it cannot be created.
+HANDLE createControlPipe();
+
+// One pass: a pending restore request, or one read of the connected client, or accepting a new one.
+void loopPass(HANDLE pipe, Connection& connection);
+
+// Passes separated by waits of up to 50 ms on stopEvent until it is signalled; then restores the network and
+// drops the client. The caller closes the pipe.
+void runLoop(HANDLE pipe);
+
+}  // namespace dormalis

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// The network side of the service: the two pauses and the restore that undoes either.
+// Everything here runs on the service loop thread only.
+namespace dormalis {
+
+// The filtering engine session of a firewall pause; null when none exists. A non-null engine while no saver is
+// connected means that its release failed and recovery is pending.
+extern HANDLE engine;
+
+// NetworkState values.
+inline constexpr DWORD NetworkReady = 0;
+inline constexpr DWORD NetworkBlocked = 1;
+inline constexpr DWORD NetworkRestoring = 2;
+inline constexpr DWORD NetworkError = 3;
+
+struct Device {
+    DWORD node = 0;
+    std::wstring id;
+};
+
+// Writes NetworkState; a failed write changes nothing else.
+void setNetworkState(DWORD state);
+
+// Undoes any pause: closes the filtering session and enables every adapter of the recovery list.
+// True when nothing is left pending.
+bool restore();
+
+// The device instance IDs of the recovery list, in registry order.
+std::vector<std::wstring> savedDevices();
+
+// Whether a restore still has something to do (an open engine or a recovery entry).
+bool recoveryPending();
+
+// The pauses; each logs its outcome and, on failure, has already called restore().
+bool pauseFirewall();
+bool pauseAdapters();
+
+// The started physical Ethernet and Wi-Fi adapters, in device order.
+std::vector<Device> adapters();
+
+}  // namespace dormalis

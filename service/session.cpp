@@ -1,0 +1,175 @@
+#include <windows.h>
+
+#include <sddl.h>
+#include <wtsapi32.h>
+
+#include <cstring>
+#include <string>
+
+#include "foundation/constants.h"
+#include "foundation/registry.h"
+#include "service/log.h"
+#include "service/loop.h"
+#include "service/network.h"
+
+namespace dormalis {
+
+namespace {
+
+constexpr ULONGLONG SilenceLimitMs = 4000;
+constexpr ULONGLONG RecoveryRetryMs = 2000;
+constexpr DWORD LoopPeriodMs = 50;
+
+void endSession(HANDLE pipe, Connection& connection) {
+    restore();
+    connection.client.reset();
+    DisconnectNamedPipe(pipe);
+    connection.started = false;
+}
+
+bool clientLost(const Connection& connection) {
+    if (WaitForSingleObject(connection.client.get(), 0) == WAIT_OBJECT_0) return true;
+    return GetTickCount64() - connection.lastEvent > SilenceLimitMs;
+}
+
+bool interruptNetwork() {
+    if (readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 0) != 1) return false;
+    // A missing Firewall value means firewall mode: only an explicit 0 chooses the adapters.
+    if (readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"Firewall", 1) != 0) return pauseFirewall();
+    return pauseAdapters();
+}
+
+// The "START" action; true when the session goes on.
+bool handleStart(HANDLE pipe, Connection& connection, bool lost) {
+    const bool interrupted = interruptNetwork();
+    setNetworkState(interrupted ? NetworkBlocked : NetworkError);
+    const char* reply = interrupted ? "OK" : "ERROR";
+    DWORD written = 0;
+    WriteFile(pipe, reply, static_cast<DWORD>(std::strlen(reply)), &written, nullptr);
+    connection.started = true;
+    connection.lastEvent = GetTickCount64();
+    return interrupted && !lost;
+}
+
+// Reads at most one message and acts on it.
+void readStep(HANDLE pipe, Connection& connection) {
+    char buffer[32] = {};
+    DWORD read = 0;
+    const BOOL ok = ReadFile(pipe, buffer, 31, &read, nullptr);
+    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    const bool lost = clientLost(connection);
+    if ((ok && read == 0) || error == ERROR_PIPE_LISTENING || error == ERROR_NO_DATA) {
+        if (lost) endSession(pipe, connection);
+        return;
+    }
+    if (!ok) {
+        endSession(pipe, connection);
+        return;
+    }
+    const std::string word(buffer);  // up to the first NUL: trailing NULs are not part of the word
+    bool goOn = false;
+    if (word == "START" && !connection.started) {
+        goOn = handleStart(pipe, connection, lost);
+    } else {
+        connection.lastEvent = GetTickCount64();
+        goOn = word == "ALIVE" && !lost;
+    }
+    if (!goOn) endSession(pipe, connection);
+}
+
+std::wstring imagePath(HANDLE process) {
+    std::wstring path(32768, L'\0');
+    DWORD length = static_cast<DWORD>(path.size());
+    if (!QueryFullProcessImageNameW(process, 0, path.data(), &length)) return {};
+    path.resize(length);
+    return path;
+}
+
+bool sessionActive(DWORD session) {
+    wchar_t* buffer = nullptr;
+    DWORD bytes = 0;
+    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, session, WTSConnectState, &buffer, &bytes))
+        return false;
+    const bool active =
+        buffer && bytes >= sizeof(DWORD) && *reinterpret_cast<const WTS_CONNECTSTATE_CLASS*>(buffer) == WTSActive;
+    WTSFreeMemory(buffer);
+    return active;
+}
+
+// The caller's process when it is this product's saver in an active session; otherwise nothing.
+UniqueHandle checkedCaller(HANDLE pipe) {
+    ULONG pid = 0;
+    DWORD session = 0;
+    if (!GetNamedPipeClientProcessId(pipe, &pid)) return {};
+    if (!ProcessIdToSessionId(pid, &session) || session == 0) return {};
+    if (!sessionActive(session)) {
+        logEvent(L"Rejected inactive client session: " + std::to_wstring(session));
+        return {};
+    }
+    UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process) return {};
+    const std::wstring image = imagePath(process.get());
+    const std::wstring saver = installDir() + L"\\Dormalis.scr";
+    if (image.empty() || CompareStringOrdinal(image.c_str(), -1, saver.c_str(), -1, TRUE) != CSTR_EQUAL) {
+        logEvent(L"Rejected client executable path.");
+        return {};
+    }
+    logEvent(L"Accepted saver process: " + std::to_wstring(pid));
+    return process;
+}
+
+void acceptStep(HANDLE pipe, Connection& connection) {
+    if (recoveryPending()) {
+        const ULONGLONG now = GetTickCount64();
+        if (now - connection.lastRecovery < RecoveryRetryMs) return;
+        connection.lastRecovery = now;
+        if (!restore()) return;
+    }
+    if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return;
+    connection.client = checkedCaller(pipe);
+    if (!connection.client) {
+        DisconnectNamedPipe(pipe);
+        return;
+    }
+    connection.lastEvent = GetTickCount64();
+    readStep(pipe, connection);
+}
+
+}  // namespace
+
+HANDLE createControlPipe() {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GRGW;;;IU)", SDDL_REVISION_1,
+                                                         &descriptor, nullptr);
+    UniqueLocal owned(descriptor);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    return CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                            128, 128, 0, descriptor ? &attributes : nullptr);
+}
+
+void loopPass(HANDLE pipe, Connection& connection) {
+    if (restoreRequested.exchange(false)) {
+        restore();
+        if (connection.client) {
+            connection.client.reset();
+            DisconnectNamedPipe(pipe);
+        }
+        connection.started = false;
+    } else if (connection.client) {
+        readStep(pipe, connection);
+        return;
+    }
+    acceptStep(pipe, connection);
+}
+
+void runLoop(HANDLE pipe) {
+    Connection connection;
+    while (WaitForSingleObject(stopEvent, LoopPeriodMs) == WAIT_TIMEOUT)
+        loopPass(pipe, connection);
+    restore();
+    connection.client.reset();
+    DisconnectNamedPipe(pipe);
+}
+
+}  // namespace dormalis

@@ -1,0 +1,105 @@
+// Stand-in for the configuration manager's device-node calls. Wine's setupapi enumerates the fake adapters
+// from the registry, but its node status is a stub and disabling or enabling a node aborts the process.
+// Node states live in the shared test-bed state, so a disabled adapter stays disabled across processes.
+// Our own definitions of these functions, not imports.
+#define _CFGMGR32_
+#include <windows.h>
+
+#include <cfgmgr32.h>
+
+#include <string>
+#include <vector>
+
+#include "testbed/state.h"
+
+using namespace dormalis::testbed;
+
+namespace {
+
+// Nodes handed out by CM_Locate_DevNodeW carry this bit; smaller values come from setupapi's own enumeration.
+constexpr DEVINST LocatedBit = 0x40000000;
+
+std::vector<std::wstring>& locatedNodes() {
+    static std::vector<std::wstring> nodes;
+    return nodes;
+}
+
+using GetDeviceIdFn = CONFIGRET(WINAPI*)(DEVINST, PWSTR, ULONG, ULONG);
+
+// The instance ID of a node, whichever side handed it out; empty when unknown.
+std::wstring idOf(DEVINST node) {
+    if (node & LocatedBit) {
+        size_t index = node & ~LocatedBit;
+        return index < locatedNodes().size() ? locatedNodes()[index] : std::wstring();
+    }
+    static GetDeviceIdFn setupapiGetId = reinterpret_cast<GetDeviceIdFn>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"setupapi.dll"), "CM_Get_Device_IDW")));
+    wchar_t buffer[MAX_DEVICE_ID_LEN + 1] = {};
+    if (!setupapiGetId || setupapiGetId(node, buffer, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) return {};
+    return buffer;
+}
+
+bool present(const std::wstring& id) {
+    return !id.empty() && hasValue(DevicesKey, id.c_str());
+}
+
+}  // namespace
+
+extern "C" {
+
+CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST node, PWSTR buffer, ULONG length, ULONG flags) {
+    (void)flags;
+    if (DWORD fault = enter(L"CM_Get_Device_IDW")) return fault;
+    std::wstring id = idOf(node);
+    if (!present(id)) return CR_NO_SUCH_DEVNODE;
+    if (!buffer) return CR_INVALID_POINTER;
+    if (length < id.size() + 1) return CR_BUFFER_SMALL;
+    wcscpy(buffer, id.c_str());
+    return CR_SUCCESS;
+}
+
+CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST node, ULONG flags) {
+    (void)flags;
+    if (DWORD fault = enter(L"CM_Get_DevNode_Status")) return fault;
+    std::wstring id = idOf(node);
+    if (!present(id)) return CR_NO_SUCH_DEVNODE;
+    if (!status || !problem) return CR_INVALID_POINTER;
+    DWORD state = getDword(DevicesKey, id.c_str(), DeviceStopped);
+    *status = DN_HAS_PROBLEM * (state == DeviceDisabled) | DN_DRIVER_LOADED * (state == DeviceStarted) |
+              DN_STARTED * (state == DeviceStarted);
+    *problem = state == DeviceDisabled ? CM_PROB_DISABLED : 0;
+    return CR_SUCCESS;
+}
+
+CONFIGRET WINAPI CM_Locate_DevNodeW(PDEVINST node, DEVINSTID_W id, ULONG flags) {
+    (void)flags;
+    if (DWORD fault = enter(L"CM_Locate_DevNodeW")) return fault;
+    if (!node) return CR_INVALID_POINTER;
+    *node = 0;
+    if (!id || !present(id)) return CR_NO_SUCH_DEVNODE;
+    locatedNodes().push_back(id);
+    *node = LocatedBit | static_cast<DEVINST>(locatedNodes().size() - 1);
+    return CR_SUCCESS;
+}
+
+CONFIGRET WINAPI CM_Disable_DevNode(DEVINST node, ULONG flags) {
+    (void)flags;
+    if (DWORD fault = enter(L"CM_Disable_DevNode")) return fault;
+    std::wstring id = idOf(node);
+    if (!present(id)) return CR_NO_SUCH_DEVNODE;
+    Lock lock;
+    setDword(DevicesKey, id.c_str(), DeviceDisabled);
+    return CR_SUCCESS;
+}
+
+CONFIGRET WINAPI CM_Enable_DevNode(DEVINST node, ULONG flags) {
+    (void)flags;
+    if (DWORD fault = enter(L"CM_Enable_DevNode")) return fault;
+    std::wstring id = idOf(node);
+    if (!present(id)) return CR_NO_SUCH_DEVNODE;
+    Lock lock;
+    setDword(DevicesKey, id.c_str(), DeviceStarted);
+    return CR_SUCCESS;
+}
+
+}  // extern "C"

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "testbed/state.h"
+
+// The test side of the simulated network stack: describe the machine, inject failures, read what was done.
+namespace dormalis::testbed {
+
+struct Adapter {
+    std::wstring id;    // device instance ID, for example ROOT\NET\0000
+    std::wstring guid;  // interface GUID in braces, equal to the driver key's NetCfgInstanceId
+    DWORD type = 6;     // interface type: 6 Ethernet, 71 Wi-Fi, 24 loopback, 131 tunnel, 243 mobile broadband
+    bool hardware = true;
+    DWORD state = DeviceStarted;
+};
+
+struct SubLayerRecord {
+    std::wstring key;
+    std::wstring name;
+    DWORD flags = 0;
+    DWORD weight = 0;
+    DWORD ownerPid = 0;
+};
+
+struct FilterRecord {
+    std::wstring layer;
+    std::wstring subLayer;
+    std::wstring name;
+    DWORD flags = 0;
+    DWORD weightType = 0;
+    ULONGLONG weight = 0;
+    DWORD action = 0;
+    DWORD conditions = 0;
+    DWORD ownerPid = 0;
+};
+
+// Forgets everything: adapters (with their setupapi registry entries), sessions, faults, counts, WFP objects.
+void reset();
+
+// Adds an adapter: an interface row, a present network-class device with its driver key, and a node state.
+void addAdapter(const Adapter& adapter);
+// Only the interface row, with no device behind it.
+void addInterface(const std::wstring& guid, DWORD type, bool hardware);
+void setDeviceState(const std::wstring& id, DWORD state);
+// The node vanishes from the configuration manager (the adapter was unplugged).
+void removeDevice(const std::wstring& id);
+// DeviceStopped/DeviceStarted/DeviceDisabled, or -1 when the node does not exist.
+long deviceState(const std::wstring& id);
+
+// The connect state (WTS_CONNECTSTATE_CLASS) the session information query answers for a session.
+void setSessionState(DWORD session, DWORD state);
+
+// Makes calls number first .. first+count-1 of a simulated function fail with code (count 0: every call on).
+void failCall(const std::wstring& function, DWORD first, DWORD code, DWORD count = 1);
+void clearFaults();
+void clearCalls();
+DWORD calls(const std::wstring& function);
+
+// The filtering objects alive now (sessions of ended processes are dropped first, as the engine would).
+std::vector<SubLayerRecord> subLayers();
+std::vector<FilterRecord> filters();
+size_t engineSessions();
+
+}  // namespace dormalis::testbed

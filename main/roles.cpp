@@ -10,6 +10,7 @@
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
+#include "service/service.h"
 
 namespace dormalis {
 
@@ -65,7 +66,8 @@ int runRole(const Role& role) {
         case RoleKind::RestoreNetwork:
             return notBuilt();
         case RoleKind::Service:
-            return notBuilt();
+            runService();
+            return 0;
         case RoleKind::ModeFirewall:
             return notBuilt();
         case RoleKind::ModeAdapters:

@@ -1,0 +1,193 @@
+#include "registration/saver_selection.h"
+
+#include <windows.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "foundation/constants.h"
+#include "foundation/registry.h"
+#include "foundation/unique.h"
+#include "status/service_queries.h"
+
+namespace dormalis {
+
+namespace {
+
+constexpr const wchar_t* DesktopKey = L"Control Panel\\Desktop";
+constexpr const wchar_t* SaverValue = L"SCRNSAVE.EXE";
+constexpr DWORD PathBufferChars = 32768;
+constexpr UINT ChangeFlags = SPIF_UPDATEINIFILE | SPIF_SENDCHANGE;
+constexpr DWORD DefaultTimeoutSeconds = 600;
+
+std::wstring trimmed(const std::wstring& path) {
+    const wchar_t* blanks = L"\t \"";
+    const size_t first = path.find_first_not_of(blanks);
+    if (first == std::wstring::npos) return {};
+    return path.substr(first, path.find_last_not_of(blanks) - first + 1);
+}
+
+std::wstring expanded(const std::wstring& path) {
+    std::vector<wchar_t> buffer(PathBufferChars, L'\0');
+    DWORD length = ExpandEnvironmentStringsW(path.c_str(), buffer.data(), PathBufferChars);
+    // The count includes the terminator; 0 is a failure and a larger count did not fit.
+    if (length < 1 || length > PathBufferChars) return path;
+    return std::wstring(buffer.data());
+}
+
+std::wstring longForm(const std::wstring& path) {
+    std::vector<wchar_t> buffer(PathBufferChars, L'\0');
+    DWORD length = GetLongPathNameW(path.c_str(), buffer.data(), PathBufferChars);
+    // A missing file fails here and keeps the form it was written in.
+    if (length < 1 || length > PathBufferChars - 1) return path;
+    return std::wstring(buffer.data(), length);
+}
+
+std::wstring selectedSaver() {
+    return readString(HKEY_CURRENT_USER, DesktopKey, SaverValue);
+}
+
+bool dormalisSelected() {
+    return isDormalisPath(selectedSaver());
+}
+
+bool fileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool isExistingFile(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool queryActive(BOOL& active) {
+    return SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &active, 0) != FALSE;
+}
+
+bool queryTimeout(UINT& seconds) {
+    return SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &seconds, 0) != FALSE;
+}
+
+bool setActive(bool active) {
+    return SystemParametersInfoW(SPI_SETSCREENSAVEACTIVE, active ? TRUE : FALSE, nullptr, ChangeFlags) != FALSE;
+}
+
+bool setTimeoutSeconds(UINT seconds) {
+    return SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, seconds, nullptr, ChangeFlags) != FALSE;
+}
+
+void rememberCurrentSaver() {
+    BOOL active = FALSE;
+    if (!queryActive(active)) active = FALSE;
+    UINT timeout = DefaultTimeoutSeconds;
+    if (!queryTimeout(timeout)) timeout = DefaultTimeoutSeconds;
+    // Taken as stored: giving it back later must not alter what the user had.
+    const std::wstring previous = selectedSaver();
+    writeString(HKEY_CURRENT_USER, RegistryPath, L"PreviousSaver", previous);
+    writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousActive", active ? 1 : 0);
+    writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousTimeout", timeout);
+    writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousSaved", 1);
+}
+
+// The remembered saver, unless it is ours or no longer a file.
+std::wstring usablePreviousSaver() {
+    std::wstring previous = normalizeSaverPath(readString(HKEY_CURRENT_USER, RegistryPath, L"PreviousSaver"));
+    if (previous.empty() || isDormalisPath(previous) || !isExistingFile(previous)) return {};
+    return previous;
+}
+
+void clearSelection() {
+    UniqueKey desktop;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, DesktopKey, 0, KEY_SET_VALUE, desktop.put()) != ERROR_SUCCESS) {
+        throw std::runtime_error("Cannot open screen saver settings.");
+    }
+    LSTATUS status = RegDeleteValueW(desktop.get(), SaverValue);
+    desktop.reset();
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+        throw std::runtime_error("Cannot clear the screen saver selection.");
+    }
+}
+
+void announceDesktopChange() {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(DesktopKey), SMTO_ABORTIFHUNG,
+                        1000, &ignored);
+}
+
+}  // namespace
+
+std::wstring normalizeSaverPath(std::wstring path) {
+    path = trimmed(path);
+    if (path.empty()) return path;
+    path = longForm(expanded(path));
+    for (wchar_t& character : path) {
+        if (character == L'/') character = L'\\';
+    }
+    return path;
+}
+
+bool isDormalisPath(const std::wstring& path) {
+    const std::wstring normalized = normalizeSaverPath(path);
+    const size_t slash = normalized.find_last_of(L'\\');
+    const std::wstring name = slash == std::wstring::npos ? normalized : normalized.substr(slash + 1);
+    return _wcsicmp(name.c_str(), L"Dormalis.scr") == 0 || _wcsicmp(name.c_str(), L"Dormalis.ScreenSaver.scr") == 0;
+}
+
+bool isDormalisSelected() {
+    return dormalisSelected();
+}
+
+void setSaverTimeout(unsigned minutes) {
+    if (minutes == 0 || minutes > 240) throw std::runtime_error("Delay must be between 1 and 240 minutes.");
+    const UINT seconds = minutes * 60;
+    if (!setTimeoutSeconds(seconds)) {
+        throw std::runtime_error("Windows refused the screen saver timeout (possibly managed by policy).");
+    }
+    UINT applied = 0;
+    if (!queryTimeout(applied) || applied != seconds) {
+        throw std::runtime_error("The requested delay was not applied. Check Windows policies.");
+    }
+}
+
+void activateSaver() {
+    if (readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 0) != 1) {
+        throw std::runtime_error("Choose the network interruption mode in Dormalis before activation.");
+    }
+    if (!serviceRunning()) {
+        throw std::runtime_error("The Dormalis service is unavailable. Reinstall with the setup program.");
+    }
+    const std::wstring path = installDir() + L"\\Dormalis.scr";
+    if (!fileExists(path)) throw std::runtime_error("Screen saver file missing. Reinstall Dormalis.");
+    // Only the first activation remembers: a second one would record our own saver as the user's previous one.
+    if (!isDormalisSelected()) rememberCurrentSaver();
+    writeString(HKEY_CURRENT_USER, DesktopKey, SaverValue, path);
+    if (!setActive(true)) throw std::runtime_error("Windows refused screen saver activation.");
+}
+
+void deactivateSaver() {
+    if (!isDormalisSelected()) return;
+    const std::wstring previous = usablePreviousSaver();
+    const bool active = !previous.empty() && readDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousActive", 1) != 0;
+    if (!previous.empty()) {
+        writeString(HKEY_CURRENT_USER, DesktopKey, SaverValue, previous);
+    } else {
+        clearSelection();
+    }
+    if (!setActive(active)) throw std::runtime_error("Windows refused screen saver deactivation.");
+    if (readDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousSaved", 0) != 0) {
+        setTimeoutSeconds(readDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousTimeout", DefaultTimeoutSeconds));
+    }
+    announceDesktopChange();
+    if (isDormalisSelected()) {
+        throw std::runtime_error(
+            "Windows kept Dormalis selected. Close screen saver settings and check Windows policies.");
+    }
+    if (previous.empty()) {
+        BOOL stillActive = TRUE;
+        if (!queryActive(stillActive) || stillActive != FALSE) {
+            throw std::runtime_error("Windows did not disable automatic screen saver activation.");
+        }
+    }
+}
+
+}  // namespace dormalis

@@ -1,0 +1,55 @@
+#include "status/service_queries.h"
+
+#include <windows.h>
+
+#include "foundation/constants.h"
+#include "foundation/unique.h"
+
+namespace dormalis {
+
+namespace {
+
+using UniqueService = Unique<SC_HANDLE, &CloseServiceHandle>;
+
+constexpr DWORD RestoreControl = 128;
+// SERVICE_USER_DEFINED_CONTROL: the only right a user needs to ask for a restore.
+constexpr DWORD UserDefinedControlRight = 256;
+
+UniqueService openManager() {
+    return UniqueService{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)};
+}
+
+UniqueService openService(const UniqueService& manager, DWORD access) {
+    if (!manager) return {};
+    return UniqueService{OpenServiceW(manager.get(), ServiceName, access)};
+}
+
+}  // namespace
+
+bool serviceInstalled() {
+    UniqueService manager = openManager();
+    return openService(manager, SERVICE_QUERY_STATUS).valid();
+}
+
+bool serviceRunning() {
+    UniqueService manager = openManager();
+    UniqueService service = openService(manager, SERVICE_QUERY_STATUS);
+    if (!service) return false;
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                              &needed)) {
+        return false;
+    }
+    return status.dwCurrentState == SERVICE_RUNNING;
+}
+
+int requestNetworkRestore() {
+    UniqueService manager = openManager();
+    UniqueService service = openService(manager, UserDefinedControlRight);
+    if (!service) return 1;
+    SERVICE_STATUS status{};
+    return ControlService(service.get(), RestoreControl, &status) ? 0 : 1;
+}
+
+}  // namespace dormalis

@@ -1,0 +1,204 @@
+#include "status/tray.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cwchar>
+#include <vector>
+
+#include "foundation/constants.h"
+#include "foundation/process.h"
+#include "foundation/registry.h"
+#include "foundation/settings.h"
+#include "foundation/text.h"
+#include "foundation/unique.h"
+#include "registration/saver_selection.h"
+#include "status/service_queries.h"
+#include "status/status_report.h"
+
+namespace dormalis {
+
+namespace {
+
+constexpr const wchar_t* MutexName = L"Local\\Dormalis.Native.Tray";
+constexpr const wchar_t* ClassName = L"Dormalis.Native.Tray";
+constexpr UINT CallbackMessage = WM_APP + 1;
+constexpr UINT_PTR PollTimer = 1;
+constexpr UINT PollMs = 1000;
+constexpr UINT BalloonClicked = WM_USER + 5;  // NIN_BALLOONUSERCLICK
+constexpr UINT CommandCustomize = 1;
+constexpr UINT CommandStatus = 2;
+
+UINT taskbarCreated = 0;
+NOTIFYICONDATAW notification{};
+UniqueIcon icon;
+bool lastSelected = false;
+unsigned lastLanguage = 0;
+bool reported = false;
+
+std::wstring statusMenuText() {
+    return tr(L"État du réseau", L"Network status", L"Netzwerkstatus", L"网络状态", L"Estado de la red",
+              L"Stato della rete");
+}
+
+std::wstring balloonText() {
+    return tr(
+        L"Le réseau nécessite une vérification. Ouvrez Dormalis et utilisez « Rétablir le réseau » si "
+        L"nécessaire.",
+        L"Network recovery needs attention. Open Dormalis and use Restore network if needed.",
+        L"Netzwerk prüfen. Öffnen Sie Dormalis und nutzen Sie bei Bedarf Netzwerk wiederherstellen.",
+        L"网络恢复需要检查。请打开 Dormalis，必要时使用恢复网络。",
+        L"Revise la recuperación de red. Abra Dormalis y use Restaurar red si es necesario.",
+        L"Verificare il ripristino della rete. Aprire Dormalis e usare Ripristina rete se necessario.");
+}
+
+template <size_t N>
+void copyTruncated(wchar_t (&target)[N], const std::wstring& source) {
+    wcsncpy(target, source.c_str(), N - 1);
+    target[N - 1] = L'\0';
+}
+
+void update(bool force) {
+    settings.load();
+    const bool selected = isDormalisSelected();
+    if (!force && selected == lastSelected && settings.language == lastLanguage) return;
+    lastSelected = selected;
+    lastLanguage = settings.language;
+    UniqueIcon drawn{drawShield(selected)};
+    // A refused drawing keeps the previous picture rather than blanking the icon.
+    if (drawn) notification.hIcon = drawn.get();
+    copyTruncated(notification.szTip, trayTooltip(selected));
+    Shell_NotifyIconW(NIM_MODIFY, &notification);
+    if (drawn) icon = std::move(drawn);
+}
+
+void showBalloon() {
+    notification.uFlags |= NIF_INFO;
+    copyTruncated(notification.szInfoTitle, Product);
+    copyTruncated(notification.szInfo, balloonText());
+    notification.dwInfoFlags = NIIF_WARNING;
+    Shell_NotifyIconW(NIM_MODIFY, &notification);
+    // Later modifications (a new shield) must not pop the balloon up again.
+    notification.uFlags &= ~NIF_INFO;
+}
+
+void startSelf(const wchar_t* arguments) {
+    std::vector<wchar_t> path(32768, L'\0');
+    DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0 || length >= path.size()) return;
+    ShellExecuteW(nullptr, L"open", path.data(), arguments, nullptr, SW_SHOWNORMAL);
+}
+
+void onTick(HWND hwnd) {
+    if (!serviceRunning()) {
+        DestroyWindow(hwnd);
+        return;
+    }
+    update(false);
+    const bool error = readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", 0) == 3;
+    if (announceError(error, reported)) showBalloon();
+}
+
+void showMenu(HWND hwnd) {
+    UniqueMenu menu{CreatePopupMenu()};
+    if (!menu) return;
+    AppendMenuW(menu.get(), MF_STRING, CommandCustomize, text("setup.customize").c_str());
+    AppendMenuW(menu.get(), MF_STRING, CommandStatus, statusMenuText().c_str());
+    // Without the foreground the menu would not close when the user clicks elsewhere.
+    SetForegroundWindow(hwnd);
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    const UINT command =
+        TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON | TPM_RETURNCMD, cursor.x, cursor.y, 0, hwnd, nullptr);
+    menu.reset();
+    PostMessageW(hwnd, WM_NULL, 0, 0);
+    if (command == CommandStatus) MessageBoxW(hwnd, networkStatus().c_str(), Product, MB_OK | MB_ICONINFORMATION);
+    if (command == CommandCustomize) startSelf(L"/c");
+}
+
+void onNotification(HWND hwnd, LPARAM event) {
+    switch (static_cast<UINT>(event)) {
+        case WM_CONTEXTMENU:
+        case WM_RBUTTONUP:
+            showMenu(hwnd);
+            break;
+        case WM_LBUTTONDBLCLK:
+        case BalloonClicked:
+            startSelf(nullptr);
+            break;
+        default:
+            break;
+    }
+}
+
+void onDestroy(HWND hwnd) {
+    KillTimer(hwnd, PollTimer);
+    Shell_NotifyIconW(NIM_DELETE, &notification);
+    icon.reset();
+    PostQuitMessage(0);
+}
+
+LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    if (taskbarCreated != 0 && message == taskbarCreated) {
+        // The shell restarted and forgot every icon.
+        Shell_NotifyIconW(NIM_ADD, &notification);
+        update(true);
+        return 0;
+    }
+    switch (message) {
+        case WM_DESTROY:
+            onDestroy(hwnd);
+            return 0;
+        case WM_TIMER:
+            onTick(hwnd);
+            return 0;
+        case CallbackMessage:
+            onNotification(hwnd, lParam);
+            return 0;
+        default:
+            return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+}
+
+HWND createTrayWindow() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = proc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = ClassName;
+    if (!RegisterClassW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return nullptr;
+    return CreateWindowExW(0, ClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+}
+
+void addIcon(HWND hwnd) {
+    notification = NOTIFYICONDATAW{};
+    notification.cbSize = sizeof(notification);
+    notification.hWnd = hwnd;
+    notification.uID = 1;
+    notification.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    notification.uCallbackMessage = CallbackMessage;
+    notification.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    Shell_NotifyIconW(NIM_ADD, &notification);
+}
+
+}  // namespace
+
+int runTray() {
+    UniqueHandle mutex{CreateMutexW(nullptr, FALSE, MutexName)};
+    if (!mutex) return 1;
+    if (GetLastError() == ERROR_ALREADY_EXISTS || !serviceRunning()) return 0;
+    taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    HWND hwnd = createTrayWindow();
+    if (!hwnd) return 1;
+    reported = false;
+    addIcon(hwnd);
+    update(true);
+    SetTimer(hwnd, PollTimer, PollMs, nullptr);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) == TRUE) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+}  // namespace dormalis

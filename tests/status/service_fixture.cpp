@@ -1,0 +1,110 @@
+#include "tests/status/service_fixture.h"
+
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "foundation/constants.h"
+#include "foundation/registry.h"
+#include "foundation/unique.h"
+#include "tests/support/support.h"
+
+namespace dormalis::testing {
+
+namespace {
+
+using UniqueService = Unique<SC_HANDLE, &CloseServiceHandle>;
+
+constexpr const wchar_t* RecordKey = L"SOFTWARE\\DormalisTestService";
+
+UniqueService manager() {
+    UniqueService scm{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
+    if (!scm) throw std::runtime_error("cannot open the service manager");
+    return scm;
+}
+
+UniqueService openOurs(DWORD access) {
+    UniqueService scm = manager();
+    return UniqueService{OpenServiceW(scm.get(), ServiceName, access)};
+}
+
+DWORD currentState(SC_HANDLE service) {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                              &needed)) {
+        return 0;
+    }
+    return status.dwCurrentState;
+}
+
+bool waitForState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (currentState(service) != wanted) {
+        if (GetTickCount64() > deadline) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+void stopAndDelete() {
+    UniqueService service = openOurs(SERVICE_ALL_ACCESS);
+    if (!service) return;
+    SERVICE_STATUS status{};
+    if (currentState(service.get()) != SERVICE_STOPPED) {
+        ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+        waitForState(service.get(), SERVICE_STOPPED, 10000);
+    }
+    DeleteService(service.get());
+    service.reset();
+    waitUntilServiceGone();
+}
+
+}  // namespace
+
+TestService::TestService() {
+    stopAndDelete();  // a service left by an interrupted run
+    deleteKeyTree(HKEY_LOCAL_MACHINE, RecordKey);
+    UniqueService scm = manager();
+    const std::wstring command = quoted(buildFolder() + L"\\dormalis_test_service.exe");
+    UniqueService service{CreateServiceW(scm.get(), ServiceName, L"Dormalis test stand-in", SERVICE_ALL_ACCESS,
+                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                         command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr)};
+    if (!service) throw std::runtime_error("cannot register the test service");
+}
+
+TestService::~TestService() {
+    stopAndDelete();
+    deleteKeyTree(HKEY_LOCAL_MACHINE, RecordKey);
+}
+
+void TestService::start() {
+    UniqueService service = openOurs(SERVICE_ALL_ACCESS);
+    if (!service || !StartServiceW(service.get(), 0, nullptr))
+        throw std::runtime_error("cannot start the test service");
+    if (!waitForState(service.get(), SERVICE_RUNNING, 10000)) throw std::runtime_error("test service did not run");
+}
+
+void TestService::stop() {
+    UniqueService service = openOurs(SERVICE_ALL_ACCESS);
+    SERVICE_STATUS status{};
+    if (!service || !ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+        throw std::runtime_error("cannot stop the test service");
+    }
+    if (!waitForState(service.get(), SERVICE_STOPPED, 10000)) throw std::runtime_error("test service did not stop");
+}
+
+std::wstring recordedControls() {
+    return readString(HKEY_LOCAL_MACHINE, RecordKey, L"Controls");
+}
+
+bool waitUntilServiceGone() {
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    while (openOurs(SERVICE_QUERY_STATUS)) {
+        if (GetTickCount64() > deadline) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+}  // namespace dormalis::testing

@@ -1,7 +1,7 @@
 #include "main/roles.h"
 
-#include <shellapi.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdint>
 #include <stdexcept>
@@ -11,106 +11,99 @@
 #include "foundation/registry.h"
 #include "foundation/settings.h"
 #include "registration/saver_selection.h"
-#include "service/service.h"
 #include "status/service_queries.h"
 #include "status/status_report.h"
 #include "status/tray.h"
+#include "service/service.h"
 
 namespace dormalis {
 
 namespace {
 
-// Roles whose code has not landed yet; each is replaced by its real call as its
-// area arrives.
+// Roles whose code has not landed yet; each is replaced by its real call as its area arrives.
 [[noreturn]] int notBuilt() {
-  throw std::runtime_error("This role is not available in this build");
+    throw std::runtime_error("This role is not available in this build");
 }
 
 int startUninstaller() {
-  const std::wstring uninstaller = installDir() + L"\\Uninstall.exe";
-  ShellExecuteW(nullptr, L"open", uninstaller.c_str(), L"--uninstall", nullptr,
-                SW_SHOWNORMAL);
-  return 0;
+    const std::wstring uninstaller = installDir() + L"\\Uninstall.exe";
+    ShellExecuteW(nullptr, L"open", uninstaller.c_str(), L"--uninstall", nullptr, SW_SHOWNORMAL);
+    return 0;
 }
 
 bool screenSaverStartIsPreview() {
-  LASTINPUTINFO lastInput{sizeof(lastInput), 0};
-  GetLastInputInfo(&lastInput);
-  UINT timeoutSeconds = 0;
-  const bool known = SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0,
-                                           &timeoutSeconds, 0) != FALSE;
-  const DWORD idle = GetTickCount() - lastInput.dwTime;
-  return saverStartIsPreview(idle,
-                             saverPreviewThresholdMs(known, timeoutSeconds));
+    LASTINPUTINFO lastInput{sizeof(lastInput), 0};
+    GetLastInputInfo(&lastInput);
+    UINT timeoutSeconds = 0;
+    const bool known = SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &timeoutSeconds, 0) != FALSE;
+    const DWORD idle = GetTickCount() - lastInput.dwTime;
+    return saverStartIsPreview(idle, saverPreviewThresholdMs(known, timeoutSeconds));
 }
 
 int embeddedPreview(std::uint64_t host) {
-  HWND parent = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(host));
-  if (!IsWindow(parent))
-    return 0;
-  return notBuilt(); // runSaver(parent, true, 0); return 0;
+    HWND parent = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(host));
+    if (!IsWindow(parent)) return 0;
+    return notBuilt();  // runSaver(parent, true, 0); return 0;
 }
 
 int screenSaver() {
-  (void)screenSaverStartIsPreview();
-  return notBuilt(); // runSaver(nullptr, screenSaverStartIsPreview(), 0);
-                     // return 0;
+    (void)screenSaverStartIsPreview();
+    return notBuilt();  // runSaver(nullptr, screenSaverStartIsPreview(), 0); return 0;
 }
 
-int settingsWindow(const Role &role) {
-  requestedPage = role.page;
-  if (role.uiTest) {
-    settings.language = role.uiTestLanguage;
-    snapshotPath = role.snapshotPath;
-    quitAfterTest = true;
-  }
-  return notBuilt(); // return runWindow();
+int settingsWindow(const Role& role) {
+    requestedPage = role.page;
+    if (role.uiTest) {
+        settings.language = role.uiTestLanguage;
+        snapshotPath = role.snapshotPath;
+        quitAfterTest = true;
+    }
+    return notBuilt();  // return runWindow();
 }
 
-} // namespace
+}  // namespace
 
-int runRole(const Role &role) {
-  switch (role.kind) {
-  case RoleKind::Tray:
-    return runTray();
-  case RoleKind::RestoreNetwork:
-    return requestNetworkRestore();
-  case RoleKind::Service:
-    runService();
-    return 0;
-  case RoleKind::ModeFirewall:
+int runRole(const Role& role) {
+    switch (role.kind) {
+        case RoleKind::Tray:
+            return runTray();
+        case RoleKind::RestoreNetwork:
+            return requestNetworkRestore();
+        case RoleKind::Service:
+            runService();
+            return 0;
+        case RoleKind::ModeFirewall:
+            return notBuilt();
+        case RoleKind::ModeAdapters:
+            return notBuilt();
+        case RoleKind::Activate:
+            activateSaver();
+            return 0;
+        case RoleKind::Deactivate:
+            deactivateSaver();
+            return 0;
+        case RoleKind::SetTimeout:
+            setSaverTimeout(role.timeoutMinutes);
+            return 0;
+        case RoleKind::Uninstall:
+            return startUninstaller();
+        case RoleKind::Diagnostics:
+            MessageBoxW(nullptr, configurationReport().c_str(), Product, MB_OK | MB_ICONINFORMATION);
+            return 0;
+        case RoleKind::Preview:
+            return notBuilt();
+        case RoleKind::PreviewTest:
+            return notBuilt();
+        case RoleKind::NetworkTest:
+            return notBuilt();
+        case RoleKind::EmbeddedPreview:
+            return embeddedPreview(role.hostWindow);
+        case RoleKind::ScreenSaver:
+            return screenSaver();
+        case RoleKind::SettingsWindow:
+            return settingsWindow(role);
+    }
     return notBuilt();
-  case RoleKind::ModeAdapters:
-    return notBuilt();
-  case RoleKind::Activate:
-    activateSaver();
-    return 0;
-  case RoleKind::Deactivate:
-    deactivateSaver();
-    return 0;
-  case RoleKind::SetTimeout:
-    setSaverTimeout(role.timeoutMinutes);
-    return 0;
-  case RoleKind::Uninstall:
-    return startUninstaller();
-  case RoleKind::Diagnostics:
-    MessageBoxW(nullptr, configurationReport().c_str(), Product,
-                MB_OK | MB_ICONINFORMATION);
-    return 0;
-  case RoleKind::Preview:
-    return notBuilt();
-  case RoleKind::PreviewTest:
-    return notBuilt();
-  case RoleKind::NetworkTest:
-    return notBuilt();
-  case RoleKind::EmbeddedPreview:
-    return embeddedPreview(role.hostWindow);
-  case RoleKind::ScreenSaver:
-    return screenSaver();
-  case RoleKind::SettingsWindow:
-    return settingsWindow(role);
-  }
-  return notBuilt();
 }
 
-} // namespace dormalis
+}  // namespace dormalis

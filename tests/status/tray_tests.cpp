@@ -1,0 +1,264 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <thread>
+
+#include "foundation/constants.h"
+#include "foundation/process.h"
+#include "foundation/registry.h"
+#include "foundation/settings.h"
+#include "status/status_report.h"
+#include "status/tray.h"
+#include "tests/registration/desktop_state.h"
+#include "tests/status/service_fixture.h"
+#include "tests/support/support.h"
+
+namespace dormalis {
+namespace {
+
+using namespace testing;
+
+constexpr const wchar_t* LaunchEnvironment = L"DORMALIS_TRAY_TEST_LAUNCH";
+constexpr const wchar_t* LaunchKey = L"SOFTWARE\\DormalisTrayTest";
+constexpr UINT TrayCallback = WM_APP + 1;
+
+// ---- The shield's pixels -------------------------------------------------------------------------------------
+
+struct Pixels {
+    std::vector<DWORD> bgra = std::vector<DWORD>(32 * 32);
+    DWORD at(int x, int y) const { return bgra[y * 32 + x]; }
+};
+
+BITMAPINFO topDown32() {
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 32, -32, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    return info;
+}
+
+// The icon's own colour bitmap, alpha included.
+Pixels colourBits(HICON icon) {
+    ICONINFO parts{};
+    Pixels pixels;
+    if (!GetIconInfo(icon, &parts)) return pixels;
+    UniqueBitmap colour{parts.hbmColor}, mask{parts.hbmMask};
+    BITMAPINFO info = topDown32();
+    UniqueDc dc{CreateCompatibleDC(nullptr)};
+    GetDIBits(dc.get(), colour.get(), 0, 32, pixels.bgra.data(), &info, DIB_RGB_COLORS);
+    return pixels;
+}
+
+// The icon as Windows draws it over a magenta background.
+Pixels drawnOverMagenta(HICON icon) {
+    BITMAPINFO info = topDown32();
+    void* bits = nullptr;
+    UniqueDc dc{CreateCompatibleDC(nullptr)};
+    UniqueBitmap target{CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0)};
+    auto* raw = static_cast<DWORD*>(bits);
+    std::fill(raw, raw + 32 * 32, 0x00FF00FFu);
+    {
+        SelectionGuard selected{dc.get(), target.get()};
+        DrawIconEx(dc.get(), 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL);
+        GdiFlush();
+    }
+    Pixels pixels;
+    std::copy(raw, raw + 32 * 32, pixels.bgra.begin());
+    return pixels;
+}
+
+TEST(TrayShield, FillOutlineAndTransparencyFollowTheSelection) {
+    for (bool selected : {true, false}) {
+        UniqueIcon icon{drawShield(selected)};
+        ASSERT_TRUE(icon) << selected;
+        const DWORD fill = selected ? 0xFF2CAD5Cu : 0xFF8C949Eu;  // alpha, red, green, blue
+        const Pixels own = colourBits(icon.get());
+        EXPECT_EQ(own.at(16, 16), fill) << selected;
+        EXPECT_EQ(own.at(16, 25), fill) << selected;
+        EXPECT_EQ(own.at(16, 2), 0xFFF5F8FFu) << "outline, " << selected;
+        for (auto [x, y] : {std::pair{0, 0}, {31, 0}, {0, 31}, {31, 31}, {2, 16}, {30, 16}, {16, 0}}) {
+            EXPECT_EQ(own.at(x, y), 0u) << "outside the shield at " << x << "," << y;
+        }
+
+        const Pixels drawn = drawnOverMagenta(icon.get());
+        EXPECT_EQ(drawn.at(0, 0) & 0xFFFFFF, 0xFF00FFu) << "the background shows through outside";
+        EXPECT_EQ(drawn.at(31, 31) & 0xFFFFFF, 0xFF00FFu);
+        EXPECT_EQ(drawn.at(16, 16) & 0xFFFFFF, fill & 0xFFFFFF) << "the zero mask must not darken the fill";
+    }
+}
+
+TEST(TrayTooltip, FollowsSelectionAndLanguage) {
+    settings.language = 1;
+    EXPECT_EQ(trayTooltip(true), L"Dormalis — selected screen saver");
+    EXPECT_EQ(trayTooltip(false), L"Dormalis — screen saver not selected");
+    settings.language = 3;
+    EXPECT_EQ(trayTooltip(true), L"Dormalis — 已选为屏幕保护程序");
+    settings.language = 0;
+    EXPECT_EQ(trayTooltip(false), L"Dormalis — écran de veille non sélectionné");
+    settings.language = 5;
+    EXPECT_EQ(trayTooltip(true), L"Dormalis — salvaschermo selezionato");
+    for (unsigned language = 0; language < 6; ++language) {
+        settings.language = language;
+        EXPECT_LT(trayTooltip(false).size(), 128u) << "must fit the notification tip";
+    }
+}
+
+TEST(TrayBalloon, ShownOncePerEntryIntoTheErrorState) {
+    // Network state per timer tick: 3 is the error; anything else (or unreadable) re-arms the balloon.
+    const bool ticks[] = {false, true, true, true, false, true, false, false, true};
+    const bool shown[] = {false, true, false, false, false, true, false, false, true};
+    bool reported = false;
+    for (size_t i = 0; i < std::size(ticks); ++i)
+        EXPECT_EQ(announceError(ticks[i], reported), shown[i]) << i;
+}
+
+// ---- The live tray, run on a thread of this process --------------------------------------------------------
+
+std::wstring launches() {
+    return readString(HKEY_CURRENT_USER, LaunchKey, L"Launches");
+}
+
+std::wstring launchesAfter(const std::wstring& expected) {
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    while (launches() != expected && GetTickCount64() < deadline)
+        Sleep(50);
+    return launches();
+}
+
+struct LiveTray {
+    std::atomic<int> result{-1};
+    std::atomic<ULONGLONG> endedAt{0};
+    std::thread thread;
+    HWND window = nullptr;
+
+    LiveTray() {
+        instance = GetModuleHandleW(nullptr);
+        thread = std::thread([this] {
+            result = runTray();
+            endedAt = GetTickCount64();
+        });
+        const ULONGLONG deadline = GetTickCount64() + 10000;
+        while (!window && result == -1 && GetTickCount64() < deadline) {
+            window = FindWindowW(L"Dormalis.Native.Tray", nullptr);
+            if (!window) Sleep(20);
+        }
+    }
+    ~LiveTray() {
+        if (endedAt == 0 && window) PostMessageW(window, WM_CLOSE, 0, 0);
+        thread.join();
+    }
+    bool waitForEnd(DWORD timeoutMs) const {
+        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        while (endedAt == 0 && GetTickCount64() < deadline)
+            Sleep(10);
+        return endedAt != 0;
+    }
+};
+
+HWND waitForVisible(const wchar_t* className, const wchar_t* title) {
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    for (;;) {
+        HWND found = FindWindowW(className, title);
+        if ((found && IsWindowVisible(found)) || GetTickCount64() > deadline) return found;
+        Sleep(20);
+    }
+}
+
+// Opens the tray's menu as a right click would, and picks the item by keyboard.
+void chooseMenuItem(HWND tray, int item) {
+    PostMessageW(tray, TrayCallback, 1, WM_RBUTTONUP);
+    ASSERT_TRUE(waitForVisible(L"#32768", nullptr)) << "no menu";
+    for (int i = 0; i < item; ++i)
+        PostMessageW(tray, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(tray, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+TEST(TrayLive, WithoutARunningServiceExitsAtOnceWithZero) {
+    DesktopState state;
+    { TestService removed; }
+    const ULONGLONG started = GetTickCount64();
+    EXPECT_EQ(runTray(), 0);
+    EXPECT_LT(GetTickCount64() - started, 2000u);
+    EXPECT_FALSE(FindWindowW(L"Dormalis.Native.Tray", nullptr));
+
+    TestService stopped;
+    EXPECT_EQ(runTray(), 0);
+}
+
+TEST(TrayLive, MenuCommandsStatusBoxLaunchesAndExitWithTheService) {
+    DesktopState state;
+    deleteKeyTree(HKEY_CURRENT_USER, LaunchKey);
+    writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 1);
+    TestService service;
+    service.start();
+    LiveTray tray;
+    ASSERT_TRUE(tray.window) << "the tray did not start";
+
+    // A second tray in the same session leaves at once.
+    const ULONGLONG secondStarted = GetTickCount64();
+    EXPECT_EQ(runTray(), 0);
+    EXPECT_LT(GetTickCount64() - secondStarted, 2000u);
+    EXPECT_TRUE(IsWindow(tray.window));
+
+    chooseMenuItem(tray.window, 2);
+    HWND box = waitForVisible(L"#32770", L"Dormalis");
+    ASSERT_TRUE(box) << "no status box";
+    wchar_t shown[2048] = {};
+    GetDlgItemTextW(box, 0xFFFF, shown, 2048);
+    EXPECT_EQ(std::wstring(shown), networkStatus());
+    EXPECT_EQ(GetWindow(box, GW_OWNER), tray.window);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+
+    // Started programs are this test program: told by the environment, a copy only records its arguments.
+    SetEnvironmentVariableW(LaunchEnvironment, L"1");
+    chooseMenuItem(tray.window, 1);
+    EXPECT_EQ(launchesAfter(L"/c"), L"/c");
+    PostMessageW(tray.window, TrayCallback, 1, WM_LBUTTONDBLCLK);
+    EXPECT_EQ(launchesAfter(L"/c|<none>"), L"/c|<none>");
+    PostMessageW(tray.window, TrayCallback, 1, WM_USER + 5);
+    EXPECT_EQ(launchesAfter(L"/c|<none>|<none>"), L"/c|<none>|<none>");
+    PostMessageW(tray.window, TrayCallback, 1, WM_LBUTTONUP);
+    Sleep(1500);
+    EXPECT_EQ(launches(), L"/c|<none>|<none>") << "a single click starts nothing";
+    SetEnvironmentVariableW(LaunchEnvironment, nullptr);
+
+    // The shell restarting: the tray re-adds its icon and carries on.
+    PostMessageW(tray.window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    Sleep(300);
+    EXPECT_TRUE(IsWindow(tray.window));
+
+    service.stop();
+    const ULONGLONG stopped = GetTickCount64();
+    // One poll second, plus Wine's notification area taking about 2 s to delete an icon.
+    ASSERT_TRUE(tray.waitForEnd(8000)) << "the tray outlived the service";
+    std::printf("tray ended %llu ms after the service stopped\n", tray.endedAt.load() - stopped);
+    EXPECT_EQ(tray.result, 0);
+    EXPECT_FALSE(IsWindow(tray.window));
+    deleteKeyTree(HKEY_CURRENT_USER, LaunchKey);
+}
+
+void recordLaunch() {
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::wstring arguments;
+    for (int i = 1; words && i < count; ++i)
+        arguments += (i > 1 ? L" " : L"") + std::wstring(words[i]);
+    LocalFree(words);
+    std::wstring all = launches();
+    all += (all.empty() ? L"" : L"|") + (arguments.empty() ? std::wstring(L"<none>") : arguments);
+    writeString(HKEY_CURRENT_USER, LaunchKey, L"Launches", all);
+}
+
+}  // namespace
+}  // namespace dormalis
+
+int main(int argc, char** argv) {
+    wchar_t flag[4] = {};
+    if (GetEnvironmentVariableW(dormalis::LaunchEnvironment, flag, 4) > 0) {
+        dormalis::recordLaunch();
+        return 0;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -13,6 +13,7 @@
 #include "status/status_report.h"
 #include "status/tray.h"
 #include "tests/registration/desktop_state.h"
+#include "tests/status/fake_shell.h"
 #include "tests/status/service_fixture.h"
 #include "tests/support/support.h"
 
@@ -236,6 +237,115 @@ TEST(TrayLive, MenuCommandsStatusBoxLaunchesAndExitWithTheService) {
     EXPECT_EQ(tray.result, 0);
     EXPECT_FALSE(IsWindow(tray.window));
     deleteKeyTree(HKEY_CURRENT_USER, LaunchKey);
+}
+
+std::string describe(const std::vector<NotifyCall>& calls) {
+    std::string text;
+    for (const NotifyCall& call : calls) {
+        char line[160];
+        std::snprintf(line, sizeof(line), "msg %lu flags %#x icon %d centre %#lx corner %#lx info flags %#lx tip ",
+                      call.message, call.flags, call.hasIcon, call.centre, call.corner, call.infoFlags);
+        text += line + narrow(call.tip) + " | " + narrow(call.infoTitle) + " | " + narrow(call.info) + "\n";
+    }
+    return text;
+}
+
+size_t balloons(const std::vector<NotifyCall>& calls) {
+    size_t count = 0;
+    for (const NotifyCall& call : calls)
+        count += (call.flags & NIF_INFO) ? 1 : 0;
+    return count;
+}
+
+// Waits until the last call shows the expected tip; gives the calls seen.
+std::vector<NotifyCall> waitForTip(const FakeShell& shell, const std::wstring& tip, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        std::vector<NotifyCall> seen = shell.calls();
+        if ((!seen.empty() && seen.back().tip == tip) || GetTickCount64() > deadline) return seen;
+        Sleep(20);
+    }
+}
+
+void setNetworkState(DWORD state) {
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", state);
+}
+
+TEST(TrayNotificationArea, ShieldTipBalloonAndRemovalAsTheShellSeesThem) {
+    DesktopState state;
+    writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 1);
+    selectSaver(L"C:\\Windows\\System32\\Other.scr");
+    setNetworkState(0);
+    FakeShell shell;
+    ASSERT_TRUE(shell.ready());
+    TestService service;
+    service.start();
+    LiveTray tray;
+    ASSERT_TRUE(tray.window);
+
+    std::vector<NotifyCall> calls = shell.waitForCalls(2, 5000);
+    ASSERT_GE(calls.size(), 2u) << describe(calls);
+    EXPECT_EQ(calls[0].message, static_cast<DWORD>(NIM_ADD)) << describe(calls);
+    EXPECT_EQ(calls[1].message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(calls[1].tip, L"Dormalis — screen saver not selected");
+    EXPECT_TRUE(calls[1].hasIcon);
+    EXPECT_EQ(calls[1].centre, 0xFF8C949Eu) << describe(calls);
+    EXPECT_EQ(calls[1].corner, 0u);
+
+    // Selecting this saver turns the shield green at the next tick.
+    selectSaver(L"C:\\Program Files\\DormalisNative\\Dormalis.scr");
+    calls = waitForTip(shell, L"Dormalis — selected screen saver", 4000);
+    ASSERT_EQ(calls.back().tip, L"Dormalis — selected screen saver") << describe(calls);
+    EXPECT_EQ(calls.back().centre, 0xFF2CAD5Cu);
+    const size_t afterSelection = calls.size();
+
+    // Nothing changed: the ticks leave the icon alone.
+    Sleep(2500);
+    EXPECT_EQ(shell.calls().size(), afterSelection) << describe(shell.calls());
+
+    writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 3);
+    calls = waitForTip(shell, L"Dormalis — 已选为屏幕保护程序", 4000);
+    EXPECT_EQ(calls.back().tip, L"Dormalis — 已选为屏幕保护程序") << describe(calls);
+    writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 1);
+    waitForTip(shell, L"Dormalis — selected screen saver", 4000);
+
+    // The error state: one balloon on entry, none while it lasts, another after leaving and coming back.
+    setNetworkState(3);
+    Sleep(3500);
+    calls = shell.calls();
+    ASSERT_EQ(balloons(calls), 1u) << describe(calls);
+    const NotifyCall& balloon = calls.back();
+    EXPECT_EQ(balloon.infoTitle, L"Dormalis");
+    EXPECT_EQ(balloon.info, L"Network recovery needs attention. Open Dormalis and use Restore network if needed.");
+    EXPECT_EQ(balloon.infoFlags & NIIF_ICON_MASK, static_cast<DWORD>(NIIF_WARNING));
+    setNetworkState(0);
+    Sleep(1500);
+    setNetworkState(3);
+    Sleep(1500);
+    EXPECT_EQ(balloons(shell.calls()), 2u) << describe(shell.calls());
+    // A later redraw must not carry the balloon again.
+    writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 0);
+    calls = waitForTip(shell, L"Dormalis — écran de veille sélectionné", 4000);
+    EXPECT_EQ(calls.back().flags & NIF_INFO, 0u) << describe(calls);
+    EXPECT_EQ(balloons(calls), 2u);
+
+    // A restarted shell gets the icon again, freshly drawn.
+    const size_t beforeRestart = calls.size();
+    PostMessageW(tray.window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    calls = shell.waitForCalls(beforeRestart + 2, 3000);
+    ASSERT_GE(calls.size(), beforeRestart + 2) << describe(calls);
+    EXPECT_EQ(calls[beforeRestart].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(calls[beforeRestart + 1].message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(calls[beforeRestart + 1].centre, 0xFF2CAD5Cu);
+
+    service.stop();
+    const ULONGLONG stopped = GetTickCount64();
+    ASSERT_TRUE(tray.waitForEnd(5000));
+    calls = shell.calls();
+    EXPECT_EQ(calls.back().message, static_cast<DWORD>(NIM_DELETE)) << describe(calls);
+    std::printf("with an answering shell the tray ended %llu ms after the service stopped\n",
+                tray.endedAt.load() - stopped);
+    EXPECT_LT(tray.endedAt.load() - stopped, 2500u) << "the tray polls once a second";
 }
 
 void recordLaunch() {

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <windows.h>
+
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace dormalis::testing {
+
+// One notification-area call as the shell received it.
+struct NotifyCall {
+    DWORD message = 0;  // NIM_ADD, NIM_MODIFY, NIM_DELETE
+    UINT flags = 0;
+    std::wstring tip;
+    std::wstring info;
+    std::wstring infoTitle;
+    DWORD infoFlags = 0;
+    bool hasIcon = false;
+    DWORD centre = 0;  // the icon's pixel (16, 16) as 0xAARRGGBB
+    DWORD corner = 0;  // the icon's pixel (0, 0)
+    ULONGLONG at = 0;  // tick count on arrival
+};
+
+// A stand-in for the notification area: a window of the shell's tray class, in front of Wine's own, that answers
+// Shell_NotifyIconW at once and keeps what it was sent. Wine passes each call as WM_COPYDATA in its own flat record.
+class FakeShell {
+  public:
+    FakeShell();
+    ~FakeShell();
+    FakeShell(const FakeShell&) = delete;
+    FakeShell& operator=(const FakeShell&) = delete;
+
+    std::vector<NotifyCall> calls() const;
+    // Waits until at least `count` calls arrived; returns them.
+    std::vector<NotifyCall> waitForCalls(size_t count, DWORD timeoutMs) const;
+    bool ready() const { return window_ != nullptr; }
+
+  private:
+    static LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void run();
+
+    mutable std::mutex lock_;
+    std::vector<NotifyCall> calls_;
+    std::thread thread_;
+    HWND window_ = nullptr;
+    HANDLE started_ = nullptr;
+};
+
+}  // namespace dormalis::testing

@@ -1,0 +1,189 @@
+#include "install/folder_validation.h"
+
+#include <aclapi.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include "foundation/registry.h"
+#include "install/admin.h"
+#include "install/install.h"
+
+namespace dormalis {
+
+namespace {
+
+constexpr size_t MinInputLength = 4;
+constexpr size_t MaxInputLength = 239;
+constexpr DWORD FullPathBuffer = 32768;
+
+constexpr const char* NotAbsolute = "Choose an absolute local installation folder, not a drive root.";
+constexpr const char* Invalid = "Invalid installation folder.";
+constexpr const char* DriveRoot = "A drive root cannot be an installation folder.";
+constexpr const char* NotFixed = "Choose a local fixed disk.";
+constexpr const char* InstalledElsewhere =
+    "To change the folder of an existing installation, uninstall Dormalis first, then run Setup again.";
+constexpr const char* NoParent = "The parent folder must already exist.";
+constexpr const char* NoToken = "Cannot verify folder security.";
+constexpr const char* NoUserView = "Cannot verify installation folder permissions.";
+constexpr const char* UnsafeAncestor =
+    "Choose a protected folder (for example under Program Files). User-writable parent folders and links are not "
+    "safe for a Windows service.";
+constexpr const char* Linked = "Linked folders are not supported.";
+constexpr const char* NotEmpty = "Choose an empty folder dedicated to Dormalis.";
+
+void checkRawForm(const std::wstring& requested) {
+    if (requested.size() < MinInputLength || requested.size() > MaxInputLength) throw std::runtime_error(NotAbsolute);
+    if (requested[1] != L':' || requested[2] != L'\\') throw std::runtime_error(NotAbsolute);
+    if (requested.find_first_of(L"<>\"|?*") != std::wstring::npos) throw std::runtime_error(NotAbsolute);
+    // A colon after the drive letter names a stream or a device.
+    if (requested.find(L':', 2) != std::wstring::npos) throw std::runtime_error(NotAbsolute);
+}
+
+std::wstring fullPath(const std::wstring& requested) {
+    std::vector<wchar_t> buffer(FullPathBuffer, L'\0');
+    const DWORD length = GetFullPathNameW(requested.c_str(), FullPathBuffer, buffer.data(), nullptr);
+    if (length == 0 || length >= FullPathBuffer) throw std::runtime_error(Invalid);
+    return std::wstring(buffer.data(), length);
+}
+
+// A failed read gives all bits set, which includes the reparse-point bit: unreadable counts as a link.
+bool isReparsePoint(const std::wstring& path) {
+    return (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool isMissing(const std::error_code& error) {
+    return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory ||
+           (error.category() == std::system_category() &&
+            (error.value() == ERROR_FILE_NOT_FOUND || error.value() == ERROR_PATH_NOT_FOUND));
+}
+
+void checkParent(const std::wstring& path) {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(parent, error);
+    if (error && !isMissing(error))
+        throw std::filesystem::filesystem_error("Cannot read the parent folder", parent, error);
+    if (!std::filesystem::is_directory(status)) throw std::runtime_error(NoParent);
+}
+
+bool folderIsSafe(const std::wstring& folder, HANDLE userView, DWORD forbidden) {
+    if (isReparsePoint(folder)) return false;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD read =
+        GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, nullptr, nullptr, &descriptor);
+    UniqueLocal held{descriptor};
+    if (read != ERROR_SUCCESS || !descriptor) return false;
+    return folderDescriptorIsSafe(descriptor, userView, forbidden);
+}
+
+// Whether the parent folder lists an entry of this name, even one whose attributes cannot be read.
+bool hasDirectoryEntry(const std::wstring& path) {
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    return true;
+}
+
+std::wstring rootOf(const std::wstring& folder) {
+    return std::filesystem::path(folder).root_path().wstring();
+}
+
+}  // namespace
+
+std::wstring normalisedInstallPath(const std::wstring& requested) {
+    checkRawForm(requested);
+    std::wstring path = fullPath(requested);
+    if (path.size() <= 3) throw std::runtime_error(DriveRoot);
+    while (!path.empty() && path.back() == L'\\') {
+        path.pop_back();
+        if (path.size() <= 3) throw std::runtime_error(DriveRoot);
+    }
+    return path;
+}
+
+UniqueHandle ordinaryUserView() {
+    UniqueHandle processToken;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, processToken.put())) {
+        throw std::runtime_error(NoToken);
+    }
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                                  0, &administrators)) {
+        throw std::runtime_error(NoUserView);
+    }
+    SID_AND_ATTRIBUTES disabled{administrators, 0};
+    UniqueHandle restricted;
+    const BOOL made = CreateRestrictedToken(processToken.get(), DISABLE_MAX_PRIVILEGE, 1, &disabled, 0, nullptr, 0,
+                                            nullptr, restricted.put());
+    FreeSid(administrators);
+    if (!made) throw std::runtime_error(NoUserView);
+    UniqueHandle impersonation;
+    if (!DuplicateToken(restricted.get(), SecurityImpersonation, impersonation.put())) {
+        throw std::runtime_error(NoUserView);
+    }
+    return impersonation;
+}
+
+bool folderDescriptorIsSafe(PSECURITY_DESCRIPTOR descriptor, HANDLE userView, DWORD forbidden) {
+    GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    std::vector<BYTE> privileges(4096);
+    DWORD privilegesLength = static_cast<DWORD>(privileges.size());
+    DWORD granted = 0;
+    BOOL status = FALSE;
+    if (!AccessCheck(descriptor, userView, MAXIMUM_ALLOWED, &mapping,
+                     reinterpret_cast<PPRIVILEGE_SET>(privileges.data()), &privilegesLength, &granted, &status)) {
+        return false;
+    }
+    // A folder the view cannot even read cannot be judged, so it is not trusted either.
+    if (!status || granted == 0) return false;
+    return (granted & forbidden) == 0;
+}
+
+bool ancestorsAreSafe(const std::wstring& folder, HANDLE userView) {
+    std::wstring current = folder;
+    for (;;) {
+        const bool isRoot = samePath(current, rootOf(current));
+        if (!folderIsSafe(current, userView, isRoot ? RootForbiddenRights : AncestorForbiddenRights)) return false;
+        std::wstring parent = std::filesystem::path(current).parent_path().wstring();
+        if (parent.empty() || samePath(parent, current)) return true;
+        current = parent;
+    }
+}
+
+void checkTargetFolder(const std::wstring& path, bool serviceInstalled) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD readError = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+    const bool notFound = readError == ERROR_FILE_NOT_FOUND || readError == ERROR_PATH_NOT_FOUND;
+    if (notFound && !hasDirectoryEntry(path)) return;  // the installation creates it
+    // Whatever exists but cannot be read, a link to nothing included, counts as a link.
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        throw std::runtime_error(Linked);
+    }
+    if (serviceInstalled) return;
+    std::filesystem::directory_iterator entries(path);  // a listing error escapes as the library's own
+    if (entries != std::filesystem::directory_iterator{}) throw std::runtime_error(NotEmpty);
+}
+
+std::wstring validateInstallDirectory(const std::wstring& requested) {
+    const std::wstring path = normalisedInstallPath(requested);
+    if (GetDriveTypeW(path.substr(0, 3).c_str()) != DRIVE_FIXED) throw std::runtime_error(NotFixed);
+    const bool serviceInstalled = installedServiceExists();
+    if (serviceInstalled && !samePath(path, installDir())) throw std::runtime_error(InstalledElsewhere);
+    checkParent(path);
+    UniqueHandle userView = ordinaryUserView();
+    if (!ancestorsAreSafe(std::filesystem::path(path).parent_path().wstring(), userView.get())) {
+        throw std::runtime_error(UnsafeAncestor);
+    }
+    userView.reset();
+    checkTargetFolder(path, serviceInstalled);
+    return path;
+}
+
+}  // namespace dormalis

@@ -1,0 +1,92 @@
+#include "install/front_end.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "foundation/constants.h"
+#include "foundation/unique.h"
+#include "service/log.h"
+
+namespace dormalis {
+
+std::vector<std::wstring> commandArguments() {
+    int count = 0;
+    UniqueLocal argv{reinterpret_cast<HLOCAL>(CommandLineToArgvW(GetCommandLineW(), &count))};
+    std::vector<std::wstring> arguments;
+    auto** words = static_cast<wchar_t**>(argv.get());
+    for (int i = 1; words && i < count; ++i)
+        arguments.emplace_back(words[i]);
+    return arguments;
+}
+
+// Quoting that CommandLineToArgvW reads back exactly: backslashes only need doubling before a quote.
+std::wstring joinArguments(const std::vector<std::wstring>& arguments) {
+    std::wstring line;
+    for (const std::wstring& argument : arguments) {
+        if (!line.empty()) line += L' ';
+        if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
+            line += argument;
+            continue;
+        }
+        line += L'"';
+        size_t backslashes = 0;
+        for (wchar_t c : argument) {
+            if (c == L'\\') {
+                ++backslashes;
+                continue;
+            }
+            line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+            backslashes = 0;
+            line += c;
+        }
+        line.append(backslashes * 2, L'\\');
+        line += L'"';
+    }
+    return line;
+}
+
+unsigned languageForUi(unsigned short languageId) {
+    switch (PRIMARYLANGID(languageId)) {
+        case LANG_FRENCH:
+            return 0;
+        case LANG_GERMAN:
+            return 2;
+        case LANG_CHINESE:
+            return 3;
+        case LANG_SPANISH:
+            return 4;
+        case LANG_ITALIAN:
+            return 5;
+        default:
+            return 1;
+    }
+}
+
+std::wstring ownProgramPath() {
+    std::vector<wchar_t> buffer(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    return std::wstring(buffer.data(), length);
+}
+
+int runElevated(const std::wstring& arguments, bool quiet) {
+    const std::wstring path = ownProgramPath();
+    SHELLEXECUTEINFOW execute{};
+    execute.cbSize = sizeof(execute);
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    execute.lpVerb = L"runas";
+    execute.lpFile = path.c_str();
+    execute.lpParameters = arguments.c_str();
+    execute.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&execute) || !execute.hProcess) {
+        const DWORD error = GetLastError();
+        if (!quiet) MessageBoxW(nullptr, errorText(error).c_str(), Product, MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    UniqueHandle process{execute.hProcess};
+    WaitForSingleObject(process.get(), INFINITE);
+    DWORD exitCode = 1;
+    if (!GetExitCodeProcess(process.get(), &exitCode)) exitCode = 1;
+    return static_cast<int>(exitCode);
+}
+
+}  // namespace dormalis

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace dormalis {
+
+// What the setup program and the uninstaller share.
+
+// The program's own arguments, without its path.
+std::vector<std::wstring> commandArguments();
+
+// Arguments joined back into one command line, each quoted when it needs to be.
+std::wstring joinArguments(const std::vector<std::wstring>& arguments);
+
+// The settings language index (0 French ... 5 Italian) for the Windows display language; English otherwise.
+unsigned languageForUi(unsigned short languageId);
+
+// This program's own file.
+std::wstring ownProgramPath();
+
+// Runs this program again elevated with `arguments` and waits: its exit code, or 1 when it could not start
+// (the reason is shown unless `quiet`).
+int runElevated(const std::wstring& arguments, bool quiet);
+
+}  // namespace dormalis

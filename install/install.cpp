@@ -1,0 +1,261 @@
+#include "install/install.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <exception>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include "foundation/constants.h"
+#include "foundation/registry.h"
+#include "install/admin.h"
+#include "install/shortcut.h"
+
+namespace dormalis {
+
+namespace {
+
+constexpr const wchar_t* OldServiceName = L"DormalisService";
+constexpr const wchar_t* RunKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const wchar_t* Publisher = L"Dormalis";
+constexpr DWORD CompletePackage = 100;
+constexpr ULONGLONG StopTimeoutMs = 30000;
+constexpr DWORD ProcessExitTimeoutMs = 5000;
+constexpr DWORD WindowCloseTimeoutMs = 8000;
+constexpr ULONGLONG CopyTimeoutMs = 5000;
+constexpr ULONGLONG StartTimeoutMs = 15000;
+
+void fail(const char* message) {
+    throw std::runtime_error(message);
+}
+
+void requireAdministrator() {
+    if (!isAdministrator()) fail("Administrator rights required.");
+}
+
+void secureFolder(const std::wstring& dir) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(InstallFolderSddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+        fail("Cannot prepare folder permissions.");
+    }
+    UniqueLocal held{descriptor};
+    PACL dacl = nullptr;
+    BOOL daclPresent = FALSE, daclDefaulted = FALSE, ownerDefaulted = FALSE;
+    PSID owner = nullptr;
+    if (!GetSecurityDescriptorDacl(descriptor, &daclPresent, &dacl, &daclDefaulted) ||
+        !GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted)) {
+        fail("Cannot prepare folder permissions.");
+    }
+    std::wstring path = dir;
+    const DWORD result = SetNamedSecurityInfoW(
+        path.data(), SE_FILE_OBJECT,
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner, nullptr,
+        dacl, nullptr);
+    if (result != ERROR_SUCCESS) fail("Cannot secure installation folder.");
+}
+
+void copyProgramFiles(const std::wstring& dir, const std::wstring& programFile, const std::wstring& uninstallerFile) {
+    const std::wstring installedProgram = dir + L"\\Dormalis.exe";
+    // Setup run again from the installed program: that file is the source and is already in place.
+    if (!samePath(programFile, installedProgram) && !copyWithRetry(programFile, installedProgram)) {
+        fail("Cannot update Dormalis.exe. Close its other windows first.");
+    }
+    if (!copyWithRetry(programFile, dir + L"\\Dormalis.scr")) {
+        fail("Cannot update the screen saver. Close screen saver settings and previews first.");
+    }
+    if (!copyWithRetry(uninstallerFile, dir + L"\\Uninstall.exe")) fail("Cannot install the uninstaller.");
+}
+
+// Reads a DWORD of the machine key; another type counts as absent.
+bool readMachineDword(const wchar_t* name, DWORD& value) {
+    DWORD bytes = sizeof(value);
+    return RegGetValueW(HKEY_LOCAL_MACHINE, RegistryPath, name, RRF_RT_REG_DWORD, nullptr, &value, &bytes) ==
+           ERROR_SUCCESS;
+}
+
+// An update keeps the recorded mode; a first installation records the user's flag as an unconfirmed default.
+void recordModeAndFolder(bool firewall, const std::wstring& dir) {
+    DWORD existingMode = 0;
+    const bool modeKnown = readMachineDword(L"Firewall", existingMode) && existingMode <= 1;
+    DWORD configured = 0;
+    if (!readMachineDword(L"ModeConfigured", configured)) configured = modeKnown ? 1 : 0;
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"Firewall", modeKnown ? existingMode : (firewall ? 1 : 0));
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", configured);
+    writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"InstallPath", dir);
+}
+
+void configureService(SC_HANDLE manager, UniqueService& service, const std::wstring& dir) {
+    const std::wstring commandLine = L"\"" + dir + L"\\Dormalis.exe\" --service";
+    const wchar_t dependencies[] = L"BFE\0";  // the literal adds the second terminating null
+    if (!service) {
+        service.reset(CreateServiceW(manager, ServiceName, Product, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                     SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, commandLine.c_str(), nullptr, nullptr,
+                                     dependencies, nullptr, nullptr));
+        if (!service) fail("Service creation failed.");
+    }
+    if (!ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE,
+                              commandLine.c_str(), nullptr, nullptr, dependencies, L"LocalSystem", nullptr, Product)) {
+        fail("Cannot update service configuration.");
+    }
+    SC_ACTION restarts[3] = {{SC_ACTION_RESTART, 1000}, {SC_ACTION_RESTART, 1000}, {SC_ACTION_RESTART, 1000}};
+    SERVICE_FAILURE_ACTIONSW actions{86400, nullptr, nullptr, 3, restarts};
+    ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &actions);
+}
+
+bool queryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS& status) {
+    DWORD needed = 0;
+    return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                                &needed) != FALSE;
+}
+
+void startAndWait(SC_HANDLE service) {
+    if (!StartServiceW(service, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+        fail("Service startup failed.");
+    }
+    const ULONGLONG deadline = GetTickCount64() + StartTimeoutMs;
+    do {
+        SERVICE_STATUS_PROCESS status{};
+        if (!queryStatus(service, status)) fail("Cannot query service.");
+        if (status.dwCurrentState == SERVICE_RUNNING) return;
+        if (status.dwCurrentState == SERVICE_STOPPED) fail("Service failed to start.");
+        Sleep(100);
+    } while (GetTickCount64() < deadline);
+    fail("Service startup timed out.");
+}
+
+void writeUninstallEntry(const std::wstring& dir) {
+    writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayName", Product);
+    writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayVersion", Version);
+    writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"Publisher", Publisher);
+    writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"InstallLocation", dir);
+    writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", dir + L"\\Dormalis.exe");
+    writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"UninstallString", L"\"" + dir + L"\\Uninstall.exe\" --uninstall");
+    writeDword(HKEY_LOCAL_MACHINE, UninstallKey, L"NoModify", 1);
+    writeDword(HKEY_LOCAL_MACHINE, UninstallKey, L"NoRepair", 1);
+}
+
+void install(bool firewall, const std::wstring& programFile, const std::wstring& uninstallerFile,
+             UniqueService& manager, UniqueService& service) {
+    requireAdministrator();
+    manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) fail("Service manager unavailable.");
+    if (UniqueService old{OpenServiceW(manager.get(), OldServiceName, SERVICE_QUERY_STATUS)}) {
+        fail("Please uninstall Dormalis 1.x before installing the native edition.");
+    }
+    const std::wstring dir = installDir();
+    std::filesystem::create_directories(dir);
+    secureFolder(dir);
+    service.reset(OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS));
+    if (service) stopService(service.get());
+    closeInstalledWindows();
+    copyProgramFiles(dir, programFile, uninstallerFile);
+    recordModeAndFolder(firewall, dir);
+    configureService(manager.get(), service, dir);
+    startAndWait(service.get());
+    writeUninstallEntry(dir);
+    writeString(HKEY_LOCAL_MACHINE, RunKey, ServiceName, L"\"" + dir + L"\\Dormalis.exe\" --tray");
+    createShortcut(folder(CSIDL_COMMON_PROGRAMS) + L"\\Dormalis.lnk", dir + L"\\Dormalis.exe", installDir());
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"PackageVersion", CompletePackage);
+}
+
+struct ClosingWindows {
+    DWORD self = GetCurrentProcessId();
+    std::wstring program;
+    std::wstring saver;
+    std::vector<UniqueHandle> processes;
+};
+
+std::wstring imagePath(HANDLE process) {
+    std::vector<wchar_t> buffer(32768, L'\0');
+    DWORD length = static_cast<DWORD>(buffer.size());
+    if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &length)) return {};
+    return std::wstring(buffer.data(), length);
+}
+
+BOOL CALLBACK closeIfInstalled(HWND window, LPARAM context) {
+    auto& closing = *reinterpret_cast<ClosingWindows*>(context);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId == closing.self) return TRUE;
+    UniqueHandle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, processId)};
+    if (!process) return TRUE;
+    const std::wstring image = imagePath(process.get());
+    if (!image.empty() && (samePath(image, closing.program) || samePath(image, closing.saver))) {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        closing.processes.push_back(std::move(process));
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+bool copyWithRetry(const std::wstring& source, const std::wstring& destination) {
+    const ULONGLONG deadline = GetTickCount64() + CopyTimeoutMs;
+    for (;;) {
+        if (CopyFileW(source.c_str(), destination.c_str(), FALSE)) return true;
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) return false;
+        Sleep(100);
+        if (GetTickCount64() >= deadline) return false;
+    }
+}
+
+void stopService(SC_HANDLE service) {
+    SERVICE_STATUS_PROCESS status{};
+    queryStatus(service, status);
+    UniqueHandle process;
+    if (status.dwProcessId != 0) process.reset(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+    SERVICE_STATUS ignored{};
+    ControlService(service, SERVICE_CONTROL_STOP, &ignored);
+    // The service gives the network back before it reports stopped, so this wait covers the recovery.
+    const ULONGLONG deadline = GetTickCount64() + StopTimeoutMs;
+    bool queried = queryStatus(service, status);
+    while (queried && status.dwCurrentState != SERVICE_STOPPED) {
+        if (GetTickCount64() > deadline) fail("Service did not stop. Network recovery must finish first.");
+        Sleep(100);
+        queried = queryStatus(service, status);
+    }
+    if (process && WaitForSingleObject(process.get(), ProcessExitTimeoutMs) != WAIT_OBJECT_0) {
+        fail("Service process is still exiting.");
+    }
+}
+
+void closeInstalledWindows() {
+    ClosingWindows closing;
+    const std::wstring dir = installDir();
+    closing.program = dir + L"\\Dormalis.exe";
+    closing.saver = dir + L"\\Dormalis.scr";
+    EnumWindows(closeIfInstalled, reinterpret_cast<LPARAM>(&closing));
+    bool allEnded = true;
+    for (UniqueHandle& process : closing.processes) {
+        if (WaitForSingleObject(process.get(), WindowCloseTimeoutMs) != WAIT_OBJECT_0) allEnded = false;
+        process.reset();
+    }
+    if (!allEnded) fail("Close Dormalis and screen saver settings in all sessions, then retry.");
+}
+
+int installNative(bool firewall, const std::wstring& programFile, const std::wstring& uninstallerFile) {
+    UniqueService manager;
+    UniqueService service;
+    try {
+        install(firewall, programFile, uninstallerFile, manager, service);
+        return 0;
+    } catch (const std::exception& error) {
+        const std::wstring message = widenMessage(error.what());
+        try {
+            writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"LastInstallError", message);
+        } catch (const std::exception&) {
+            // The failure itself is what the user must see; a record that cannot be written changes nothing.
+        }
+        service.reset();
+        manager.reset();
+        showInstallError(message);
+        return 1;
+    }
+}
+
+}  // namespace dormalis

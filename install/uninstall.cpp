@@ -1,0 +1,98 @@
+#include <shlobj.h>
+
+#include <exception>
+#include <stdexcept>
+
+#include "foundation/constants.h"
+#include "foundation/registry.h"
+#include "install/admin.h"
+#include "install/install.h"
+
+namespace dormalis {
+
+namespace {
+
+constexpr const wchar_t* RunKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr int DeleteAttempts = 50;
+
+void fail(const char* message) {
+    throw std::runtime_error(message);
+}
+
+DWORD adaptersAwaitingRecovery() {
+    UniqueKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Journal, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
+    DWORD values = 0;
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS) {
+        return 0;
+    }
+    return values;
+}
+
+void deleteInstalledFile(const std::wstring& path) {
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    for (int attempt = 1; attempt <= DeleteAttempts; ++attempt) {
+        if (DeleteFileW(path.c_str())) return;
+        Sleep(100);
+    }
+    fail("File is in use. Close screen saver previews and retry uninstall.");
+}
+
+void removeEntries() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, UninstallKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, UninstallKey);
+    UniqueKey run;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RunKey, 0, KEY_SET_VALUE, run.put()) == ERROR_SUCCESS) {
+        RegDeleteValueW(run.get(), ServiceName);
+    }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, RegistryPath);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, RegistryPath);
+}
+
+void uninstall(UniqueService& manager, UniqueService& service) {
+    if (!isAdministrator()) fail("Administrator rights required.");
+    manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) fail("Service manager unavailable.");
+    service.reset(OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS));
+    if (service) stopService(service.get());
+    closeInstalledWindows();
+    if (adaptersAwaitingRecovery() != 0) {
+        // The service re-enables the listed adapters when it starts; removing it now would strand them.
+        if (service) StartServiceW(service.get(), 0, nullptr);
+        fail("Some adapters still need recovery. Restart Windows before uninstalling.");
+    }
+    const std::wstring dir = installDir();
+    for (const wchar_t* name : {L"Dormalis.exe", L"Dormalis.scr", L"Uninstall.exe"}) {
+        deleteInstalledFile(dir + L"\\" + name);
+    }
+    RemoveDirectoryW(dir.c_str());
+    try {
+        DeleteFileW((folder(CSIDL_COMMON_PROGRAMS) + L"\\Dormalis.lnk").c_str());
+    } catch (const std::exception&) {
+        // Without a Programs folder there is no shortcut to remove.
+    }
+    if (service) {
+        if (!DeleteService(service.get())) fail("Cannot remove service.");
+        service.reset();
+    }
+    removeEntries();
+}
+
+}  // namespace
+
+int uninstallNative() {
+    UniqueService manager;
+    UniqueService service;
+    try {
+        uninstall(manager, service);
+        return 0;
+    } catch (const std::exception& error) {
+        service.reset();
+        manager.reset();
+        showInstallError(widenMessage(error.what()));
+        return 1;
+    }
+}
+
+}  // namespace dormalis

@@ -10,6 +10,7 @@
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
+#include "install/mode_change.h"
 #include "registration/saver_selection.h"
 #include "status/service_queries.h"
 #include "status/status_report.h"
@@ -73,9 +74,9 @@ int runRole(const Role& role) {
             runService();
             return 0;
         case RoleKind::ModeFirewall:
-            return notBuilt();
+            return changeNetworkMode(true);
         case RoleKind::ModeAdapters:
-            return notBuilt();
+            return changeNetworkMode(false);
         case RoleKind::Activate:
             activateSaver();
             return 0;

@@ -89,6 +89,13 @@ void startSelf(const wchar_t* arguments) {
     ShellExecuteW(nullptr, L"open", path.data(), arguments, nullptr, SW_SHOWNORMAL);
 }
 
+// Once per entry into the error state: re-armed only after a tick outside it.
+bool announceError(bool error) {
+    const bool due = error && !reported;
+    reported = error;
+    return due;
+}
+
 void onTick(HWND hwnd) {
     if (!serviceRunning()) {
         DestroyWindow(hwnd);
@@ -96,7 +103,7 @@ void onTick(HWND hwnd) {
     }
     update(false);
     const bool error = readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", 0) == 3;
-    if (announceError(error, reported)) showBalloon();
+    if (announceError(error)) showBalloon();
 }
 
 void showMenu(HWND hwnd) {

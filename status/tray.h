@@ -13,7 +13,4 @@ int runTray();
 HICON drawShield(bool selected);
 std::wstring trayTooltip(bool selected);
 
-// Whether the error state deserves a balloon now: once per entry into it, re-armed only after leaving it.
-bool announceError(bool error, bool& reported);
-
 }  // namespace dormalis

@@ -78,10 +78,4 @@ std::wstring trayTooltip(bool selected) {
               L"Dormalis — protector de pantalla no seleccionado", L"Dormalis — salvaschermo non selezionato");
 }
 
-bool announceError(bool error, bool& reported) {
-    const bool due = error && !reported;
-    reported = error;
-    return due;
-}
-
 }  // namespace dormalis

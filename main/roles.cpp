@@ -12,10 +12,11 @@
 #include "foundation/settings.h"
 #include "install/mode_change.h"
 #include "registration/saver_selection.h"
+#include "saver/saver.h"
+#include "service/service.h"
 #include "status/service_queries.h"
 #include "status/status_report.h"
 #include "status/tray.h"
-#include "service/service.h"
 
 namespace dormalis {
 
@@ -44,12 +45,13 @@ bool screenSaverStartIsPreview() {
 int embeddedPreview(std::uint64_t host) {
     HWND parent = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(host));
     if (!IsWindow(parent)) return 0;
-    return notBuilt();  // runSaver(parent, true, 0); return 0;
+    runSaver(parent, true, 0);
+    return 0;
 }
 
 int screenSaver() {
-    (void)screenSaverStartIsPreview();
-    return notBuilt();  // runSaver(nullptr, screenSaverStartIsPreview(), 0); return 0;
+    runSaver(nullptr, screenSaverStartIsPreview(), 0);
+    return 0;
 }
 
 int settingsWindow(const Role& role) {
@@ -92,11 +94,11 @@ int runRole(const Role& role) {
             MessageBoxW(nullptr, configurationReport().c_str(), Product, MB_OK | MB_ICONINFORMATION);
             return 0;
         case RoleKind::Preview:
-            return notBuilt();
+            return runSaver(nullptr, true, 0), 0;
         case RoleKind::PreviewTest:
-            return notBuilt();
+            return runSaver(nullptr, true, 3), 0;
         case RoleKind::NetworkTest:
-            return notBuilt();
+            return runSaver(nullptr, false, 6), 0;
         case RoleKind::EmbeddedPreview:
             return embeddedPreview(role.hostWindow);
         case RoleKind::ScreenSaver:

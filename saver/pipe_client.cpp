@@ -1,0 +1,68 @@
+#include "saver/starfield.h"
+
+#include <cstring>
+
+#include "foundation/constants.h"
+
+namespace dormalis {
+
+namespace {
+
+// Pipe words are 8-bit and carry no terminator: one word per message.
+template <size_t N>
+bool writeWord(HANDLE pipe, const char (&word)[N]) {
+    DWORD written = 0;
+    return WriteFile(pipe, word, N - 1, &written, nullptr) && written == N - 1;
+}
+
+void connect(Saver& saver) {
+    HANDLE pipe = CreateFileW(PipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) return;
+    // Non-blocking, so the frame timer never waits on the service.
+    DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
+    SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
+    saver.pipe = pipe;
+    writeWord(pipe, "START");
+}
+
+void readReply(Saver& saver) {
+    char reply[16] = {};
+    DWORD read = 0;
+    const bool whole = ReadFile(saver.pipe, reply, 15, &read, nullptr) != FALSE;
+    const bool partial = !whole && GetLastError() == ERROR_MORE_DATA;
+    if (!whole && !partial) return;
+    if (read > 0) saver.suspended = whole && read == 2 && std::memcmp(reply, "OK", 2) == 0;
+    // The tail of an oversized reply would otherwise be taken for a reply of its own at the next step.
+    for (bool more = partial; more;) {
+        char rest[64];
+        more = !ReadFile(saver.pipe, rest, sizeof(rest), &read, nullptr) && GetLastError() == ERROR_MORE_DATA;
+    }
+}
+
+}  // namespace
+
+void Saver::release() {
+    if (pipe != INVALID_HANDLE_VALUE) {
+        writeWord(pipe, "STOP");
+        CloseHandle(pipe);
+        pipe = INVALID_HANDLE_VALUE;
+    }
+    suspended = false;
+}
+
+void pipeStep(Saver& saver, std::uint64_t now) {
+    if (saver.pipe == INVALID_HANDLE_VALUE) {
+        // A run that missed the service early on stays unconnected: it never interrupts the network late.
+        if (now - saver.startTick < ConnectWindowMs) connect(saver);
+        return;
+    }
+    DWORD waiting = 0;
+    if (!PeekNamedPipe(saver.pipe, nullptr, 0, nullptr, &waiting, nullptr)) {
+        saver.release();
+        return;
+    }
+    if (waiting > 0) readReply(saver);
+    if (!writeWord(saver.pipe, "ALIVE")) saver.release();
+}
+
+}  // namespace dormalis

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/constants.h"
+#include "tests/saver/saver_test_support.h"
+
+namespace dormalis {
+namespace {
+
+using namespace testing;
+
+// The service's end of the control pipe, as the service makes it: one message-mode, non-blocking instance.
+struct PipeServer {
+    UniqueHandle pipe{CreateNamedPipeW(
+        PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 128, 128, 0, nullptr)};
+
+    bool clientConnected() {
+        const BOOL connected = ConnectNamedPipe(pipe.get(), nullptr);
+        return connected || GetLastError() == ERROR_PIPE_CONNECTED;
+    }
+    // The next message, "" when none is waiting, "<broken>" once the client is gone.
+    std::string read() {
+        char buffer[32] = {};
+        DWORD got = 0;
+        if (ReadFile(pipe.get(), buffer, 31, &got, nullptr)) return std::string(buffer, got);
+        const DWORD error = GetLastError();
+        if (error == ERROR_NO_DATA || error == ERROR_PIPE_LISTENING) return "";
+        return "<broken>";
+    }
+    // Every message until nothing is waiting.
+    std::vector<std::string> readAll() {
+        std::vector<std::string> words;
+        for (std::string word = read(); !word.empty(); word = read()) {
+            words.push_back(word);
+            if (word == "<broken>") break;
+        }
+        return words;
+    }
+    void reply(const std::string& word) {
+        DWORD written = 0;
+        WriteFile(pipe.get(), word.data(), static_cast<DWORD>(word.size()), &written, nullptr);
+    }
+    void hangUp() {
+        DisconnectNamedPipe(pipe.get());
+        pipe.reset();
+    }
+};
+
+using Words = std::vector<std::string>;
+
+class PipeClient : public ::testing::Test {
+  protected:
+    void SetUp() override { useDefaultSettings(); }
+
+    // A full-screen run that is not a preview, started at `start`.
+    static void prepare(Saver& saver, std::uint64_t start) {
+        saver.preview = false;
+        saver.startTick = start;
+    }
+};
+
+TEST_F(PipeClient, StartOnceThenAliveAndStopWithOkSettingSuspended) {
+    PipeServer server;
+    ASSERT_TRUE(server.pipe);
+    Saver saver;
+    const std::uint64_t t = 100000;
+    prepare(saver, t);
+    pipeStep(saver, t);
+    ASSERT_NE(saver.pipe, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(server.clientConnected());
+    EXPECT_EQ(server.readAll(), Words{"START"});
+    EXPECT_FALSE(saver.suspended);
+
+    pipeStep(saver, t + 500);
+    EXPECT_EQ(server.readAll(), Words{"ALIVE"});
+    EXPECT_FALSE(saver.suspended) << "no reply yet";
+
+    server.reply("OK");
+    pipeStep(saver, t + 1000);
+    EXPECT_TRUE(saver.suspended);
+    pipeStep(saver, t + 1500);
+    pipeStep(saver, t + 9000);
+    EXPECT_TRUE(saver.suspended) << "no further reply changes nothing";
+    EXPECT_EQ(server.readAll(), (Words{"ALIVE", "ALIVE", "ALIVE"}));
+
+    saver.release();
+    EXPECT_EQ(saver.pipe, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(saver.suspended);
+    EXPECT_EQ(server.readAll(), (Words{"STOP", "<broken>"}));
+}
+
+TEST_F(PipeClient, AnyReplyButExactlyOkLeavesTheRunNotSuspended) {
+    for (const std::string& reply :
+         std::vector<std::string>{"ERROR", "ok", "OK\n", "OKAY", std::string("OK\0", 3), "OK-but-longer-than-15"}) {
+        PipeServer server;
+        Saver saver;
+        prepare(saver, 100000);
+        saver.suspended = true;  // as if an earlier reply had said OK
+        pipeStep(saver, 100000);
+        server.reply(reply);
+        pipeStep(saver, 100500);
+        EXPECT_FALSE(saver.suspended) << reply;
+        // An oversized reply is one reply: its tail is not read as another one.
+        server.reply("OK");
+        pipeStep(saver, 101000);
+        EXPECT_TRUE(saver.suspended) << reply;
+        EXPECT_NE(saver.pipe, INVALID_HANDLE_VALUE) << reply;
+    }
+}
+
+TEST_F(PipeClient, AServerThatGoesIsReleasedAndOnlyReconnectedInsideTheFirstSecondAndAHalf) {
+    const std::uint64_t t = 100000;
+    Saver saver;
+    prepare(saver, t);
+    {
+        PipeServer server;
+        pipeStep(saver, t);
+        server.reply("OK");
+        pipeStep(saver, t + 400);
+        ASSERT_TRUE(saver.suspended);
+        server.hangUp();
+    }
+    pipeStep(saver, t + 800);
+    EXPECT_EQ(saver.pipe, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(saver.suspended);
+
+    // Inside the window: a new connection with a new START.
+    {
+        PipeServer server;
+        pipeStep(saver, t + 1499);
+        ASSERT_NE(saver.pipe, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(server.readAll(), Words{"START"});
+        server.hangUp();
+    }
+    pipeStep(saver, t + 1600);
+    EXPECT_EQ(saver.pipe, INVALID_HANDLE_VALUE);
+
+    // After it: never again, even with a server waiting.
+    PipeServer server;
+    pipeStep(saver, t + 1500);
+    pipeStep(saver, t + 5000);
+    EXPECT_EQ(saver.pipe, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(server.clientConnected());
+}
+
+TEST_F(PipeClient, NoServerMeansNoConnectionAndTheWarningStays) {
+    Saver saver;
+    prepare(saver, 100000);
+    for (std::uint64_t at : {100000u, 100500u, 101000u})
+        pipeStep(saver, at);
+    EXPECT_EQ(saver.pipe, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(saver.suspended);
+    PipeServer late;
+    pipeStep(saver, 101500);
+    EXPECT_FALSE(late.clientConnected());
+    EXPECT_NE(overlayLine(saver).find(L"not suspended"), std::wstring::npos);
+}
+
+TEST_F(PipeClient, TheWindowTimerSendsAliveAboutEveryHalfSecondAndStopWhenClosed) {
+    registerSaverClass(L"Dormalis.Test.PipeSaver");
+    PipeServer server;
+    Saver saver;
+    saver.preview = false;
+    saver.startTick = GetTickCount64();
+    HWND hwnd = CreateWindowExW(0, L"Dormalis.Test.PipeSaver", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr,
+                                instance, &saver);
+    ASSERT_TRUE(hwnd);
+    SetTimer(hwnd, FrameTimer, FramePeriodMs, nullptr);
+
+    struct Heard {
+        std::string word;
+        ULONGLONG at;
+    };
+    std::vector<Heard> heard;
+    auto listen = [&] {
+        for (const std::string& word : server.readAll()) {
+            heard.push_back({word, GetTickCount64()});
+            if (word == "START") server.reply("OK");
+        }
+    };
+    pumpUntil(2300, [&] {
+        listen();
+        return false;
+    });
+    EXPECT_TRUE(saver.suspended);
+    DestroyWindow(hwnd);
+    takeQuitMessage();
+    listen();
+
+    ASSERT_GE(heard.size(), 4u);
+    EXPECT_EQ(heard.front().word, "START");
+    EXPECT_EQ(heard.back().word, "<broken>");
+    EXPECT_EQ(heard[heard.size() - 2].word, "STOP");
+    int alive = 0;
+    for (size_t i = 1; i + 2 < heard.size(); ++i) {
+        EXPECT_EQ(heard[i].word, "ALIVE");
+        EXPECT_GE(heard[i].at - heard[i - 1].at, 400u) << "heartbeat " << i;
+        ++alive;
+    }
+    EXPECT_GE(alive, 2);
+    EXPECT_LE(alive, 5);
+    EXPECT_EQ(saver.pipe, INVALID_HANDLE_VALUE);
+}
+
+}  // namespace
+}  // namespace dormalis

@@ -125,7 +125,13 @@ void acceptStep(HANDLE pipe, Connection& connection) {
         connection.lastRecovery = now;
         if (!restore()) return;
     }
-    if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return;
+    if (!ConnectNamedPipe(pipe, nullptr)) {
+        const DWORD error = GetLastError();
+        // A client that connected and closed again between two passes leaves the instance closing; unless it is
+        // disconnected, every later saver would find the pipe busy for good.
+        if (error == ERROR_NO_DATA) DisconnectNamedPipe(pipe);
+        if (error != ERROR_PIPE_CONNECTED) return;
+    }
     connection.client = checkedCaller(pipe);
     if (!connection.client) {
         DisconnectNamedPipe(pipe);

@@ -62,16 +62,6 @@ UniqueHandle startClient(const std::wstring& script, const std::wstring& saver) 
     return startProcess(quoted(saver.empty() ? installedSaver() : saver) + L" " + script);
 }
 
-bool networkGivenBack() {
-    if (!testbed::filters().empty() || !testbed::subLayers().empty()) return false;
-    if (!recoveryEntries().empty()) return false;
-    for (const std::wstring& id : testbed::valueNames(testbed::DevicesKey))
-        if (testbed::getString(testbed::Root, (L"Initial " + id).c_str()) == L"started" &&
-            testbed::deviceState(id) != testbed::DeviceStarted)
-            return false;
-    return machineDword(L"NetworkState") == 0;
-}
-
 bool firewallBlocked() {
     return testbed::filters().size() == 4 && testbed::subLayers().size() == 1;
 }
@@ -105,6 +95,7 @@ void LoopTest::SetUp() {
     ServiceTest::SetUp();
     restoreRequested = false;
     stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    restore();  // as the service does before it creates the pipe
     pipe = createControlPipe();
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
     loop = std::thread([this] { runLoop(pipe); });

@@ -10,6 +10,7 @@
 
 #include "foundation/unique.h"
 #include "testbed/testbed.h"
+#include "tests/service/given_back.h"
 #include "tests/support/support.h"
 
 namespace dormalis::testing {
@@ -33,8 +34,6 @@ void installSaverCopy(const std::wstring& path);
 ProcessResult runClient(const std::wstring& script, DWORD timeoutMs = 20000, const std::wstring& saver = {});
 UniqueHandle startClient(const std::wstring& script, const std::wstring& saver = {});
 
-// The network as a test sees it: nothing blocked, every adapter that was started is started, nothing recorded.
-bool networkGivenBack();
 // Four block filters of our sublayer are in force.
 bool firewallBlocked();
 

@@ -8,6 +8,10 @@
 //   sleep:MS           sleep
 //   alive:MS           write "ALIVE" every 500 ms for MS; prints "broken" if the service drops us
 //   broken:MS          wait up to MS for the service to drop the connection; prints "broken" or "connected"
+//   close              close the pipe handle (no "STOP")
+//   die                end this process at once, as a crash would
+//   given:MS           wait up to MS for the network to be given back; prints "given" or "held"
+//   timed:WORD         write WORD and wait up to 3 s for the reply; prints "ms:<milliseconds>" or "noreply"
 //   hang               sleep until killed
 // Every printed line ends with a line feed. Exit code 0, or 2 when the pipe cannot be opened.
 #include <windows.h>
@@ -18,6 +22,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "tests/service/given_back.h"
 
 namespace {
 
@@ -103,7 +109,7 @@ std::string unescape(const std::string& word) {
 bool step(const std::string& s) {
     auto number = [&](size_t at) { return static_cast<DWORD>(std::strtoul(s.c_str() + at, nullptr, 10)); };
     if (s == "open") {
-        if (!openPipe()) return say("noopen"), false;
+        if (!openPipe()) return say("noopen " + std::to_string(GetLastError())), false;
     } else if (s.rfind("w:", 0) == 0) {
         std::string word = s.substr(2);
         size_t colon = word.find(':');
@@ -123,6 +129,36 @@ bool step(const std::string& s) {
         heartbeat(number(6));
     } else if (s.rfind("broken:", 0) == 0) {
         waitBroken(number(7));
+    } else if (s == "close") {
+        if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
+        pipe = INVALID_HANDLE_VALUE;
+    } else if (s == "die") {
+        TerminateProcess(GetCurrentProcess(), 3);
+    } else if (s.rfind("given:", 0) == 0) {
+        const ULONGLONG deadline = GetTickCount64() + number(6);
+        while (!dormalis::testing::networkGivenBack() && GetTickCount64() < deadline)
+            Sleep(10);
+        say(dormalis::testing::networkGivenBack() ? "given" : "held");
+    } else if (s.rfind("timed:", 0) == 0) {
+        LARGE_INTEGER frequency, start, now;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        write(s.substr(6));
+        for (;;) {
+            QueryPerformanceCounter(&now);
+            const double ms = 1000.0 * double(now.QuadPart - start.QuadPart) / double(frequency.QuadPart);
+            if (peek() == 2) {
+                char line[64];
+                std::snprintf(line, sizeof line, "ms:%.3f", ms);
+                say(line);
+                break;
+            }
+            if (ms > 3000) {
+                say("noreply");
+                break;
+            }
+            Sleep(0);
+        }
     } else if (s == "hang") {
         Sleep(INFINITE);
     }

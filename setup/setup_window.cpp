@@ -13,6 +13,7 @@
 #include "install/folder_validation.h"
 #include "install/install.h"
 #include "setup/setup.h"
+#include "setup/setup_controls.h"
 
 namespace dormalis {
 
@@ -22,19 +23,7 @@ constexpr const wchar_t* WindowClass = L"Dormalis.Native.Setup";
 constexpr int Width = 520;
 constexpr int Margin = 16;
 
-enum Control : int {
-    SubtitleId = 100,
-    StatusId,
-    FolderId,
-    FolderMessageId,
-    ModeTitleId,
-    FirewallId,
-    FirewallHintId,
-    AdaptersId,
-    AdaptersHintId,
-    AdminNoteId,
-    InstallId,
-};
+using namespace setup_controls;
 
 struct SetupWindow {
     HWND hwnd = nullptr;
@@ -67,7 +56,7 @@ std::wstring controlText(HWND hwnd, int id) {
 
 // The folder to install into: the proposed one as it is, a chosen one only once validated.
 std::wstring checkedFolder(const SetupWindow& setup, std::wstring& message) {
-    const std::wstring typed = controlText(setup.hwnd, FolderId);
+    const std::wstring typed = controlText(setup.hwnd, Folder);
     if (samePath(typed, setup.proposedFolder)) return setup.proposedFolder;
     try {
         return validateInstallDirectory(typed);
@@ -80,20 +69,20 @@ std::wstring checkedFolder(const SetupWindow& setup, std::wstring& message) {
 void onFolderChanged(SetupWindow& setup) {
     std::wstring message;
     const bool usable = !checkedFolder(setup, message).empty();
-    SetDlgItemTextW(setup.hwnd, FolderMessageId, message.c_str());
-    EnableWindow(GetDlgItem(setup.hwnd, InstallId), usable);
+    SetDlgItemTextW(setup.hwnd, FolderMessage, message.c_str());
+    EnableWindow(GetDlgItem(setup.hwnd, Install), usable);
 }
 
 void onInstall(SetupWindow& setup) {
     std::wstring message;
     const std::wstring folder = checkedFolder(setup, message);
     if (folder.empty()) {
-        SetDlgItemTextW(setup.hwnd, FolderMessageId, message.c_str());
+        SetDlgItemTextW(setup.hwnd, FolderMessage, message.c_str());
         return;
     }
     // Validation compares with the current installation, so the chosen folder takes over only now.
     installDirectoryOverride = folder;
-    const bool firewall = IsDlgButtonChecked(setup.hwnd, FirewallId) == BST_CHECKED;
+    const bool firewall = IsDlgButtonChecked(setup.hwnd, Firewall) == BST_CHECKED;
     EnableWindow(setup.hwnd, FALSE);
     const int result = installPayload(firewall);
     EnableWindow(setup.hwnd, TRUE);
@@ -110,32 +99,32 @@ void createControls(SetupWindow& setup) {
     SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, GetDpiForWindow(setup.hwnd));
     setup.font.reset(CreateFontIndirectW(&metrics.lfMessageFont));
     const int inner = Width - 2 * Margin;
-    addControl(setup, L"STATIC", text("setup.subtitle"), SS_LEFT, SubtitleId, Margin, 12, inner, 36);
-    addControl(setup, L"STATIC", text(setup.installed ? "setup.installed" : "setup.notInstalled"), SS_LEFT, StatusId,
+    addControl(setup, L"STATIC", text("setup.subtitle"), SS_LEFT, Subtitle, Margin, 12, inner, 36);
+    addControl(setup, L"STATIC", text(setup.installed ? "setup.installed" : "setup.notInstalled"), SS_LEFT, Status,
                Margin, 54, inner, 18);
     // An installed service keeps its folder: moving it needs an uninstallation first.
     addControl(setup, L"EDIT", setup.proposedFolder,
-               WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | (setup.installed ? ES_READONLY : 0), FolderId, Margin, 80,
-               inner, 24);
-    addControl(setup, L"STATIC", L"", SS_LEFT, FolderMessageId, Margin, 108, inner, 48);
-    addControl(setup, L"STATIC", text("setup.networkModeTitle"), SS_LEFT, ModeTitleId, Margin, 162, inner, 18);
+               WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | (setup.installed ? ES_READONLY : 0), Folder, Margin, 80, inner,
+               24);
+    addControl(setup, L"STATIC", L"", SS_LEFT, FolderMessage, Margin, 108, inner, 48);
+    addControl(setup, L"STATIC", text("setup.networkModeTitle"), SS_LEFT, ModeTitle, Margin, 162, inner, 18);
     addControl(setup, L"BUTTON", text("setup.networkModeFirewall"), BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP,
-               FirewallId, Margin, 184, inner, 20);
-    addControl(setup, L"STATIC", text("setup.networkModeFirewallHint"), SS_LEFT, FirewallHintId, Margin + 18, 206,
+               Firewall, Margin, 184, inner, 20);
+    addControl(setup, L"STATIC", text("setup.networkModeFirewallHint"), SS_LEFT, FirewallHint, Margin + 18, 206,
                inner - 18, 34);
-    addControl(setup, L"BUTTON", text("setup.networkModeAdapters"), BS_AUTORADIOBUTTON, AdaptersId, Margin, 244, inner,
+    addControl(setup, L"BUTTON", text("setup.networkModeAdapters"), BS_AUTORADIOBUTTON, Adapters, Margin, 244, inner,
                20);
-    addControl(setup, L"STATIC", text("setup.networkModeAdaptersHint"), SS_LEFT, AdaptersHintId, Margin + 18, 266,
+    addControl(setup, L"STATIC", text("setup.networkModeAdaptersHint"), SS_LEFT, AdaptersHint, Margin + 18, 266,
                inner - 18, 34);
-    addControl(setup, L"STATIC", text("setup.adminNote"), SS_LEFT, AdminNoteId, Margin, 308, inner, 34);
-    addControl(setup, L"BUTTON", text("setup.install"), BS_DEFPUSHBUTTON | WS_TABSTOP, InstallId, Width - Margin - 200,
+    addControl(setup, L"STATIC", text("setup.adminNote"), SS_LEFT, AdminNote, Margin, 308, inner, 34);
+    addControl(setup, L"BUTTON", text("setup.install"), BS_DEFPUSHBUTTON | WS_TABSTOP, Install, Width - Margin - 200,
                348, 200, 30);
-    CheckRadioButton(setup.hwnd, FirewallId, AdaptersId, FirewallId);
+    CheckRadioButton(setup.hwnd, Firewall, Adapters, Firewall);
 }
 
 LRESULT onCommand(SetupWindow& setup, WPARAM wParam) {
-    if (LOWORD(wParam) == FolderId && HIWORD(wParam) == EN_CHANGE) onFolderChanged(setup);
-    if (LOWORD(wParam) == InstallId && HIWORD(wParam) == BN_CLICKED) onInstall(setup);
+    if (LOWORD(wParam) == Folder && HIWORD(wParam) == EN_CHANGE) onFolderChanged(setup);
+    if (LOWORD(wParam) == Install && HIWORD(wParam) == BN_CLICKED) onInstall(setup);
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -15,7 +16,11 @@
 #include "foundation/constants.h"
 #include "foundation/registry.h"
 #include "foundation/unique.h"
+#include "foundation/settings.h"
+#include "foundation/text.h"
 #include "install/admin.h"
+#include "install/front_end.h"
+#include "setup/setup_controls.h"
 #include "tests/install/install_fixture.h"
 #include "tests/support/support.h"
 
@@ -281,6 +286,53 @@ bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
         Sleep(200);
     }
     return true;
+}
+
+std::wstring controlText(HWND control) {
+    wchar_t buffer[1024] = {};
+    SendMessageW(control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
+    return buffer;
+}
+
+// The window is driven from this process: WM_SETTEXT and button messages are carried across processes.
+TEST_F(InstallSystem, TheSetupWindowChecksAChosenFolderAndInstallsWithTheChosenMode) {
+    settings.language = languageForUi(GetUserDefaultUILanguage());  // what the setup itself chooses
+    UniqueHandle process = startProcess(quoted(buildFolder() + L"\\Dormalis Setup.exe"));
+    HWND window = nullptr;
+    ASSERT_TRUE(
+        waitUntil([&] { return (window = FindWindowW(L"Dormalis.Native.Setup", L"Dormalis")) != nullptr; }, 20000));
+    HWND folderField = GetDlgItem(window, setup_controls::Folder);
+    HWND message = GetDlgItem(window, setup_controls::FolderMessage);
+    HWND install = GetDlgItem(window, setup_controls::Install);
+    EXPECT_EQ(controlText(folderField), DefaultFolder) << "the default folder is proposed";
+    EXPECT_EQ(controlText(install), text("setup.install"));
+    EXPECT_EQ(controlText(GetDlgItem(window, setup_controls::Status)), text("setup.notInstalled"));
+    EXPECT_EQ(SendMessageW(GetDlgItem(window, setup_controls::Firewall), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(SendMessageW(GetDlgItem(window, setup_controls::Adapters), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_TRUE(IsWindowEnabled(install));
+
+    const struct {
+        const wchar_t* folder;
+        const wchar_t* shown;
+    } chosen[] = {{L"C:\\no-such-parent\\Dormalis", L"The parent folder must already exist."},
+                  {L"D:Tools", L"Choose an absolute local installation folder, not a drive root."},
+                  {L"C:\\\\", L"A drive root cannot be an installation folder."}};
+    for (const auto& choice : chosen) {
+        SendMessageW(folderField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(choice.folder));
+        EXPECT_EQ(controlText(message), choice.shown) << narrow(choice.folder);
+        EXPECT_FALSE(IsWindowEnabled(install)) << narrow(choice.folder);
+    }
+    SendMessageW(folderField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(DefaultFolder.c_str()));
+    EXPECT_EQ(controlText(message), L"");
+    EXPECT_TRUE(IsWindowEnabled(install));
+
+    SendMessageW(GetDlgItem(window, setup_controls::Adapters), BM_CLICK, 0, 0);
+    PostMessageW(install, BM_CLICK, 0, 0);
+    EXPECT_EQ(widen(answerBox(L"Dormalis", 90000)), text("setup.installSuccess"));
+    EXPECT_EQ(finishProcess(process.get(), 15000), 0u);
+    EXPECT_EQ(machineDword(L"Firewall"), 0u) << "the adapter mode was chosen";
+    EXPECT_EQ(machineDword(L"PackageVersion"), 100u);
+    EXPECT_EQ(waitForServiceState(SERVICE_RUNNING, 10000), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 TEST_F(InstallSystem, TheInstalledUninstallerRemovesEverythingButAUsersFile) {

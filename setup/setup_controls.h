@@ -1,0 +1,18 @@
+#pragma once
+
+// Control identifiers of the setup window; the system tests reach the controls by them.
+namespace dormalis::setup_controls {
+
+inline constexpr int Subtitle = 100;
+inline constexpr int Status = 101;
+inline constexpr int Folder = 102;
+inline constexpr int FolderMessage = 103;
+inline constexpr int ModeTitle = 104;
+inline constexpr int Firewall = 105;
+inline constexpr int FirewallHint = 106;
+inline constexpr int Adapters = 107;
+inline constexpr int AdaptersHint = 108;
+inline constexpr int AdminNote = 109;
+inline constexpr int Install = 110;
+
+}  // namespace dormalis::setup_controls

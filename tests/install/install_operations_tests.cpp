@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "foundation/unique.h"
+#include "install/install.h"
+#include "tests/install/install_fixture.h"
+#include "tests/support/support.h"
+
+namespace dormalis {
+namespace {
+
+using namespace testing;
+
+// Copies of this program stand in for running installed programs: "--stubborn-window" shows a top-level window
+// that ignores WM_CLOSE and ends by itself after a while, before any test runs.
+LRESULT CALLBACK stubbornProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CLOSE) return 0;
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+struct StubbornWindowStandIn {
+    StubbornWindowStandIn() {
+        if (std::wstring(GetCommandLineW()).find(L"--stubborn-window") == std::wstring::npos) return;
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = stubbornProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"Dormalis.Test.Stubborn";
+        RegisterClassW(&windowClass);
+        CreateWindowExW(0, windowClass.lpszClassName, L"Stubborn", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                        windowClass.hInstance, nullptr);
+        const ULONGLONG end = GetTickCount64() + 15000;
+        MSG message;
+        while (GetTickCount64() < end) {
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&message);
+            Sleep(20);
+        }
+        ExitProcess(0);
+    }
+} stubbornWindowStandIn;
+
+std::string contents(const std::wstring& path) {
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void write(const std::wstring& path, const std::string& text) {
+    std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
+}
+
+TEST(CopyWithRetry, CopiesOverwritesAndGivesUpAsDescribed) {
+    ScratchFolder scratch(L"C:\\dormalis-copy");
+    const std::wstring source = scratch.path + L"\\source.bin";
+    const std::wstring destination = scratch.path + L"\\destination.bin";
+    write(source, "new program");
+    write(destination, "old program, longer than the new one");
+    EXPECT_TRUE(copyWithRetry(source, destination));
+    EXPECT_EQ(contents(destination), "new program");
+
+    ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(copyWithRetry(scratch.path + L"\\missing.bin", destination));
+    EXPECT_LT(GetTickCount64() - start, 2000u) << "a missing source is not worth waiting for";
+
+    {
+        // Held open without sharing, as a running preview holds the screen saver: about five seconds of retries.
+        UniqueHandle held{CreateFileW(destination.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
+        ASSERT_TRUE(held.valid());
+        start = GetTickCount64();
+        EXPECT_FALSE(copyWithRetry(source, destination));
+        const ULONGLONG waited = GetTickCount64() - start;
+        EXPECT_GE(waited, 4500u);
+        EXPECT_LT(waited, 20000u);
+    }
+
+    // Released while the copy still retries: it succeeds.
+    write(source, "newer program");
+    UniqueHandle held{CreateFileW(destination.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
+    std::thread release([&] {
+        Sleep(1000);
+        held.reset();
+    });
+    EXPECT_TRUE(copyWithRetry(source, destination));
+    release.join();
+    EXPECT_EQ(contents(destination), "newer program");
+}
+
+// The installed programs are played by copies of the test driver and of this program under the installed names.
+struct InstalledStandIns {
+    CleanMachine clean;
+    InstalledStandIns() {
+        std::filesystem::create_directories(std::filesystem::path(DefaultFolder));
+        CopyFileW((buildFolder() + L"\\test_driver.exe").c_str(), (DefaultFolder + L"\\Dormalis.exe").c_str(), FALSE);
+        CopyFileW((buildFolder() + L"\\install_tests.exe").c_str(), (DefaultFolder + L"\\Dormalis.scr").c_str(), FALSE);
+    }
+};
+
+HWND waitForWindow(const wchar_t* title) {
+    for (int i = 0; i < 200; ++i) {
+        if (HWND found = FindWindowW(nullptr, title)) return found;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+TEST(CloseInstalledWindows, ClosesRunningInstalledCopiesAndLeavesOtherProgramsAlone) {
+    InstalledStandIns installed;
+    UniqueHandle program =
+        startProcess(quoted(DefaultFolder + L"\\Dormalis.exe") + L" create-host \"Installed program\" 50 50 60000");
+    UniqueHandle other =
+        startProcess(quoted(buildFolder() + L"\\test_driver.exe") + L" create-host \"Other program\" 50 50 60000");
+    ASSERT_NE(waitForWindow(L"Installed program"), nullptr);
+    ASSERT_NE(waitForWindow(L"Other program"), nullptr);
+
+    EXPECT_NO_THROW(closeInstalledWindows());
+    EXPECT_EQ(WaitForSingleObject(program.get(), 0), WAIT_OBJECT_0) << "the installed copy is closed and awaited";
+    EXPECT_EQ(WaitForSingleObject(other.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "same program elsewhere";
+    EXPECT_NO_THROW(closeInstalledWindows()) << "nothing left to close";
+    finishProcess(other.get(), 1);
+}
+
+TEST(CloseInstalledWindows, ACopyThatDoesNotCloseIsReported) {
+    InstalledStandIns installed;
+    UniqueHandle saver = startProcess(quoted(DefaultFolder + L"\\Dormalis.scr") + L" --stubborn-window");
+    ASSERT_NE(waitForWindow(L"Stubborn"), nullptr);
+    try {
+        closeInstalledWindows();
+        ADD_FAILURE() << "a window that stays open must fail the call";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Close Dormalis and screen saver settings in all sessions, then retry.");
+    }
+    finishProcess(saver.get(), 1);
+}
+
+}  // namespace
+}  // namespace dormalis

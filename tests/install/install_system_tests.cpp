@@ -359,6 +359,21 @@ TEST_F(InstallSystem, TheInstalledUninstallerRemovesEverythingButAUsersFile) {
     if (machine) RegCloseKey(machine);
 }
 
+TEST_F(InstallSystem, TheProgramsUninstallSwitchRunsTheInstalledUninstallerWhichAsksAndReports) {
+    ASSERT_EQ(setup(L"--quiet"), 0u) << narrow(machineString(L"LastInstallError"));
+    settings.language = languageForUi(GetUserDefaultUILanguage());
+    // Dormalis.exe starts the installed Uninstall.exe, which asks, hands over to its copy and leaves; the copy
+    // removes everything, its own original included, and reports.
+    ProcessResult program = runProcess(quoted(buildFolder() + L"\\Dormalis.exe") + L" --uninstall", 30000);
+    EXPECT_EQ(program.exitCode, 0u);
+    EXPECT_EQ(widen(answerBox(L"Dormalis", 20000, IDYES)), text("setup.uninstallQuestion"));
+    EXPECT_EQ(widen(answerBox(L"Dormalis", 60000)), text("setup.uninstallSuccess"));
+    EXPECT_TRUE(waitUntil([] { return !exists(DefaultFolder); }, 10000)) << "the folder and Uninstall.exe are gone";
+    EXPECT_FALSE(serviceState().exists);
+    EXPECT_EQ(machineString(L"InstallPath"), L"<absent>");
+    EXPECT_FALSE(exists(ShortcutPath));
+}
+
 TEST_F(InstallSystem, UninstallingAFolderWithOnlyTheInstalledFilesRemovesTheFolder) {
     ASSERT_EQ(setup(L"--quiet"), 0u) << narrow(machineString(L"LastInstallError"));
     ProcessResult uninstaller = runProcess(quoted(buildFolder() + L"\\Uninstall.exe") + L" --uninstall --quiet", 60000);

@@ -2,10 +2,12 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "foundation/settings.h"
 #include "foundation/unique.h"
 #include "saver/starfield.h"
+#include "tests/saver/pipe_server.h"
 #include "tests/saver/saver_test_support.h"
 #include "tests/support/support.h"
 
@@ -97,6 +99,56 @@ TEST(SaverSystem, FullScreenRunWithoutServiceShowsStarsAndTheWarningOnEveryFrame
     ASSERT_GT(std::abs(warningWidth - previewWidth), 100);
     EXPECT_NEAR(span.second - span.first + 1, warningWidth, 24) << "the line is not the warning";
     EXPECT_NEAR((span.first + span.second) / 2.0, width / 2.0, 16);
+}
+
+TEST(SaverSystem, NetworkTestAsksForTheInterruptionKeepsItAliveAndStopsAfterSixSeconds) {
+    PipeServer server;
+    ASSERT_TRUE(server.pipe);
+    settings.load();
+    const ULONGLONG start = GetTickCount64();
+    UniqueHandle process = startProcess(saver(L"--network-test"));
+
+    struct Heard {
+        std::string word;
+        ULONGLONG at;
+    };
+    std::vector<Heard> heard;
+    Canvas screen(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    bool captured = false;
+    while (WaitForSingleObject(process.get(), 10) == WAIT_TIMEOUT && GetTickCount64() - start < 20000) {
+        for (const std::string& word : server.readAll()) {
+            heard.push_back({word, GetTickCount64()});
+            if (word == "START") server.reply("OK");
+        }
+        // Once "OK" has been read (at the next pipe step), the warning is gone from the line.
+        if (!captured && !heard.empty() && GetTickCount64() - heard.front().at > 1500) {
+            captureScreen(screen);
+            captured = true;
+        }
+    }
+    for (const std::string& word : server.readAll())
+        heard.push_back({word, GetTickCount64()});
+    EXPECT_EQ(finishProcess(process.get(), 5000), 0u);
+
+    ASSERT_GE(heard.size(), 4u);
+    EXPECT_EQ(heard.front().word, "START");
+    size_t alive = 0;
+    for (const Heard& h : heard)
+        alive += h.word == "ALIVE";
+    EXPECT_GE(alive, 8u);
+    EXPECT_LE(alive, 13u);
+    EXPECT_EQ(heard.back().word, "<broken>");
+    EXPECT_EQ(heard[heard.size() - 2].word, "STOP");
+    const ULONGLONG lasted = heard[heard.size() - 2].at - heard.front().at;
+    EXPECT_GE(lasted, 5500u);
+    EXPECT_LT(lasted, 8000u);
+
+    ASSERT_TRUE(captured);
+    const auto span = screen.span(RECT{24, screen.height - 60, screen.width - 24, screen.height - 12}, OverlayColor);
+    Saver suspended;
+    suspended.preview = false;
+    suspended.suspended = true;
+    EXPECT_NEAR(span.second - span.first + 1, textWidth(overlayLine(suspended)), 24) << "the warning still shows";
 }
 
 TEST(SaverSystem, PreviewTestEndsByItselfAfterThreeSecondsAndIgnoresTheMouse) {

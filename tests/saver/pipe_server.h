@@ -1,0 +1,51 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/constants.h"
+#include "foundation/unique.h"
+
+namespace dormalis::testing {
+
+// The service's end of the control pipe, as the service makes it: one message-mode, non-blocking instance.
+struct PipeServer {
+    UniqueHandle pipe{CreateNamedPipeW(
+        PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 128, 128, 0, nullptr)};
+
+    bool clientConnected() {
+        const BOOL connected = ConnectNamedPipe(pipe.get(), nullptr);
+        return connected || GetLastError() == ERROR_PIPE_CONNECTED;
+    }
+    // The next message, "" when none is waiting, "<broken>" once the client is gone.
+    std::string read() {
+        char buffer[32] = {};
+        DWORD got = 0;
+        if (ReadFile(pipe.get(), buffer, 31, &got, nullptr)) return std::string(buffer, got);
+        const DWORD error = GetLastError();
+        if (error == ERROR_NO_DATA || error == ERROR_PIPE_LISTENING) return "";
+        return "<broken>";
+    }
+    // Every message until nothing is waiting.
+    std::vector<std::string> readAll() {
+        std::vector<std::string> words;
+        for (std::string word = read(); !word.empty(); word = read()) {
+            words.push_back(word);
+            if (word == "<broken>") break;
+        }
+        return words;
+    }
+    void reply(const std::string& word) {
+        DWORD written = 0;
+        WriteFile(pipe.get(), word.data(), static_cast<DWORD>(word.size()), &written, nullptr);
+    }
+    void hangUp() {
+        DisconnectNamedPipe(pipe.get());
+        pipe.reset();
+    }
+};
+
+}  // namespace dormalis::testing

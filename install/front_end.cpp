@@ -68,14 +68,27 @@ std::wstring ownProgramPath() {
     return std::wstring(buffer.data(), length);
 }
 
+namespace {
+
+constexpr const wchar_t* ElevatedMark = L"--elevated";
+
+}  // namespace
+
+bool takeElevatedMark(std::vector<std::wstring>& arguments) {
+    const auto before = arguments.size();
+    std::erase(arguments, std::wstring(ElevatedMark));
+    return arguments.size() != before;
+}
+
 int runElevated(const std::wstring& arguments, bool quiet) {
     const std::wstring path = ownProgramPath();
+    const std::wstring marked = arguments.empty() ? ElevatedMark : arguments + L" " + ElevatedMark;
     SHELLEXECUTEINFOW execute{};
     execute.cbSize = sizeof(execute);
     execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
     execute.lpVerb = L"runas";
     execute.lpFile = path.c_str();
-    execute.lpParameters = arguments.c_str();
+    execute.lpParameters = marked.c_str();
     execute.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExW(&execute) || !execute.hProcess) {
         const DWORD error = GetLastError();

@@ -19,8 +19,12 @@ unsigned languageForUi(unsigned short languageId);
 // This program's own file.
 std::wstring ownProgramPath();
 
-// Runs this program again elevated with `arguments` and waits: its exit code, or 1 when it could not start
-// (the reason is shown unless `quiet`).
+// Removes the mark that runElevated adds and tells whether it was there: a copy started elevated that still is
+// no administrator (a refused or absent elevation that Windows let through anyway) must not start yet another.
+bool takeElevatedMark(std::vector<std::wstring>& arguments);
+
+// Runs this program again elevated with `arguments` (and the mark) and waits: its exit code, or 1 when it could not
+// start (the reason is shown unless `quiet`).
 int runElevated(const std::wstring& arguments, bool quiet);
 
 }  // namespace dormalis

@@ -121,12 +121,13 @@ int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
     settings.load();
     settings.language = languageForUi(GetUserDefaultUILanguage());
 
-    const std::vector<std::wstring> arguments = commandArguments();
+    std::vector<std::wstring> arguments = commandArguments();
+    const bool elevatedCopy = takeElevatedMark(arguments);
     SetupOptions options;
     for (const std::wstring& argument : arguments)
         options.quiet = options.quiet || argument == L"--quiet";
     const bool understood = parseOptions(arguments, options);
-    if (!isAdministrator()) return runElevated(joinArguments(arguments), options.quiet);
+    if (!elevatedCopy && !isAdministrator()) return runElevated(joinArguments(arguments), options.quiet);
     if (!understood) {
         const char* usage = "Usage: \"Dormalis Setup.exe\" [--quiet [--dir PATH] [--mode firewall|adapters]]";
         recordFailure(usage);

@@ -119,13 +119,14 @@ int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
     settings.load();
     settings.language = languageForUi(GetUserDefaultUILanguage());
 
-    const std::vector<std::wstring> arguments = commandArguments();
+    std::vector<std::wstring> arguments = commandArguments();
+    const bool elevatedCopy = takeElevatedMark(arguments);
     const UninstallOptions options = parseOptions(arguments);
     if (!options.uninstall || !options.understood) {
         showError(options, L"Usage: Uninstall.exe --uninstall [--quiet]");
         return 1;
     }
-    if (!isAdministrator()) return runElevated(joinArguments(arguments), options.quiet);
+    if (!elevatedCopy && !isAdministrator()) return runElevated(joinArguments(arguments), options.quiet);
     if (!options.quiet && !options.confirmed &&
         MessageBoxW(nullptr, text("setup.uninstallQuestion").c_str(), Product, MB_YESNO | MB_ICONQUESTION) != IDYES) {
         return 1;

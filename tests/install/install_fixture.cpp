@@ -114,6 +114,33 @@ void registerStandInService(const std::wstring& commandLine, const wchar_t* name
 
 namespace dormalis::testing {
 
+UniqueHandle startAsOrdinaryUser(const std::wstring& commandLine, HANDLE job) {
+    UniqueHandle own;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, own.put());
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                             &administrators);
+    SID_AND_ATTRIBUTES disabled{administrators, 0};
+    UniqueHandle restricted;
+    const BOOL made =
+        CreateRestrictedToken(own.get(), DISABLE_MAX_PRIVILEGE, 1, &disabled, 0, nullptr, 0, nullptr, restricted.put());
+    FreeSid(administrators);
+    if (!made) throw std::runtime_error("cannot make an ordinary user's token");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    std::wstring line = commandLine;
+    if (!CreateProcessAsUserW(restricted.get(), nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                              nullptr, nullptr, &startup, &started)) {
+        throw std::runtime_error("cannot start as an ordinary user");
+    }
+    if (job) AssignProcessToJobObject(job, started.hProcess);
+    ResumeThread(started.hThread);
+    CloseHandle(started.hThread);
+    return UniqueHandle{started.hProcess};
+}
+
 std::string answerBox(const std::wstring& title, DWORD timeoutMs, int button) {
     ProcessResult found = driver(L"find #32770 " + quoted(title) + L" " + std::to_wstring(timeoutMs), timeoutMs + 5000);
     if (found.exitCode != 0) return "<no box>";

@@ -36,6 +36,10 @@ inline const std::wstring DefaultFolder = L"C:\\Program Files\\DormalisNative";
 
 namespace dormalis::testing {
 
+// Starts a command line (inside `job` when given) as the same account without its administrator membership (deny-only)
+// and privileges: the ordinary user that Wine, where every program is an elevated administrator, cannot otherwise show.
+UniqueHandle startAsOrdinaryUser(const std::wstring& commandLine, HANDLE job = nullptr);
+
 // Reads the message box titled `title` (of any process), presses `button` and gives its text; "<no box>" when none
 // appeared within the time.
 std::string answerBox(const std::wstring& title, DWORD timeoutMs = 15000, int button = IDOK);

@@ -187,6 +187,39 @@ TEST_F(InstallSystem, AQuietInstallPutsEveryPieceInPlaceAndStartsTheService) {
     EXPECT_EQ(waitForServiceState(SERVICE_RUNNING, 10000), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
+DWORD processesStartedIn(HANDLE job) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof(accounting),
+                                   nullptr)) {
+        return 0;
+    }
+    return accounting.TotalProcesses;
+}
+
+// Wine's "runas" starts the copy with the caller's own token, so the copy is no administrator either: it must
+// try once and report, not start yet another copy.
+TEST_F(InstallSystem, AnOrdinaryUsersSetupStartsOneElevatedCopyAndReportsItsResult) {
+    UniqueHandle job{CreateJobObjectW(nullptr, nullptr)};
+    UniqueHandle process =
+        startAsOrdinaryUser(quoted(buildFolder() + L"\\Dormalis Setup.exe") + L" --quiet", job.get());
+    EXPECT_EQ(finishProcess(process.get(), SetupTimeoutMs), 1u);
+    EXPECT_EQ(processesStartedIn(job.get()), 2u) << "the setup and one elevated copy";
+    EXPECT_EQ(machineString(L"LastInstallError"), L"Administrator rights required.");
+    EXPECT_FALSE(serviceState().exists);
+}
+
+TEST_F(InstallSystem, AnOrdinaryUsersUninstallerRemovesNothing) {
+    ASSERT_EQ(setup(L"--quiet"), 0u) << narrow(machineString(L"LastInstallError"));
+    UniqueHandle job{CreateJobObjectW(nullptr, nullptr)};
+    UniqueHandle process =
+        startAsOrdinaryUser(quoted(buildFolder() + L"\\Uninstall.exe") + L" --uninstall --quiet", job.get());
+    EXPECT_EQ(finishProcess(process.get(), 60000), 1u);
+    EXPECT_EQ(processesStartedIn(job.get()), 2u) << "the uninstaller and one elevated copy";
+    EXPECT_TRUE(exists(InstalledExe));
+    EXPECT_EQ(waitForServiceState(SERVICE_RUNNING, 5000), static_cast<DWORD>(SERVICE_RUNNING))
+        << "the rights are checked before the service is stopped";
+}
+
 TEST_F(InstallSystem, TheFolderDescriptorProtectsTheInstallation) {
     // Wine accepts a descriptor but keeps none, so the one applied is checked as built.
     PSECURITY_DESCRIPTOR built = nullptr;

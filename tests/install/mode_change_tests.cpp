@@ -90,6 +90,16 @@ TEST(ModeChange, WritesBothValuesWhenTheNetworkIsReady) {
     EXPECT_EQ(machineDword(L"ModeConfigured"), 1u);
 }
 
+TEST(ModeChange, AnOrdinaryUserIsRefused) {
+    CleanMachine clean;
+    registerStandInService(L"\"C:\\Program Files\\DormalisNative\\Dormalis.exe\" --service");
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", 0);
+    UniqueHandle process = startAsOrdinaryUser(dormalis(L"--mode-firewall"));
+    EXPECT_EQ(answerBox(L"Dormalis"), "Administrator rights required.");
+    EXPECT_EQ(finishProcess(process.get(), 15000), 1u);
+    EXPECT_EQ(machineDword(L"Firewall"), 0xDEADu);
+}
+
 // An owner window that counts the timer messages it receives while elevateAndWait waits.
 struct Owner {
     HWND hwnd = nullptr;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <objbase.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -9,6 +11,9 @@
 #include <thread>
 
 #include "foundation/unique.h"
+#include "foundation/constants.h"
+#include "foundation/registry.h"
+#include "install/admin.h"
 #include "install/install.h"
 #include "tests/install/install_fixture.h"
 #include "tests/support/support.h"
@@ -136,6 +141,58 @@ TEST(CloseInstalledWindows, ACopyThatDoesNotCloseIsReported) {
         EXPECT_STREQ(error.what(), "Close Dormalis and screen saver settings in all sessions, then retry.");
     }
     finishProcess(saver.get(), 1);
+}
+
+std::wstring lastInstallError() {
+    return readString(HKEY_LOCAL_MACHINE, RegistryPath, L"LastInstallError", L"<absent>");
+}
+
+// installNative called directly, quiet so that a failure is recorded instead of waiting on a message box.
+struct QuietInstall {
+    CleanMachine clean;
+    const std::wstring program = buildFolder() + L"\\Dormalis.exe";
+    const std::wstring uninstaller = buildFolder() + L"\\Uninstall.exe";
+    QuietInstall() {
+        installQuiet = true;
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // the shortcut is made through COM, as in the setup
+    }
+    ~QuietInstall() {
+        CoUninitialize();
+        installQuiet = false;
+    }
+};
+
+TEST(InstallNative, RunFromTheInstalledProgramItRefreshesOnlyTheScreenSaverCopy) {
+    QuietInstall install;
+    ASSERT_EQ(installNative(true, install.program, install.uninstaller), 0) << narrow(lastInstallError());
+    write(DefaultFolder + L"\\Dormalis.scr", "stale screen saver");
+    // The same file in another letter case is still the installed program itself: it is not copied onto itself.
+    const std::wstring installed = L"c:\\program files\\dormalisnative\\DORMALIS.EXE";
+    ASSERT_EQ(installNative(true, installed, install.uninstaller), 0) << narrow(lastInstallError());
+    EXPECT_EQ(contents(DefaultFolder + L"\\Dormalis.scr"), contents(install.program));
+    EXPECT_EQ(contents(DefaultFolder + L"\\Dormalis.exe"), contents(install.program));
+}
+
+TEST(InstallNative, AHeldScreenSaverFailsTheUpdateAfterTheProgramWasCopied) {
+    QuietInstall install;
+    ASSERT_EQ(installNative(true, install.program, install.uninstaller), 0) << narrow(lastInstallError());
+    {
+        UniqueHandle preview{CreateFileW((DefaultFolder + L"\\Dormalis.scr").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                         nullptr, OPEN_EXISTING, 0, nullptr)};
+        ASSERT_TRUE(preview.valid());
+        // Another program file makes the copy that did happen visible.
+        EXPECT_EQ(installNative(true, install.uninstaller, install.uninstaller), 1);
+    }
+    EXPECT_EQ(lastInstallError(), L"Cannot update the screen saver. Close screen saver settings and previews first.");
+    EXPECT_EQ(contents(DefaultFolder + L"\\Dormalis.exe"), contents(install.uninstaller));
+    EXPECT_EQ(contents(DefaultFolder + L"\\Dormalis.scr"), contents(install.program));
+}
+
+TEST(InstallNative, AMissingUninstallerFailsWithItsOwnMessage) {
+    QuietInstall install;
+    EXPECT_EQ(installNative(false, install.program, buildFolder() + L"\\NoSuchUninstaller.exe"), 1);
+    EXPECT_EQ(lastInstallError(), L"Cannot install the uninstaller.");
+    EXPECT_EQ(readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"PackageVersion", 0), 0u) << "not complete";
 }
 
 }  // namespace

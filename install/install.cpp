@@ -28,7 +28,7 @@ constexpr DWORD WindowCloseTimeoutMs = 8000;
 constexpr ULONGLONG CopyTimeoutMs = 5000;
 constexpr ULONGLONG StartTimeoutMs = 15000;
 
-void fail(const char* message) {
+[[noreturn]] void fail(const char* message) {
     throw std::runtime_error(message);
 }
 

@@ -15,7 +15,7 @@ namespace {
 constexpr const wchar_t* RunKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr int DeleteAttempts = 50;
 
-void fail(const char* message) {
+[[noreturn]] void fail(const char* message) {
     throw std::runtime_error(message);
 }
 

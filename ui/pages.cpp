@@ -1,0 +1,190 @@
+// What each page holds, top to bottom, in DIPs. Every builder returns the page's bottom.
+#include "ui/ui.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "foundation/text.h"
+#include "registration/saver_selection.h"
+#include "saver/saver.h"
+#include "status/service_queries.h"
+#include "status/status_report.h"
+
+namespace dormalis {
+
+namespace {
+
+// Widths of 796 DIPs and more get the two-column arrangements.
+bool wide(int width) {
+    return width >= 796;
+}
+
+HWND button(Ui& ui, const std::wstring& caption, int id, int x, int y, int width, int height) {
+    HWND created = ui.add(L"BUTTON", caption, id, x, y, width, height, BS_OWNERDRAW);
+    if (created) SetWindowSubclass(created, hoverProc, 1, 0);
+    return created;
+}
+
+bool saverEnabled() {
+    BOOL active = FALSE;
+    SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &active, 0);
+    return isDormalisSelected() && active != FALSE;
+}
+
+std::wstring statusText(bool installed) {
+    return (installed ? uitext::installedLine() : text("setup.notInstalled")) + L"\n" +
+           uitext::enabledLine(saverEnabled()) + L"\n" + uitext::modePrefix() + networkModeLabel();
+}
+
+void languageList(Ui& ui, int x, int y, int width) {
+    HWND list = ui.add(L"COMBOBOX", L"", LanguageList, x, y + 30, std::min(width - 56, 240), 230,
+                       CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL);
+    if (!list) return;
+    for (const wchar_t* name : languageNames)
+        SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    SendMessageW(list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), ui.px(32));
+    SendMessageW(list, CB_SETITEMHEIGHT, 0, ui.px(32));
+    SendMessageW(list, CB_SETCURSEL, settings.language, 0);
+}
+
+// Rows 7 to 12: two columns when wide, one stacked column when narrow; returns S, the restore button's row.
+int setupButtons(Ui& ui, int width, int row) {
+    const bool twoColumns = wide(width);
+    const int half = (width - 70) / 2;
+    const int columnWidth = twoColumns ? half : width - 56;
+    const int right = twoColumns ? half + 42 : 28;
+    const struct {
+        std::wstring caption;
+        int id;
+        int column;
+    } buttons[] = {
+        {uitext::enable(), EnableButton, 0},
+        {text("setup.customize"), CustomizeButton, 1},
+        {uitext::disable(), DisableButton, 0},
+        {text("setup.windowsSettings"), WindowsSettingsButton, 1},
+        {text("setup.networkModeTitle"), ModeButton, 0},
+        {uitext::check(), CheckButton, 1},
+    };
+    int index = 0;
+    for (const auto& entry : buttons) {
+        const int y = twoColumns ? row + 64 * (index / 2) : row + 64 * index;
+        button(ui, entry.caption, entry.id, entry.column == 0 ? 28 : right, y, columnWidth, 52);
+        ++index;
+    }
+    return row + (twoColumns ? 200 : 392);
+}
+
+}  // namespace
+
+int layoutSetupPage(Ui& ui, int width, int header) {
+    const int top = header + 44;
+    const bool twoColumns = wide(width);
+    const int languageX = twoColumns ? width - 268 : 28;
+    const int languageY = twoColumns ? 24 : top;
+    ui.label(text("language.caption"), languageX, languageY, 240, false);
+    languageList(ui, languageX, languageY, width);
+
+    const int subtitleY = twoColumns ? top : header + 128;
+    const int subtitle = ui.label(text("setup.subtitle"), 28, subtitleY, width - 56, false);
+    const int descriptionY = subtitleY + subtitle + 14;
+    const int cardTop = descriptionY + ui.label(uitext::description(), 28, descriptionY, width - 56, false);
+
+    ui.installed = serviceInstalled();
+    const int status = ui.label(statusText(ui.installed), 46, cardTop + 33, width - 92, false);
+    ui.labels.back().color = ui.installed ? StatusInstalledColor : StatusMissingColor;
+    ui.card = RECT{ui.px(28), ui.px(cardTop + 18), ui.px(width - 28), ui.px(cardTop + 48 + status)};
+
+    const int restoreY = setupButtons(ui, width, cardTop + status + 70);
+    button(ui, uitext::restore(), RestoreButton, 28, restoreY, width - 56, 44);
+    const int note = ui.label(uitext::uninstallNote(), 28, restoreY + 56, width - 56, false);
+    ui.labels.back().color = NoteColor;
+    const int aboutWidth = std::min(width - 56, 370);
+    button(ui, text("about.button"), AboutButton, 28 + (width - 56 - aboutWidth) / 2, restoreY + note + 74, aboutWidth,
+           48);
+    return restoreY + note + 142;
+}
+
+int layoutCustomizePage(Ui& ui, int width, int top) {
+    const bool twoColumns = wide(width);
+    const int half1 = (width - 80) / 2;
+    const int previewWidth = twoColumns ? half1 : width - 56;
+    const int previewX = twoColumns ? width - half1 - 28 : 28;
+    const int leftWidth = twoColumns ? width - 56 - (half1 + 24) : width - 56;
+    const int half2 = (width - 68) / 2;
+
+    const int title = ui.label(text("dialog.title"), 28, top, width - 56, false);
+    const int previewTop = top + title + 16;
+    const int caption = ui.label(uitext::previewCaption(), previewX, previewTop, previewWidth, false);
+    const int previewHeight = twoColumns ? 300 : 190;
+    const int previewY = previewTop + caption + 8;
+    HWND preview = createEmbeddedPreview(ui.window, ui.px(previewX), ui.px(previewY) - ui.scroll, ui.px(previewWidth),
+                                         ui.px(previewHeight));
+    if (preview) {
+        ui.controls.push_back(preview);
+        ui.rects.push_back(Box{ui.px(previewX), ui.px(previewY), ui.px(previewWidth), ui.px(previewHeight)});
+    }
+
+    const int colorY = twoColumns ? previewTop : previewTop + caption + 218;
+    button(ui, text("dialog.color"), ColorButton, 28, colorY, leftWidth, 46);
+    const int density = ui.label(text("dialog.density") + L" (40\u2013600)", 28, colorY + 64, leftWidth, false);
+    const int densityY = colorY + 64 + density;
+    HWND densityBar = ui.add(TRACKBAR_CLASSW, L"", DensityBar, 28, densityY, leftWidth, 40, TBS_AUTOTICKS);
+    SendMessageW(densityBar, TBM_SETRANGE, TRUE, MAKELPARAM(MinDensity, MaxDensity));
+    SendMessageW(densityBar, TBM_SETPOS, TRUE, settings.density);
+    const int speed = ui.label(text("dialog.speed") + L" (1\u201312)", 28, densityY + 58, leftWidth, false);
+    const int speedY = densityY + 58 + speed;
+    HWND speedBar = ui.add(TRACKBAR_CLASSW, L"", SpeedBar, 28, speedY, leftWidth, 40, TBS_AUTOTICKS);
+    SendMessageW(speedBar, TBM_SETRANGE, TRUE, MAKELPARAM(MinSpeed, MaxSpeed));
+    SendMessageW(speedBar, TBM_SETPOS, TRUE, settings.speed);
+    button(ui, text("dialog.reset"), ResetButton, 28, speedY + 60, leftWidth, 46);
+
+    const int idleY = twoColumns ? std::max(previewTop + caption + 328, speedY + 122) : speedY + 122;
+    const int idle = ui.label(uitext::idleCaption(), 28, idleY, width - 56, false);
+    ui.add(L"EDIT", std::to_wstring(ui.minutes), MinutesEdit, 28, idleY + idle, 110, 34, ES_NUMBER | WS_BORDER);
+    const int displaysY = idleY + idle + 50;
+    const int displays = ui.label(uitext::displaysCaption(), 28, displaysY, width - 56, false);
+    const int comboY = displaysY + displays;
+    HWND combo = ui.add(L"COMBOBOX", L"", DisplaysCombo, 28, comboY, width - 56, 180, CBS_DROPDOWNLIST | WS_VSCROLL);
+    for (int mode = 0; mode < 3; ++mode) {
+        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(uitext::displayMode(mode).c_str()));
+    }
+    SendMessageW(combo, CB_SETCURSEL, settings.displays, 0);
+    const int hint = ui.label(text("dialog.saveHint"), 28, comboY + 52, width - 56, false);
+    const int saveY = comboY + hint + 68;
+    button(ui, text("common.save"), SaveButton, 28, saveY, half2, 46);
+    button(ui, text("common.cancel"), CancelButton, half2 + 40, saveY, half2, 46);
+    return saveY + 66;
+}
+
+int layoutModePage(Ui& ui, int width, int top) {
+    const int half2 = (width - 68) / 2;
+    const int title = ui.label(text("setup.networkModeTitle"), 28, top, width - 56, false);
+    const int firewallY = top + title + 18;
+    HWND firewall = ui.add(L"BUTTON", text("setup.networkModeFirewall"), FirewallRadio, 28, firewallY, width - 56, 42,
+                           BS_AUTORADIOBUTTON | WS_GROUP);
+    SendMessageW(firewall, BM_SETCHECK, settings.firewall ? BST_CHECKED : BST_UNCHECKED, 0);
+    const int firewallHint = ui.label(text("setup.networkModeFirewallHint"), 48, firewallY + 50, width - 76, false);
+    const int adaptersY = firewallY + firewallHint + 74;
+    HWND adapters = ui.add(L"BUTTON", text("setup.networkModeAdapters"), AdaptersRadio, 28, adaptersY, width - 56, 42,
+                           BS_AUTORADIOBUTTON);
+    SendMessageW(adapters, BM_SETCHECK, settings.firewall ? BST_UNCHECKED : BST_CHECKED, 0);
+    const int adaptersHint = ui.label(text("setup.networkModeAdaptersHint"), 48, adaptersY + 50, width - 76, false);
+    const int buttonsY = adaptersY + adaptersHint + 78;
+    button(ui, text("common.continue"), ContinueButton, 28, buttonsY, half2, 46);
+    button(ui, text("common.cancel"), CancelButton, half2 + 40, buttonsY, half2, 46);
+    return buttonsY + 66;
+}
+
+int layoutAboutPage(Ui& ui, int width, int top) {
+    const int title = ui.label(text("about.title"), 28, top, width - 56, false);
+    const int runtimeY = top + title + 24;
+    const int runtime = ui.label(uitext::runtimeLine(), 28, runtimeY, width - 56, false);
+    const int descriptionY = runtimeY + runtime + 18;
+    const int bottom = descriptionY + ui.label(uitext::description(), 28, descriptionY, width - 56, false);
+    button(ui, uitext::publisher(), AboutButton, 28, bottom + 24, width - 56, 46);
+    button(ui, text("common.close"), CancelButton, 28, bottom + 90, width - 56, 46);
+    return bottom + 156;
+}
+
+}  // namespace dormalis

@@ -1,0 +1,200 @@
+// Painting of the pages, the owner-drawn buttons and the language list. Brushes, pens and the icon live for one
+// paint only.
+#include "ui/ui.h"
+
+#include <algorithm>
+
+#include "foundation/process.h"
+#include "foundation/text.h"
+
+namespace dormalis {
+
+namespace {
+
+void fill(HDC dc, const RECT& area, COLORREF color) {
+    UniqueBrush brush{CreateSolidBrush(color)};
+    FillRect(dc, &area, brush.get());
+}
+
+void roundedBox(HDC dc, const RECT& area, COLORREF fillColor, COLORREF borderColor, int borderWidth, int corner) {
+    UniqueBrush brush{CreateSolidBrush(fillColor)};
+    UniquePen pen{CreatePen(PS_SOLID, borderWidth, borderColor)};
+    SelectionGuard brushSelected(dc, brush.get());
+    SelectionGuard penSelected(dc, pen.get());
+    RoundRect(dc, area.left, area.top, area.right, area.bottom, corner, corner);
+}
+
+COLORREF darker(COLORREF color, int amount) {
+    return RGB(std::max(GetRValue(color) - amount, 0), std::max(GetGValue(color) - amount, 0),
+               std::max(GetBValue(color) - amount, 0));
+}
+
+RECT shifted(RECT area, int dy) {
+    OffsetRect(&area, 0, dy);
+    return area;
+}
+
+void drawIcon(Ui& ui, HDC dc) {
+    const int size = ui.px(48);
+    UniqueIcon icon{
+        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, LR_DEFAULTCOLOR))};
+    if (icon) DrawIconEx(dc, ui.px(28), ui.px(28) - ui.scroll, icon.get(), size, size, 0, nullptr, DI_NORMAL);
+}
+
+void drawLanguageItem(const DRAWITEMSTRUCT& item) {
+    HDC dc = item.hDC;
+    fill(dc, item.rcItem, (item.itemState & ODS_SELECTED) ? ListSelected : ListPlain);
+    const int index =
+        static_cast<int>(item.itemID) < 0 ? static_cast<int>(settings.language) : static_cast<int>(item.itemID);
+    if (index > 5) return;
+    const RECT& r = item.rcItem;
+    flag(dc, RECT{r.left + 8, r.top + 8, r.left + 38, r.bottom - 8}, index);
+    RECT name = r;
+    name.left += 50;
+    SetTextColor(dc, ListText);
+    DrawTextW(dc, languageNames[index], -1, &name, DT_SINGLELINE | DT_VCENTER);
+}
+
+void drawButton(Ui& ui, const DRAWITEMSTRUCT& item) {
+    HDC dc = item.hDC;
+    const ButtonColors colors = buttonColors(static_cast<int>(item.CtlID));
+    const bool hovered = GetPropW(item.hwndItem, L"Hover") != nullptr;
+    const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+    const bool focused = (item.itemState & ODS_FOCUS) != 0;
+    const int darkening = pressed ? 18 : hovered ? 7 : 0;
+    const int border = ui.px(hovered || focused ? 3 : 1);
+    RECT box = item.rcItem;
+    InflateRect(&box, -ui.px(2), -ui.px(2));
+    roundedBox(dc, box, darker(colors.fill, darkening), colors.border, border, ui.px(18));
+
+    wchar_t caption[512] = {};
+    GetWindowTextW(item.hwndItem, caption, 512);
+    SetTextColor(dc, ButtonText);
+    RECT textArea{box.left + ui.px(12), box.top + ui.px(5), box.right - ui.px(12), box.bottom - ui.px(5)};
+    RECT measured = textArea;
+    DrawTextW(dc, caption, -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
+    const int room = (textArea.bottom - textArea.top) - (measured.bottom - measured.top);
+    textArea.top += std::max(room / 2, 0);
+    DrawTextW(dc, caption, -1, &textArea, DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
+}
+
+}  // namespace
+
+ButtonColors buttonColors(int id) {
+    switch (id) {
+        case EnableButton:
+            return {RGB(215, 232, 254), RGB(132, 172, 220)};
+        case CustomizeButton:
+        case SaveButton:
+        case ContinueButton:
+            return {RGB(219, 241, 232), RGB(129, 180, 159)};
+        case DisableButton:
+            return {RGB(253, 232, 232), RGB(213, 157, 165)};
+        case AboutButton:
+            return {RGB(240, 234, 250), RGB(191, 175, 216)};
+        case CancelButton:
+        case ResetButton:
+            return {RGB(241, 243, 247), RGB(198, 205, 215)};
+        default:
+            return {RGB(235, 241, 250), RGB(175, 193, 218)};
+    }
+}
+
+LRESULT eraseBackground(Ui& ui, HDC dc) {
+    RECT client{};
+    GetClientRect(ui.window, &client);
+    fill(dc, client, BackgroundColor);
+    return 1;
+}
+
+void paintPage(Ui& ui, HDC dc) {
+    RECT client{};
+    GetClientRect(ui.window, &client);
+    SetBkMode(dc, TRANSPARENT);
+    HGDIOBJ remembered = GetCurrentObject(dc, OBJ_FONT);
+    fill(dc, RECT{0, -ui.scroll, client.right, ui.headerBottom - ui.scroll}, HeaderColor);
+    fill(dc, RECT{0, -ui.scroll, client.right, ui.px(4) - ui.scroll}, AccentColor);
+    if (ui.card.top < ui.card.bottom) {
+        roundedBox(dc, shifted(ui.card, -ui.scroll), ui.installed ? CardInstalledFill : CardMissingFill,
+                   ui.installed ? CardInstalledBorder : CardMissingBorder, 1, ui.px(18));
+    }
+    for (const Label& label : ui.labels) {
+        SelectObject(dc, ui.typefaces[label.font].get());
+        SetTextColor(dc, label.color);
+        RECT area = shifted(label.rect, -ui.scroll);
+        DrawTextW(dc, label.caption.c_str(), static_cast<int>(label.caption.size()), &area, DT_WORDBREAK | DT_NOPREFIX);
+    }
+    drawIcon(ui, dc);
+    SelectObject(dc, remembered);
+}
+
+LRESULT controlColors(HDC dc) {
+    SetBkColor(dc, BackgroundColor);
+    SetDCBrushColor(dc, BackgroundColor);
+    SetTextColor(dc, SystemControlText);
+    return reinterpret_cast<LRESULT>(GetStockObject(DC_BRUSH));
+}
+
+void measureItem(Ui& ui, MEASUREITEMSTRUCT& item) {
+    item.itemHeight = static_cast<UINT>(ui.px(32));
+}
+
+void drawItem(Ui& ui, const DRAWITEMSTRUCT& item) {
+    SetBkMode(item.hDC, TRANSPARENT);
+    SelectionGuard font(item.hDC, ui.typefaces[0].get());
+    if (item.CtlID == LanguageList) {
+        drawLanguageItem(item);
+    } else {
+        drawButton(ui, item);
+    }
+}
+
+void flag(HDC dc, RECT area, int language) {
+    const int w = area.right - area.left;
+    const int h = area.bottom - area.top;
+    const LONG left = area.left, top = area.top, right = area.right, bottom = area.bottom;
+    switch (language) {
+        case 0:
+        case 5:
+            fill(dc, area, RGB(255, 255, 255));
+            fill(dc, RECT{left, top, left + w / 3, bottom}, language == 0 ? RGB(0, 70, 170) : RGB(0, 140, 75));
+            fill(dc, RECT{right - w / 3, top, right, bottom}, RGB(235, 35, 45));
+            break;
+        case 1: {
+            fill(dc, area, RGB(20, 50, 130));
+            {
+                UniquePen pen{CreatePen(PS_SOLID, std::max(h / 5, 2), RGB(255, 255, 255))};
+                SelectionGuard selected(dc, pen.get());
+                MoveToEx(dc, left, top, nullptr);
+                LineTo(dc, right, bottom);
+                MoveToEx(dc, right, top, nullptr);
+                LineTo(dc, left, bottom);
+            }
+            fill(dc, RECT{left + 2 * w / 5, top, right - 2 * w / 5, bottom}, RGB(230, 35, 45));
+            fill(dc, RECT{left, top + 2 * h / 5, right, bottom - 2 * h / 5}, RGB(230, 35, 45));
+            break;
+        }
+        case 2:
+            fill(dc, area, RGB(220, 35, 45));
+            fill(dc, RECT{left, top, right, top + h / 3}, RGB(20, 20, 20));
+            fill(dc, RECT{left, bottom - h / 3, right, bottom}, RGB(250, 195, 20));
+            break;
+        case 3: {
+            fill(dc, area, RGB(225, 30, 40));
+            SetTextColor(dc, RGB(255, 230, 20));
+            SetBkMode(dc, TRANSPARENT);
+            RECT star = area;
+            DrawTextW(dc, L"\u2605", 1, &star, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+            break;
+        }
+        case 4:
+            fill(dc, area, RGB(255, 205, 30));
+            fill(dc, RECT{left, top, right, top + h / 3}, RGB(185, 25, 40));
+            fill(dc, RECT{left, bottom - h / 3, right, bottom}, RGB(185, 25, 40));
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace dormalis

@@ -1,0 +1,282 @@
+// The settings window's process: the class, the top window and its modal pages, and the message handling that
+// is not a command.
+#include "ui/ui.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "foundation/process.h"
+
+namespace dormalis {
+
+namespace {
+
+constexpr UINT_PTR SnapshotTimer = 99;
+constexpr int LineStep = 32;   // pixels, whatever the DPI
+constexpr int WheelStep = 60;  // pixels per notch, whatever the DPI
+
+Ui* uiOf(HWND window) {
+    return reinterpret_cast<Ui*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+unsigned minutesFromSeconds(UINT seconds) {
+    const unsigned minutes = (seconds + 59) / 60;
+    return std::clamp(minutes, 1u, 240u);
+}
+
+LRESULT onCreate(Ui& ui) {
+    ui.scale = static_cast<float>(GetDpiForWindow(ui.window)) / 96.0f;
+    ui.fonts();
+    UINT seconds = 600;
+    if (!SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &seconds, 0)) seconds = 600;
+    ui.minutes = minutesFromSeconds(seconds);
+    return 0;
+}
+
+void onClose(Ui& ui) {
+    if (ui.page == CustomizePage) {
+        settings = ui.saved;
+        try {
+            settings.save();
+        } catch (const std::exception& error) {
+            // The page must still close; the user learns that the old settings could not be stored.
+            MessageBoxA(ui.window, error.what(), "Dormalis", MB_OK | MB_ICONERROR);
+        }
+    }
+    DestroyWindow(ui.window);
+}
+
+LRESULT onDpiChanged(Ui& ui, WPARAM wParam, LPARAM lParam) {
+    ui.scale = static_cast<float>(HIWORD(wParam)) / 96.0f;
+    ui.fonts();
+    const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+    SetWindowPos(ui.window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    return 0;
+}
+
+void onTrackBar(Ui& ui) {
+    settings.density = static_cast<int>(SendMessageW(ui.control(DensityBar), TBM_GETPOS, 0, 0));
+    settings.speed = static_cast<int>(SendMessageW(ui.control(SpeedBar), TBM_GETPOS, 0, 0));
+}
+
+void onVerticalScroll(Ui& ui, WPARAM wParam) {
+    SCROLLINFO info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SIF_ALL;
+    GetScrollInfo(ui.window, SB_VERT, &info);
+    int position = info.nPos;
+    switch (LOWORD(wParam)) {
+        case SB_LINEUP:
+            position -= LineStep;
+            break;
+        case SB_LINEDOWN:
+            position += LineStep;
+            break;
+        case SB_PAGEUP:
+            position -= static_cast<int>(info.nPage);
+            break;
+        case SB_PAGEDOWN:
+            position += static_cast<int>(info.nPage);
+            break;
+        case SB_THUMBTRACK:
+            position = info.nTrackPos;
+            break;
+        default:
+            break;
+    }
+    scrollTo(ui, position);
+}
+
+void onWheel(Ui& ui, WPARAM wParam) {
+    const int notches = static_cast<short>(HIWORD(wParam)) / WHEEL_DELTA;
+    scrollTo(ui, ui.scroll - WheelStep * notches);
+}
+
+void onTimer(Ui& ui) {
+    if (snapshotPath.empty()) return;
+    capture(ui.window, snapshotPath);
+    KillTimer(ui.window, SnapshotTimer);
+    DestroyWindow(ui.window);
+}
+
+LRESULT onPaint(Ui& ui, UINT message, WPARAM wParam) {
+    if (message == WM_PRINTCLIENT) {
+        paintPage(ui, reinterpret_cast<HDC>(wParam));
+    } else {
+        PaintDc paint(ui.window);
+        paintPage(ui, paint.get());
+    }
+    return 0;
+}
+
+LRESULT dispatch(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            return onCreate(ui);
+        case WM_SIZE:
+            ui.layout();
+            return 0;
+        case WM_CLOSE:
+            onClose(ui);
+            return 0;
+        case WM_DESTROY:
+            if (!GetWindow(ui.window, GW_OWNER)) PostQuitMessage(0);
+            return 0;
+        case WM_GETMINMAXINFO: {
+            auto& limits = *reinterpret_cast<MINMAXINFO*>(lParam);
+            limits.ptMinTrackSize = POINT{ui.px(450), ui.px(350)};
+            return 0;
+        }
+        case WM_DPICHANGED:
+            return onDpiChanged(ui, wParam, lParam);
+        case WM_COMMAND:
+            command(ui, wParam);
+            return 0;
+        case WM_HSCROLL:
+            onTrackBar(ui);
+            return 0;
+        case WM_VSCROLL:
+            onVerticalScroll(ui, wParam);
+            return 0;
+        case WM_MOUSEWHEEL:
+            onWheel(ui, wParam);
+            return 0;
+        case WM_TIMER:
+            onTimer(ui);
+            return 0;
+        case WM_ERASEBKGND:
+            return eraseBackground(ui, reinterpret_cast<HDC>(wParam));
+        case WM_PAINT:
+        case WM_PRINTCLIENT:
+            return onPaint(ui, message, wParam);
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORSTATIC:
+            return controlColors(reinterpret_cast<HDC>(wParam));
+        case WM_MEASUREITEM:
+            measureItem(ui, *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
+            return TRUE;
+        case WM_DRAWITEM:
+            drawItem(ui, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+            return TRUE;
+        default:
+            return DefWindowProcW(ui.window, message, wParam, lParam);
+    }
+}
+
+// Runs the message loop of one window until it is gone or the quit message arrives.
+void pump(HWND window) {
+    MSG message;
+    while (IsWindow(window)) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got <= 0) {
+            // The quit message belongs to the outermost loop; swallowing it here would leave the process running.
+            if (got == 0) PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        if (IsDialogMessageW(window, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+}  // namespace
+
+bool registerUiClass() {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    windowClass.hIconSm = windowClass.hIcon;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = UiClass;
+    return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+void scrollTo(Ui& ui, int position) {
+    SetScrollPos(ui.window, SB_VERT, position, TRUE);
+    ui.scroll = GetScrollPos(ui.window, SB_VERT);
+    for (size_t i = 0; i < ui.controls.size(); ++i) {
+        const Box& box = ui.rects[i];
+        if (ui.controls[i]) {
+            SetWindowPos(ui.controls[i], nullptr, box.x, box.y - ui.scroll, box.width, box.height,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    InvalidateRect(ui.window, nullptr, TRUE);
+}
+
+LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* ui = static_cast<Ui*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        ui->window = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(ui));
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    Ui* ui = uiOf(window);
+    if (!ui) return DefWindowProcW(window, message, wParam, lParam);
+    return dispatch(*ui, message, wParam, lParam);
+}
+
+LRESULT CALLBACK hoverProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    switch (message) {
+        case WM_SETCURSOR:
+            SetCursor(LoadCursorW(nullptr, IDC_HAND));
+            return TRUE;
+        case WM_MOUSEMOVE:
+            if (!GetPropW(button, L"Hover")) {
+                SetPropW(button, L"Hover", reinterpret_cast<HANDLE>(1));
+                TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, button, 0};
+                TrackMouseEvent(&track);
+                InvalidateRect(button, nullptr, TRUE);
+            }
+            break;
+        case WM_MOUSELEAVE:
+            RemovePropW(button, L"Hover");
+            InvalidateRect(button, nullptr, TRUE);
+            break;
+        case WM_NCDESTROY:
+            // A property left on a destroyed window is leaked by the system.
+            RemovePropW(button, L"Hover");
+            RemoveWindowSubclass(button, hoverProc, 1);
+            break;
+        default:
+            break;
+    }
+    return DefSubclassProc(button, message, wParam, lParam);
+}
+
+int showPage(HWND owner, int page) {
+    Ui ui(page);
+    if (!createUi(ui, owner)) return 0;
+    EnableWindow(owner, FALSE);
+    ShowWindow(ui.window, SW_SHOW);
+    pump(ui.window);
+    EnableWindow(owner, TRUE);
+    SetForegroundWindow(owner);
+    return ui.result;
+}
+
+int runWindow() {
+    registerUiClass();
+    Ui ui(requestedPage);
+    if (!createUi(ui, nullptr)) return 1;
+    HWND window = ui.window;
+    ShowWindow(window, SW_SHOW);
+    if (quitAfterTest) {
+        ShowWindow(window, SW_SHOWNOACTIVATE);
+        UpdateWindow(window);
+        SetTimer(window, SnapshotTimer, 1000, nullptr);
+    }
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (IsWindow(window) && IsDialogMessageW(window, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+}  // namespace dormalis

@@ -17,6 +17,7 @@
 #include "status/service_queries.h"
 #include "status/status_report.h"
 #include "status/tray.h"
+#include "ui/settings_window.h"
 
 namespace dormalis {
 
@@ -61,7 +62,7 @@ int settingsWindow(const Role& role) {
         snapshotPath = role.snapshotPath;
         quitAfterTest = true;
     }
-    return notBuilt();  // return runWindow();
+    return runWindow();
 }
 
 }  // namespace

@@ -172,15 +172,17 @@ SeenBox BoxAnswerer::result() {
     return seen_;
 }
 
-std::thread commandToPage(HWND owner, int id, DWORD timeoutMs) {
-    return std::thread([owner, id, timeoutMs] {
+std::thread commandToPage(HWND owner, std::vector<int> ids, DWORD timeoutMs) {
+    return std::thread([owner, ids, timeoutMs] {
         const ULONGLONG deadline = GetTickCount64() + timeoutMs;
         FindPage search{owner, nullptr};
         while (!search.found && GetTickCount64() < deadline) {
             EnumWindows(findOwnedPage, reinterpret_cast<LPARAM>(&search));
             if (!search.found) Sleep(30);
         }
-        if (search.found) PostMessageW(search.found, WM_COMMAND, static_cast<WPARAM>(id), 0);
+        if (!search.found) return;
+        for (int id : ids)
+            PostMessageW(search.found, WM_COMMAND, static_cast<WPARAM>(id), 0);
     });
 }
 

@@ -64,8 +64,8 @@ class BoxAnswerer {
     SeenBox seen_;
 };
 
-// Waits for a page window owned by `owner` and posts it a command.
-std::thread commandToPage(HWND owner, int id, DWORD timeoutMs = 10000);
+// Waits for a page window owned by `owner` and posts it the commands, in order.
+std::thread commandToPage(HWND owner, std::vector<int> ids, DWORD timeoutMs = 10000);
 
 // A captured BMP, with its headers checked by the reader.
 struct Image {

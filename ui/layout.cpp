@@ -128,6 +128,7 @@ HWND Ui::add(const wchar_t* className, const std::wstring& text, int id, int x, 
 void Ui::layout() {
     if (layingOut || !window) return;
     layingOut = true;
+    const int createdAt = scroll;
     destroyControls(*this);
     const int width = static_cast<int>(clientWidth(window) / scale);
     const int header = layoutHeader(*this, width);
@@ -149,7 +150,8 @@ void Ui::layout() {
     }
     contentHeight = px(bottom);
     updateScrollBar(*this);
-    placeControls(*this);
+    // The controls were made at their scrolled places; only a clamped scroll position moves them.
+    if (scroll != createdAt) placeControls(*this);
     InvalidateRect(window, nullptr, TRUE);
     layingOut = false;
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cfgmgr32.h>
+#include <sddl.h>
 
 #include "foundation/registry.h"
 #include "service/log.h"
@@ -141,6 +142,47 @@ TEST_F(RecoveryTest, MalformedEntriesAreIgnoredAndKept) {
     EXPECT_TRUE(savedDevices().empty());
     EXPECT_TRUE(restore());
     EXPECT_EQ(recoveryEntries().size(), 3u);
+}
+
+// Sets the recovery key's DACL (SDDL); the key is created when missing.
+void protectRecoveryKey(const wchar_t* sddl) {
+    UniqueKey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, RecoveryKey, 0, nullptr, 0, READ_CONTROL | WRITE_DAC, nullptr,
+                              key.put(), nullptr),
+              ERROR_SUCCESS);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    UniqueLocal owned(descriptor);
+    ASSERT_EQ(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+}
+
+constexpr const wchar_t* ReadOnly = L"D:P(A;;KR;;;WD)(A;;WD;;;WD)";
+constexpr const wchar_t* Open = L"D:P(A;;KA;;;WD)";
+
+TEST_F(AdapterTest, RecoveryListThatCannotBeWrittenDisablesNothing) {
+    const testbed::Adapter adapter = ethernet(1);
+    protectRecoveryKey(ReadOnly);
+    ProcessResult result = runClient(L"open w:START read:3000");
+    protectRecoveryKey(Open);
+    EXPECT_FALSE(contains(result.output, "reply:OK")) << result.output;
+    EXPECT_EQ(testbed::calls(L"CM_Disable_DevNode"), 0u);
+    EXPECT_EQ(testbed::deviceState(adapter.id), static_cast<long>(testbed::DeviceStarted));
+    EXPECT_TRUE(waitUntil(networkGivenBack, 3000));
+}
+
+TEST_F(RecoveryTest, EntryThatCannotBeClearedStaysForTheNextAttempt) {
+    const testbed::Adapter adapter = ethernet(1, 6, true, testbed::DeviceDisabled);
+    writeString(HKEY_LOCAL_MACHINE, RecoveryKey, adapter.id.c_str(), adapter.id);
+    protectRecoveryKey(ReadOnly);
+    // The adapter is back, so nothing is pending for the user, but the record stays until it can be removed.
+    EXPECT_TRUE(restore());
+    EXPECT_EQ(testbed::deviceState(adapter.id), static_cast<long>(testbed::DeviceStarted));
+    EXPECT_EQ(recoveryEntries(), std::vector<std::wstring>{adapter.id});
+    EXPECT_TRUE(recoveryPending());
+    protectRecoveryKey(Open);
+    EXPECT_TRUE(restore());
+    EXPECT_TRUE(recoveryEntries().empty());
+    EXPECT_EQ(testbed::calls(L"CM_Enable_DevNode"), 1u);  // the second attempt found it started
 }
 
 TEST_F(RecoveryTest, ErrorTexts) {

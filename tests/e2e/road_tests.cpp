@@ -227,6 +227,7 @@ class Road : public ::testing::Test {
         settingsProcess_ = startProcess(quoted(installedProgram()));
         HWND window = waitForWindow(UiClass, false, 20000);
         EXPECT_TRUE(window) << "the settings window did not open";
+        EXPECT_TRUE(waitUntil([&] { return GetDlgItem(window, EnableButton) != nullptr; }, 5000));
         return window;
     }
 
@@ -241,6 +242,10 @@ class Road : public ::testing::Test {
         HWND page = waitForWindow(UiClass, true, 10000);
         if (!page) describeWindows();
         ASSERT_TRUE(page) << "the network mode page did not appear";
+        // The page lays its controls out once it has a size, and again as it is fitted: wait until the radio
+        // buttons show the current mode and the layout has settled.
+        ASSERT_TRUE(waitUntil([&] { return checked(page, FirewallRadio) || checked(page, AdaptersRadio); }, 5000));
+        Sleep(500);
         say("the network mode page is open (firewall %s, adapters %s)", checked(page, FirewallRadio) ? "checked" : "-",
             checked(page, AdaptersRadio) ? "checked" : "-");
         choose(page, radio, radio == FirewallRadio ? AdaptersRadio : FirewallRadio);

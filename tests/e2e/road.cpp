@@ -149,6 +149,19 @@ bool adaptersIn(const std::vector<testbed::Adapter>& adapters, DWORD state) {
     return true;
 }
 
+const char* packetLayerName(const std::wstring& key) {
+    static const struct {
+        const wchar_t* key;
+        const char* name;
+    } layers[] = {{L"{C86FD1BF-21CD-497E-A0BB-17425C885C58}", "inbound IPv4 packets"},
+                  {L"{1E5C9FAE-8A84-4135-A331-950B54229ECD}", "outbound IPv4 packets"},
+                  {L"{F52032CB-991C-46E7-971D-2601459A91CA}", "inbound IPv6 packets"},
+                  {L"{A3B3AB6B-3564-488C-9117-F34E82142763}", "outbound IPv6 packets"}};
+    for (const auto& layer : layers)
+        if (CompareStringOrdinal(key.c_str(), -1, layer.key, -1, TRUE) == CSTR_EQUAL) return layer.name;
+    return nullptr;
+}
+
 void waitForIdleDesktop() {
     SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, SaverTimeoutSeconds, nullptr, SPIF_UPDATEINIFILE | SPIF_SENDCHANGE);
     // Wine counts no input before the first real one; after it, the clock runs from that input.

@@ -37,6 +37,10 @@ void killProcess(DWORD pid);
 std::string networkDescription(const std::vector<testbed::Adapter>& adapters);
 bool adaptersIn(const std::vector<testbed::Adapter>& adapters, DWORD state);
 
+// The Windows filtering layer a key names, when it is one of the four IP packet layers (FWPM_LAYER_INBOUND_IPPACKET_V4
+// and its outbound and IPv6 partners); nullptr for any other layer.
+const char* packetLayerName(const std::wstring& key);
+
 // Waits until the desktop has been idle long enough that Windows' own "/s" start is the screen saver proper,
 // not the preview that follows recent input.
 void waitForIdleDesktop();

@@ -4,7 +4,8 @@
 #   road.sh ROAD_EXE [gtest arguments]
 #
 # Wine turns the X pointer entering a newly shown window into mouse input, which Windows never does: a saver
-# appearing under the pointer would take it for the user's return and end at once. A small X client holds the
+# appearing under the pointer would take it for the user's return and end at once. A small X client (Python and
+# the X library, through ctypes) holds the
 # pointer grabbed for the whole road, so no Wine window hears the pointer enter it; the keyboard stays free for
 # the key presses of the returning user.
 set -euo pipefail
@@ -30,8 +31,7 @@ stop
 trap stop EXIT
 mkdir -p "$work"
 cp -a "$build/wine-template" "$WINEPREFIX"
-gcc -o "$work/hold_pointer" "$here/hold_pointer.c" -lX11
-"$work/hold_pointer" >"$work/hold_pointer.out" &
+python3 "$here/hold_pointer.py" >"$work/hold_pointer.out" &
 holder=$!
 for _ in $(seq 100); do grep -q held "$work/hold_pointer.out" 2>/dev/null && break; sleep 0.05; done
 grep -q held "$work/hold_pointer.out" || { echo "The X pointer could not be grabbed" >&2; exit 1; }

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -328,13 +329,17 @@ TEST_F(Road, Step3_TheSaverCutsTheNetwork) {
     ASSERT_EQ(subLayers.size(), 1u);
     EXPECT_EQ(filters.size(), 4u);
     say("sublayer \"%s\" of process %lu", narrow(subLayers[0].name).c_str(), subLayers[0].ownerPid);
+    std::set<std::string> layers;
     for (const testbed::FilterRecord& filter : filters) {
-        say("  filter \"%s\" on layer %s, action 0x%lx", narrow(filter.name).c_str(), narrow(filter.layer).c_str(),
-            filter.action);
+        const char* layer = packetLayerName(filter.layer);
+        say("  filter \"%s\": %s, action 0x%lx", narrow(filter.name).c_str(),
+            layer ? layer : narrow(filter.layer).c_str(), filter.action);
+        if (layer) layers.insert(layer);
         EXPECT_EQ(filter.subLayer, subLayers[0].key);
         EXPECT_EQ(filter.ownerPid, servicePid);
         EXPECT_EQ(filter.action, static_cast<DWORD>(FWP_ACTION_BLOCK));
     }
+    EXPECT_EQ(layers.size(), 4u) << "every IPv4 and IPv6 packet, both ways";
     EXPECT_TRUE(adaptersIn(world->all, testbed::DeviceStarted)) << "firewall mode leaves the adapters alone";
     const Overlay overlay = waitForOverlay(Overlay::NoWarning, 5000);
     say("the saver's overlay shows %s", overlayName(overlay));

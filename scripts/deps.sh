@@ -2,7 +2,7 @@
 # Installs what building and testing need on a fresh Debian 12 machine (run as root).
 set -euo pipefail
 packages=(
-    cmake ninja-build python3 git
+    cmake ninja-build python3 git gcc libc6-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     googletest
     wine wine64 xvfb xauth x11-utils imagemagick

@@ -27,9 +27,9 @@ struct Key {
 
 // "first count code": fail calls number first .. first+count-1 (count 0: every call from first on).
 DWORD faultFor(const wchar_t* function, DWORD call) {
-    std::wstring spec = getString(FaultsKey, function);
+    std::wstring fault = getString(FaultsKey, function);
     unsigned long first = 0, count = 0, code = 0;
-    if (spec.empty() || swscanf(spec.c_str(), L"%lu %lu %lu", &first, &count, &code) != 3) return 0;
+    if (fault.empty() || swscanf(fault.c_str(), L"%lu %lu %lu", &first, &count, &code) != 3) return 0;
     if (call < first) return 0;
     if (count != 0 && call >= first + count) return 0;
     return code;

@@ -9,20 +9,20 @@ typedef struct {
     short x_org, y_org, width, height;
 } XineramaScreenInfo;
 
-int XineramaQueryExtension(void *display, int *event_base, int *error_base) {
+int XineramaQueryExtension(void* display, int* event_base, int* error_base) {
     (void)display;
     *event_base = *error_base = 0;
     return 1;
 }
 
-int XineramaIsActive(void *display) {
+int XineramaIsActive(void* display) {
     (void)display;
     return 1;
 }
 
-XineramaScreenInfo *XineramaQueryScreens(void *display, int *count) {
-    const char *heads = getenv("FAKE_XINERAMA");
-    XineramaScreenInfo *screens = calloc(16, sizeof *screens);
+XineramaScreenInfo* XineramaQueryScreens(void* display, int* count) {
+    const char* heads = getenv("FAKE_XINERAMA");
+    XineramaScreenInfo* screens = calloc(16, sizeof *screens);
     int k = 0, x, y, w, h;
     (void)display;
     while (heads && k < 16 && sscanf(heads, "%d,%d,%d,%d", &x, &y, &w, &h) == 4) {

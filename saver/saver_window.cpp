@@ -21,6 +21,14 @@ Saver* attached(HWND hwnd) {
     return reinterpret_cast<Saver*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
+// Destroys the saver window once. Destroying hides the window, and hiding an active window deactivates it: a second
+// DestroyWindow from that deactivation would unwind before WM_DESTROY and the run would never say "STOP".
+void closeRun(Saver& saver) {
+    if (saver.closing) return;
+    saver.closing = true;
+    DestroyWindow(saver.hwnd);
+}
+
 std::uint64_t elapsed(const Saver& saver) {
     return GetTickCount64() - saver.startTick;
 }
@@ -36,11 +44,11 @@ void onTick(Saver& saver) {
     if (saver.embedded && !saver.fields.empty()) resizeStars(saver, saver.fields.front(), settings.density);
     const std::uint64_t now = GetTickCount64();
     if (saver.testSeconds != 0 && now - saver.startTick > static_cast<std::uint64_t>(saver.testSeconds) * 1000) {
-        DestroyWindow(saver.hwnd);
+        closeRun(saver);
         return;
     }
     if (saver.parent && !IsWindow(saver.parent)) {
-        DestroyWindow(saver.hwnd);
+        closeRun(saver);
         return;
     }
     if (!saver.preview && now - saver.lastPipeTick >= PipePeriodMs) {
@@ -61,14 +69,14 @@ void onMouseMove(Saver& saver) {
     GetCursorPos(&cursor);
     if (std::abs(cursor.x - saver.startCursor.x) > MouseSlackPixels ||
         std::abs(cursor.y - saver.startCursor.y) > MouseSlackPixels) {
-        DestroyWindow(saver.hwnd);
+        closeRun(saver);
     }
 }
 
 void onActivate(Saver& saver, WPARAM wParam) {
     if (saver.parent) return;
     if (LOWORD(wParam) == WA_INACTIVE && saver.testSeconds == 0 && elapsed(saver) >= ActivationGraceMs) {
-        DestroyWindow(saver.hwnd);
+        closeRun(saver);
     }
 }
 
@@ -134,7 +142,7 @@ LRESULT CALLBACK saverProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
         case WM_LBUTTONDOWN:
         case WM_RBUTTONDOWN:
         case WM_MBUTTONDOWN:
-            if (ownInput(*saver)) DestroyWindow(hwnd);
+            if (ownInput(*saver)) closeRun(*saver);
             return 0;
         case WM_MOUSEMOVE:
             onMouseMove(*saver);
@@ -143,10 +151,10 @@ LRESULT CALLBACK saverProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
             onActivate(*saver, wParam);
             return 0;
         case WM_DISPLAYCHANGE:
-            if (!saver->embedded) DestroyWindow(hwnd);
+            if (!saver->embedded) closeRun(*saver);
             return 0;
         case WM_CLOSE:
-            DestroyWindow(hwnd);
+            closeRun(*saver);
             return 0;
         case WM_DESTROY:
             onDestroy(*saver);

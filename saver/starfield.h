@@ -36,6 +36,8 @@ struct Saver {
     POINT startCursor{};
     std::vector<StarField> fields;
     std::mt19937 random;
+    // Set once the window's destruction has begun: hiding it deactivates it, which must not destroy it again.
+    bool closing = false;
 
     Saver();
     ~Saver();

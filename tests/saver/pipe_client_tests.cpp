@@ -168,5 +168,29 @@ TEST_F(PipeClient, TheWindowTimerSendsAliveAboutEveryHalfSecondAndStopWhenClosed
     EXPECT_EQ(saver.pipe, INVALID_HANDLE_VALUE);
 }
 
+// Hiding an active window while destroying it deactivates it; that must not start a second destruction, or
+// the run never reaches "STOP" and the service only notices when the watchdog kills the process.
+TEST_F(PipeClient, AKeyOnAnActiveConnectedRunClosesOnceAndSaysStop) {
+    registerSaverClass(L"Dormalis.Test.PipeSaver");
+    PipeServer server;
+    Saver saver;
+    saver.preview = false;
+    saver.startTick = GetTickCount64() - 5000;
+    GetCursorPos(&saver.startCursor);
+    HWND hwnd = CreateWindowExW(WS_EX_TOOLWINDOW, L"Dormalis.Test.PipeSaver", L"saver", WS_POPUP | WS_VISIBLE, 0, 0,
+                                200, 100, nullptr, nullptr, instance, &saver);
+    ASSERT_TRUE(hwnd);
+    SetForegroundWindow(hwnd);
+    SetActiveWindow(hwnd);
+    ASSERT_EQ(GetActiveWindow(), hwnd);
+    pipeStep(saver, saver.startTick + 100);
+    ASSERT_TRUE(server.clientConnected());
+
+    SendMessageW(hwnd, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_EQ(server.readAll(), (Words{"START", "STOP", "<broken>"}));
+    takeQuitMessage();
+}
+
 }  // namespace
 }  // namespace dormalis

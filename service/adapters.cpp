@@ -83,6 +83,7 @@ std::vector<Device> adaptersOf(HDEVINFO set, const std::vector<std::wstring>& wa
 
 // Writes the recovery list; false at the first value that cannot be written.
 bool recordDevices(const std::vector<Device>& devices) {
+    noteJournalWrite();
     try {
         for (const Device& device : devices)
             writeString(HKEY_LOCAL_MACHINE, Journal, device.id.c_str(), device.id);

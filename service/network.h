@@ -36,6 +36,8 @@ std::vector<std::wstring> savedDevices();
 
 // Whether a restore still has something to do (an open engine or a recovery entry).
 bool recoveryPending();
+// Called before the adapter pause writes the recovery list.
+void noteJournalWrite();
 
 // The pauses; each logs its outcome and, on failure, has already called restore().
 bool pauseFirewall();

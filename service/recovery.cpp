@@ -15,6 +15,10 @@ HANDLE engine = nullptr;
 
 namespace {
 
+// Only this service writes the recovery list, so once a restore has seen it empty the idle loop need not read
+// the registry every 50 ms; unknown (true) until the first restore has looked.
+bool journalMayHoldEntries = true;
+
 // Removes one recovery entry and makes the removal durable. If the key cannot be opened the entry stays, and
 // the next attempt finds the adapter started and clears it then.
 void clearEntry(const std::wstring& id) {
@@ -86,8 +90,12 @@ std::vector<std::wstring> savedDevices() {
     return ids;
 }
 
+void noteJournalWrite() {
+    journalMayHoldEntries = true;
+}
+
 bool recoveryPending() {
-    return engine != nullptr || !savedDevices().empty();
+    return engine != nullptr || (journalMayHoldEntries && !savedDevices().empty());
 }
 
 bool restore() {
@@ -99,6 +107,7 @@ bool restore() {
         logEvent(L"Adapter restoration pending: " + id);
         restored = false;
     }
+    journalMayHoldEntries = !savedDevices().empty();
     setNetworkState(restored ? NetworkReady : NetworkError);
     return restored;
 }

@@ -123,7 +123,9 @@ TEST_F(LoopTest, WordsEndingTheSession) {
         ProcessResult result = runClient(c.script);
         EXPECT_TRUE(inOrder(result.output, c.expected)) << result.output;
         EXPECT_TRUE(waitUntil(networkGivenBack, 3000));
-        if (c.pauses != AnyPauses) EXPECT_EQ(testbed::calls(L"FwpmEngineOpen0"), c.pauses);
+        if (c.pauses != AnyPauses) {
+            EXPECT_EQ(testbed::calls(L"FwpmEngineOpen0"), c.pauses);
+        }
         // Listening again: the next saver gets through.
         EXPECT_TRUE(contains(runClient(L"open w:ALIVE w:STOP broken:3000").output, "broken"));
     }

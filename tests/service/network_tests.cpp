@@ -212,6 +212,12 @@ TEST_P(FaultTest, NetworkBlockedOrGivenBackOrPending) {
         ethernet(1);
         ethernet(2, 71);
     }
+    // One warm-up session, so that handles the system keeps for good (registry roots, caches) are already open.
+    runClient(L"open w:ALIVE w:STOP broken:3000");
+    ASSERT_TRUE(waitUntil(networkGivenBack, 3000));
+    DWORD handlesBefore = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+
     testbed::failCall(fault.function, fault.call, fault.code);
     ProcessResult result = runClient(L"open w:START read:3000 w:STOP broken:3000");
     EXPECT_EQ(contains(result.output, "reply:OK"), fault.answeredOk) << result.output;
@@ -219,6 +225,9 @@ TEST_P(FaultTest, NetworkBlockedOrGivenBackOrPending) {
     ASSERT_TRUE(waitUntil(networkGivenBack, 6000)) << "state " << machineDword(L"NetworkState");
     EXPECT_EQ(testbed::engineSessions(), 0u);
     EXPECT_EQ(engine, nullptr);
+    DWORD handlesAfter = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+    EXPECT_EQ(handlesAfter, handlesBefore);
     if (fault.logLine) {
         const std::wstring expected = fault.logLine;
         EXPECT_EQ(lastLog().substr(0, expected.size()), expected);

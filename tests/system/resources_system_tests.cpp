@@ -66,7 +66,12 @@ TEST(Resources, IconOneCarriesSevenSizes) {
     ASSERT_TRUE(GetIconInfo(icon.get(), &info));
     UniqueBitmap color{info.hbmColor}, mask{info.hbmMask};
     BITMAPINFO format{};
-    format.bmiHeader = {sizeof(BITMAPINFOHEADER), 48, -48, 1, 32, BI_RGB};
+    format.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    format.bmiHeader.biWidth = 48;
+    format.bmiHeader.biHeight = -48;  // top row first
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
     std::vector<DWORD> pixels(48 * 48);
     UniqueDc dc{CreateCompatibleDC(nullptr)};
     ASSERT_EQ(GetDIBits(dc.get(), color.get(), 0, 48, pixels.data(), &format, DIB_RGB_COLORS), 48);

@@ -1,10 +1,24 @@
 #include "foundation/process.h"
 
+#include <shellapi.h>
+
+#include "foundation/unique.h"
+
 namespace dormalis {
 
 HINSTANCE instance = nullptr;
 int requestedPage = 0;
 std::wstring snapshotPath;
 bool quitAfterTest = false;
+
+std::vector<std::wstring> commandArguments() {
+    int count = 0;
+    UniqueLocal argv{reinterpret_cast<HLOCAL>(CommandLineToArgvW(GetCommandLineW(), &count))};
+    std::vector<std::wstring> arguments;
+    auto** words = static_cast<wchar_t**>(argv.get());
+    for (int i = 1; words && i < count; ++i)
+        arguments.emplace_back(words[i]);
+    return arguments;
+}
 
 }  // namespace dormalis

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace dormalis {
 
@@ -11,5 +12,8 @@ extern HINSTANCE instance;
 extern int requestedPage;          // settings-window page shown first: 0 setup, 1 customize, 2 mode, 3 about
 extern std::wstring snapshotPath;  // UI test mode: where the settings window writes its picture
 extern bool quitAfterTest;         // UI test mode: close after writing the picture
+
+// The process's own arguments, without its path.
+std::vector<std::wstring> commandArguments();
 
 }  // namespace dormalis

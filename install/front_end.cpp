@@ -1,22 +1,25 @@
 #include "install/front_end.h"
 
 #include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include "foundation/constants.h"
+#include "foundation/process.h"
+#include "foundation/settings.h"
 #include "foundation/unique.h"
 #include "service/log.h"
 
 namespace dormalis {
 
-std::vector<std::wstring> commandArguments() {
-    int count = 0;
-    UniqueLocal argv{reinterpret_cast<HLOCAL>(CommandLineToArgvW(GetCommandLineW(), &count))};
-    std::vector<std::wstring> arguments;
-    auto** words = static_cast<wchar_t**>(argv.get());
-    for (int i = 1; words && i < count; ++i)
-        arguments.emplace_back(words[i]);
-    return arguments;
+void startFrontEnd(HINSTANCE module) {
+    instance = module;
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    settings.load();
+    settings.language = languageForUi(GetUserDefaultUILanguage());
 }
 
 // Quoting that CommandLineToArgvW reads back exactly: backslashes only need doubling before a quote.

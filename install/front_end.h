@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -7,8 +9,9 @@ namespace dormalis {
 
 // What the setup program and the uninstaller share.
 
-// The program's own arguments, without its path.
-std::vector<std::wstring> commandArguments();
+// What both front ends do first: the instance, the common controls, COM, and the settings shown in the Windows
+// display language.
+void startFrontEnd(HINSTANCE module);
 
 // Arguments joined back into one command line, each quoted when it needs to be.
 std::wstring joinArguments(const std::vector<std::wstring>& arguments);

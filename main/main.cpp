@@ -28,16 +28,6 @@ void prepareProcess(HINSTANCE module) {
     settings.load();
 }
 
-std::vector<std::wstring> commandArguments() {
-    int count = 0;
-    UniqueLocal argv{reinterpret_cast<HLOCAL>(CommandLineToArgvW(GetCommandLineW(), &count))};
-    std::vector<std::wstring> arguments;
-    auto** words = static_cast<wchar_t**>(argv.get());
-    for (int i = 1; words && i < count; ++i)
-        arguments.emplace_back(words[i]);
-    return arguments;
-}
-
 std::wstring widened(const char* message) {
     int length = MultiByteToWideChar(CP_ACP, 0, message, -1, nullptr, 0);
     std::wstring wide(length > 0 ? length : 1, L'\0');

@@ -114,12 +114,7 @@ int installPayload(bool firewall) {
 }  // namespace dormalis
 
 int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
-    instance = module;
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    settings.load();
-    settings.language = languageForUi(GetUserDefaultUILanguage());
+    startFrontEnd(module);
 
     std::vector<std::wstring> arguments = commandArguments();
     const bool elevatedCopy = takeElevatedMark(arguments);

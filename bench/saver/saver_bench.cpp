@@ -11,29 +11,17 @@
 #include "foundation/settings.h"
 #include "foundation/unique.h"
 #include "saver/starfield.h"
+#include "bench/timing.h"
 
 namespace {
 
 using namespace dormalis;
+using bench::nowMs;
+using bench::percentile;
 
 constexpr double BudgetMs = 16.7;
 constexpr int WarmUpFrames = 200;
 constexpr int MeasuredFrames = 600;
-
-double nowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-double percentile(const std::vector<double>& sorted, double share) {
-    return sorted[static_cast<size_t>(share * static_cast<double>(sorted.size() - 1))];
-}
 
 void measure(const char* name, int fields, int density) {
     settings.density = density;

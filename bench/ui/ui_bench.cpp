@@ -14,25 +14,16 @@
 #include "registration/saver_selection.h"
 #include "saver/saver.h"
 #include "status/service_queries.h"
+#include "bench/timing.h"
 
 namespace {
 
 using namespace dormalis;
+using bench::nowMs;
 
 constexpr double GoalMs = 5.0;
 constexpr int WarmUp = 5;
 constexpr int Measured = 60;
-
-double nowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
 
 void pump() {
     MSG message;

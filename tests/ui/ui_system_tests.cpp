@@ -3,7 +3,11 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "foundation/constants.h"
+#include "foundation/registry.h"
 #include "tests/support/support.h"
 #include "tests/ui/ui_test_support.h"
 
@@ -56,6 +60,65 @@ TEST(UiSystem, EveryPageInEveryLanguageIsSnapshotByTheRealProgram) {
             EXPECT_GT(image.count(RECT{0, 0, image.width, image.height}, fill), 1000) << where;
         }
     }
+}
+
+// The first page window of the program, as the driver finds it.
+std::wstring findPage() {
+    const ProcessResult found = driver(L"find Dormalis.Native.Ui - 15000");
+    return found.exitCode == 0 ? widen(found.output) : std::wstring{};
+}
+
+void post(const std::wstring& window, unsigned message, unsigned wParam) {
+    driver(L"post " + window + L" " + std::to_wstring(message) + L" " + std::to_wstring(wParam) + L" 0");
+}
+
+class UiSystemFlows : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
+        deleteKeyTree(HKEY_LOCAL_MACHINE, RegistryPath);
+        writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 1);
+        writeDword(HKEY_CURRENT_USER, RegistryPath, L"Density", 123);
+        writeDword(HKEY_CURRENT_USER, RegistryPath, L"Speed", 9);
+    }
+    void TearDown() override {
+        deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
+        deleteKeyTree(HKEY_LOCAL_MACHINE, RegistryPath);
+    }
+};
+
+TEST_F(UiSystemFlows, ScreenSaverConfigurationResetThenCancelLeavesTheStoredSettings) {
+    UniqueHandle process = startProcess(dormalis(L"/c"));
+    const std::wstring page = findPage();
+    ASSERT_FALSE(page.empty());
+    post(page, WM_COMMAND, ResetButton);
+    post(page, WM_COMMAND, CancelButton);
+    EXPECT_EQ(finishProcess(process.get(), 15000), 0u);
+    EXPECT_EQ(readDword(HKEY_CURRENT_USER, RegistryPath, L"Density", 0), 123u);
+    EXPECT_EQ(readDword(HKEY_CURRENT_USER, RegistryPath, L"Speed", 0), 9u);
+}
+
+TEST_F(UiSystemFlows, ScreenSaverConfigurationResetThenSaveStoresTheDefaults) {
+    UniqueHandle process = startProcess(dormalis(L"/c"));
+    const std::wstring page = findPage();
+    ASSERT_FALSE(page.empty());
+    post(page, WM_COMMAND, ResetButton);
+    post(page, WM_COMMAND, SaveButton);
+    EXPECT_EQ(finishProcess(process.get(), 15000), 0u);
+    EXPECT_EQ(readDword(HKEY_CURRENT_USER, RegistryPath, L"Density", 0), 260u);
+    EXPECT_EQ(readDword(HKEY_CURRENT_USER, RegistryPath, L"Speed", 0), 5u);
+}
+
+TEST_F(UiSystemFlows, RestoreWithoutAServiceWarnsThatTheRequestFailed) {
+    UniqueHandle process = startProcess(dormalis(L""));
+    const std::wstring page = findPage();
+    ASSERT_FALSE(page.empty());
+    post(page, WM_COMMAND, RestoreButton);
+    const ProcessResult box = driver(L"message-box Dormalis 20000");
+    EXPECT_EQ(box.output, "Recovery request failed. Retry with administrator rights or restart Windows.");
+    driver(L"press Dormalis 1");
+    post(page, WM_CLOSE, 0);
+    EXPECT_EQ(finishProcess(process.get(), 15000), 0u);
 }
 
 }  // namespace

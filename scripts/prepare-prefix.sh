@@ -17,11 +17,14 @@ wine winecfg -v win10 >/dev/null 2>&1
 reg() { wine reg "$@" >/dev/null 2>&1; }
 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
 cp /usr/share/wine/fonts/*.ttf "$template/drive_c/windows/Fonts/" 2>/dev/null || true
-reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v 'Segoe UI' /d Tahoma /f
-for face in 'Liberation Sans' Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2' 'Segoe UI'; do
+# Wine has no Segoe UI, and its Tahoma lacks typographic marks (’ and the non-breaking hyphen of Wi‑Fi): DejaVu
+# Sans stands in for it. No face has Chinese: WenQuanYi is linked behind each.
+reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v 'Segoe UI' /d 'DejaVu Sans' /f
+for face in 'DejaVu Sans' 'Liberation Sans' Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2' 'Segoe UI'; do
     reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" /t REG_MULTI_SZ \
         /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f
 done
+cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf "$template/drive_c/windows/Fonts/" 2>/dev/null || true
 cp /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$template/drive_c/windows/Fonts/" 2>/dev/null || true
 for extra in "${extras[@]}"; do bash "$extra" "$template"; done
 wineserver -w

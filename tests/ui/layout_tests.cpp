@@ -172,16 +172,7 @@ void expectLayout(Ui& ui, const Expected& e, const std::string& where) {
     EXPECT_EQ(ui.headerBottom, e.headerBottom) << where;
 }
 
-class Layout : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        prepareUi();
-        saved_ = settings;
-        settings.language = 1;
-    }
-    void TearDown() override { settings = saved_; }
-    Settings saved_;
-};
+using Layout = EnglishUiTest;
 
 TEST_F(Layout, EveryPageFollowsItsTableAtThreeScalesWideAndNarrow) {
     for (int page = SetupPage; page <= AboutPage; ++page) {

@@ -40,16 +40,7 @@ COLORREF fillOf(const Image& image, Ui& ui, int id) {
     return image.at(box.x + ui.px(2) + ui.px(7), box.y - ui.scroll + box.height / 2);
 }
 
-class Painting : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        prepareUi();
-        saved_ = settings;
-        settings.language = 1;
-    }
-    void TearDown() override { settings = saved_; }
-    Settings saved_;
-};
+using Painting = EnglishUiTest;
 
 TEST_F(Painting, TheSnapshotIsATopDown32BitBmpOfTheClientArea) {
     OpenPage setup(SetupPage);

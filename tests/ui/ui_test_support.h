@@ -2,18 +2,33 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "foundation/settings.h"
 #include "ui/ui.h"
 
 namespace dormalis::testing {
 
 // Class, instance and common controls, as the program's start-up prepares them.
 void prepareUi();
+
+// Ready for pages, in English; the settings are put back afterwards.
+class EnglishUiTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        prepareUi();
+        saved_ = settings;
+        settings.language = 1;
+    }
+    void TearDown() override { settings = saved_; }
+    Settings saved_;
+};
 
 // A page window made by createUi; destroyed (if still there) with the record.
 struct OpenPage {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/constants.h"
+#include "status/service_queries.h"
 
 namespace dormalis {
 
@@ -15,9 +16,24 @@ bool writeWord(HANDLE pipe, const char (&word)[N]) {
     return WriteFile(pipe, word, N - 1, &written, nullptr) && written == N - 1;
 }
 
+// While the service is stopped any program may take the pipe's name and answer "OK"; only the process the
+// service manager runs as our service may hear "START".
+bool servedByService(HANDLE pipe) {
+    ULONG server = 0;
+    if (!GetNamedPipeServerProcessId(pipe, &server)) return false;
+    const DWORD expected = serviceProcessId();
+    return expected != 0 && server == expected;
+}
+
 void connect(Saver& saver) {
-    HANDLE pipe = CreateFileW(PipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Identification only: whoever answers cannot act as the user.
+    HANDLE pipe = CreateFileW(PipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) return;
+    if (!servedByService(pipe)) {
+        CloseHandle(pipe);  // not a word to an impostor; the run goes on unprotected and says so
+        return;
+    }
     // Non-blocking, so the frame timer never waits on the service.
     DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
     SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);

@@ -32,16 +32,20 @@ bool serviceInstalled() {
 }
 
 bool serviceRunning() {
+    return serviceProcessId() != 0;
+}
+
+unsigned long serviceProcessId() {
     UniqueService manager = openManager();
     UniqueService service = openService(manager, SERVICE_QUERY_STATUS);
-    if (!service) return false;
+    if (!service) return 0;
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
     if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
                               &needed)) {
-        return false;
+        return 0;
     }
-    return status.dwCurrentState == SERVICE_RUNNING;
+    return status.dwCurrentState == SERVICE_RUNNING ? status.dwProcessId : 0;
 }
 
 int requestNetworkRestore() {

@@ -7,14 +7,28 @@
 
 #include "foundation/constants.h"
 #include "foundation/unique.h"
+#include "tests/status/service_fixture.h"
 
 namespace dormalis::testing {
 
-// The service's end of the control pipe, as the service makes it: one message-mode, non-blocking instance.
+// The stand-in for the product's service, running for the rest of the test program.
+inline TestService& runningService() {
+    static TestService service;
+    static const bool started = (service.start(), true);
+    (void)started;
+    return service;
+}
+
+// The service's end of the control pipe: one message-mode, non-blocking instance, made by the running service
+// and handed to the test, or made by the test itself as an impostor would.
 struct PipeServer {
-    UniqueHandle pipe{CreateNamedPipeW(
-        PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 128, 128, 0, nullptr)};
+    explicit PipeServer(bool impostor = false)
+        : pipe(impostor
+                   ? CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT, 1, 128, 128, 0, nullptr)
+                   : runningService().pipe()) {}
+
+    UniqueHandle pipe;
 
     bool clientConnected() {
         const BOOL connected = ConnectNamedPipe(pipe.get(), nullptr);

@@ -75,7 +75,10 @@ struct IdleDesktop {
     }
 };
 
-TEST(SaverSystem, FullScreenRunWithoutServiceShowsStarsAndTheWarningOnEveryFrame) {
+// The service runs, but the pipe was taken by another program: the saver says nothing to it and warns.
+TEST(SaverSystem, FullScreenRunAgainstAnImpostorShowsStarsAndTheWarningAndSaysNothing) {
+    runningService();
+    PipeServer impostor(true);
     IdleDesktop idle;
     settings.load();
     const ULONGLONG start = GetTickCount64();
@@ -90,6 +93,7 @@ TEST(SaverSystem, FullScreenRunWithoutServiceShowsStarsAndTheWarningOnEveryFrame
     driver(L"key 0x20");
     EXPECT_EQ(finishProcess(process.get(), 10000), 0u);
     EXPECT_LT(GetTickCount64() - start, 8000u);
+    EXPECT_EQ(impostor.readAll(), std::vector<std::string>{"<broken>"});
 
     const int width = screen.width, height = screen.height;
     EXPECT_GT(screen.countOther(RECT{0, 0, width, height - 60}, RGB(0, 0, 0)), 50) << "no stars";

@@ -94,6 +94,20 @@ void TestService::stop() {
     if (!waitForState(service.get(), SERVICE_STOPPED, 10000)) throw std::runtime_error("test service did not stop");
 }
 
+void* TestService::pipe() {
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RecordKey, L"Pipe");
+    writeDword(HKEY_LOCAL_MACHINE, RecordKey, L"Requester", GetCurrentProcessId());
+    UniqueService service = openOurs(SERVICE_USER_DEFINED_CONTROL);
+    SERVICE_STATUS status{};
+    if (!service || !ControlService(service.get(), 129, &status)) return INVALID_HANDLE_VALUE;
+    const ULONGLONG deadline = GetTickCount64() + 3000;
+    for (DWORD value = 0; GetTickCount64() < deadline; Sleep(10)) {
+        value = readDword(HKEY_LOCAL_MACHINE, RecordKey, L"Pipe", 0);
+        if (value) return value == MAXDWORD ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(ULONG_PTR{value});
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
 std::wstring recordedControls() {
     return readString(HKEY_LOCAL_MACHINE, RecordKey, L"Controls");
 }

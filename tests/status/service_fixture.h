@@ -15,6 +15,8 @@ class TestService {
 
     void start();  // returns once the service reports running
     void stop();   // returns once the service reports stopped
+    // A control pipe instance made by the running service and handed to this process (invalid on failure).
+    void* pipe();
 };
 
 // The control codes the stand-in service received, in order, separated by spaces; cleared by TestService.

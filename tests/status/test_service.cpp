@@ -7,6 +7,7 @@
 namespace {
 
 constexpr const wchar_t* RecordKey = L"SOFTWARE\\DormalisTestService";
+constexpr DWORD HandOverPipe = 129;
 
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 SERVICE_STATUS status{};
@@ -33,6 +34,29 @@ void record(DWORD control) {
     RegCloseKey(key);
 }
 
+DWORD readValue(const wchar_t* name) {
+    DWORD value = 0, size = sizeof value;
+    RegGetValueW(HKEY_LOCAL_MACHINE, RecordKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+    return value;
+}
+
+// Makes the control pipe here, as the real service does, and hands it to the process named by "Requester": a
+// saver talking to it then finds this service's process at the other end.
+void handOverPipe() {
+    HANDLE pipe = CreateNamedPipeW(
+        L"\\\\.\\pipe\\Dormalis.Native.Control", PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 128, 128, 0, nullptr);
+    HANDLE requester = OpenProcess(PROCESS_DUP_HANDLE, FALSE, readValue(L"Requester"));
+    HANDLE copy = nullptr;
+    if (pipe == INVALID_HANDLE_VALUE || !requester ||
+        !DuplicateHandle(GetCurrentProcess(), pipe, requester, &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE))
+        copy = INVALID_HANDLE_VALUE;
+    if (requester) CloseHandle(requester);
+    const DWORD value = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(copy));
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, RecordKey, L"Pipe", REG_DWORD, &value, sizeof value);
+}
+
 void report(DWORD state) {
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
@@ -41,6 +65,7 @@ void report(DWORD state) {
 }
 
 DWORD WINAPI handler(DWORD control, DWORD, void*, void*) {
+    if (control == HandOverPipe) return handOverPipe(), NO_ERROR;
     if (control != SERVICE_CONTROL_INTERROGATE) record(control);
     if (control == SERVICE_CONTROL_STOP) {
         report(SERVICE_STOP_PENDING);

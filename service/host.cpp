@@ -8,7 +8,7 @@
 namespace dormalis {
 
 std::atomic<bool> restoreRequested{false};
-HANDLE stopEvent = nullptr;
+std::atomic<HANDLE> stopEvent{nullptr};
 
 namespace {
 
@@ -37,9 +37,9 @@ bool endsUserPresence(DWORD control, DWORD eventType) {
 }
 
 void WINAPI serviceMain(DWORD, wchar_t**) {
+    stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     statusHandle = RegisterServiceCtrlHandlerExW(ServiceName, controlEx, nullptr);
     if (!statusHandle) return;
-    stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     report(SERVICE_START_PENDING, 0, 1, 30000);
     // Whatever a previous run left interrupted (a crash, a power loss) is given back before any saver can connect.
     restore();
@@ -47,15 +47,11 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
     if (!pipe) {
         status.dwWin32ExitCode = GetLastError();
         report(SERVICE_STOPPED, 0, 0, 0);
-        CloseHandle(stopEvent);
-        stopEvent = nullptr;
         return;
     }
     report(SERVICE_RUNNING, AcceptedWhileRunning, 0, 0);
     runLoop(pipe.get());
     pipe.reset();
-    CloseHandle(stopEvent);
-    stopEvent = nullptr;
     report(SERVICE_STOPPED, 0, 0, 0);
 }
 
@@ -65,7 +61,7 @@ DWORD WINAPI controlEx(DWORD control, DWORD eventType, void*, void*) {
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
         // Stop pending goes out before the event: the loop may report stopped at once after it.
         report(SERVICE_STOP_PENDING, 0, 1, 30000);
-        if (stopEvent) SetEvent(stopEvent);
+        if (HANDLE event = stopEvent.load()) SetEvent(event);
     } else if (endsUserPresence(control, eventType)) {
         restoreRequested.exchange(true);
     }
@@ -75,6 +71,8 @@ DWORD WINAPI controlEx(DWORD control, DWORD eventType, void*, void*) {
 void runService() {
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(ServiceName), serviceMain}, {nullptr, nullptr}};
     StartServiceCtrlDispatcherW(table);
+    // The handler can no longer be called.
+    if (HANDLE event = stopEvent.exchange(nullptr)) CloseHandle(event);
 }
 
 }  // namespace dormalis

@@ -11,7 +11,9 @@
 namespace dormalis {
 
 extern std::atomic<bool> restoreRequested;
-extern HANDLE stopEvent;  // manual reset; signalled on stop or shutdown
+// Manual reset; signalled on stop or shutdown. It exists before the control handler is registered and is closed
+// only once the dispatcher has returned, so the handler never sees it half made or closed.
+extern std::atomic<HANDLE> stopEvent;
 
 // The extended control handler; always answers success.
 DWORD WINAPI controlEx(DWORD control, DWORD eventType, void* eventData, void* context);

@@ -4,6 +4,7 @@
 #include <wtsapi32.h>
 
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "foundation/constants.h"
@@ -96,6 +97,21 @@ bool sessionActive(DWORD session) {
     return active;
 }
 
+bool fileIdentity(const std::wstring& path, FILE_ID_INFO& id) {
+    UniqueHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+    return file && GetFileInformationByHandleEx(file.get(), FileIdInfo, &id, sizeof id);
+}
+
+// The same file, however either path is spelled: Windows may record the saver or InstallPath in 8.3 form, and
+// the process image may be reported in either form.
+bool sameFile(const std::wstring& a, const std::wstring& b) {
+    FILE_ID_INFO first{}, second{};
+    return fileIdentity(a, first) && fileIdentity(b, second) && first.VolumeSerialNumber == second.VolumeSerialNumber &&
+           std::memcmp(&first.FileId, &second.FileId, sizeof first.FileId) == 0;
+}
+
 // The caller's process when it is this product's saver in an active session; otherwise nothing.
 UniqueHandle checkedCaller(HANDLE pipe) {
     ULONG pid = 0;
@@ -110,7 +126,7 @@ UniqueHandle checkedCaller(HANDLE pipe) {
     if (!process) return {};
     const std::wstring image = imagePath(process.get());
     const std::wstring saver = installDir() + L"\\Dormalis.scr";
-    if (image.empty() || CompareStringOrdinal(image.c_str(), -1, saver.c_str(), -1, TRUE) != CSTR_EQUAL) {
+    if (image.empty() || !sameFile(image, saver)) {
         logEvent(L"Rejected client executable path.");
         return {};
     }
@@ -125,13 +141,13 @@ void acceptStep(HANDLE pipe, Connection& connection) {
         connection.lastRecovery = now;
         if (!restore()) return;
     }
-    if (!ConnectNamedPipe(pipe, nullptr)) {
-        const DWORD error = GetLastError();
-        // A client that connected and closed again between two passes leaves the instance closing; unless it is
-        // disconnected, every later saver would find the pipe busy for good.
-        if (error == ERROR_NO_DATA) DisconnectNamedPipe(pipe);
-        if (error != ERROR_PIPE_CONNECTED) return;
-    }
+    // On a non-blocking instance success only says that it listens again; a client shows as ERROR_PIPE_CONNECTED.
+    if (ConnectNamedPipe(pipe, nullptr)) return;
+    const DWORD error = GetLastError();
+    // A client that connected and closed again between two passes leaves the instance closing; unless it is
+    // disconnected, every later saver would find the pipe busy for good.
+    if (error == ERROR_NO_DATA) DisconnectNamedPipe(pipe);
+    if (error != ERROR_PIPE_CONNECTED) return;
     connection.client = checkedCaller(pipe);
     if (!connection.client) {
         DisconnectNamedPipe(pipe);
@@ -139,6 +155,32 @@ void acceptStep(HANDLE pipe, Connection& connection) {
     }
     connection.lastEvent = GetTickCount64();
     readStep(pipe, connection);
+}
+
+// Drops whatever client the failed pass had and gives back what may be paused.
+void recoverFromFailure(HANDLE pipe, Connection& connection, const std::string& what) {
+    logEvent(L"Service loop failure: " + std::wstring(what.begin(), what.end()));
+    const bool mayBePaused = connection.started || recoveryPending();
+    connection.client.reset();
+    DisconnectNamedPipe(pipe);
+    connection.started = false;
+    if (mayBePaused) restore();
+}
+
+// No failure of one pass (installDir() can throw, allocations can fail) may end the service: it is logged,
+// the network is given back and the loop goes on listening.
+void guardedPass(HANDLE pipe, Connection& connection) {
+    try {
+        try {
+            loopPass(pipe, connection);
+        } catch (const std::exception& error) {
+            recoverFromFailure(pipe, connection, error.what());
+        } catch (...) {
+            recoverFromFailure(pipe, connection, "unknown exception");
+        }
+    } catch (...) {
+        // Recovery itself failed: the next pass finds recovery pending and tries again.
+    }
 }
 
 }  // namespace
@@ -149,9 +191,14 @@ HANDLE createControlPipe() {
                                                          &descriptor, nullptr);
     UniqueLocal owned(descriptor);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-    return CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                            128, 128, 0, descriptor ? &attributes : nullptr);
+    HANDLE pipe = CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                   1, 128, 128, 0, descriptor ? &attributes : nullptr);
+    // The service reports the creation error as its exit code; freeing the descriptor must not replace it.
+    const DWORD error = GetLastError();
+    owned.reset();
+    SetLastError(error);
+    return pipe;
 }
 
 void loopPass(HANDLE pipe, Connection& connection) {
@@ -172,7 +219,7 @@ void loopPass(HANDLE pipe, Connection& connection) {
 void runLoop(HANDLE pipe) {
     Connection connection;
     while (WaitForSingleObject(stopEvent, LoopPeriodMs) == WAIT_TIMEOUT)
-        loopPass(pipe, connection);
+        guardedPass(pipe, connection);
     restore();
     connection.client.reset();
     DisconnectNamedPipe(pipe);

@@ -237,9 +237,26 @@ TEST_F(LoopTest, StopRestoresBeforeReturning) {
     TerminateProcess(client.get(), 0);
 }
 
-TEST_F(LoopTest, SecondPipeServerIsRefused) {
+TEST_F(LoopTest, SecondPipeServerIsRefusedWithItsError) {
     UniqueHandle second(createControlPipe());
     EXPECT_FALSE(second.valid());
+    const DWORD error = GetLastError();
+    EXPECT_TRUE(error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY) << error;
+}
+
+// With no recorded folder and no Program Files folder, naming the saver throws in the middle of a pass.
+TEST_F(LoopTest, AFailingPassIsLoggedAndTheLoopGoesOn) {
+    const wchar_t* versionKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    const std::wstring programFiles = readString(HKEY_LOCAL_MACHINE, versionKey, L"ProgramFilesDir");
+    writeString(HKEY_LOCAL_MACHINE, versionKey, L"ProgramFilesDir", L"C:\\NoProgramFilesHere");
+    installDirectoryOverride.clear();
+    const ProcessResult failed = runClient(L"open w:START read:1500");
+    writeString(HKEY_LOCAL_MACHINE, versionKey, L"ProgramFilesDir", programFiles);
+    installDirectoryOverride = InstallFolder;
+    EXPECT_TRUE(contains(failed.output, "broken")) << failed.output;
+    EXPECT_EQ(lastLog(), L"Service loop failure: Folder unavailable");
+    EXPECT_TRUE(contains(runClient(L"open w:START read:3000 w:STOP").output, "reply:OK"));
+    EXPECT_TRUE(waitUntil(networkGivenBack, 3000));
 }
 
 }  // namespace

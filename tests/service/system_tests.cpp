@@ -31,8 +31,13 @@ class ServiceSystemTest : public ::testing::Test {
         CreateDirectoryW(SystemFolder, nullptr);
         for (const wchar_t* file :
              {L"Dormalis.exe", L"fwpuclnt.dll", L"cfgmgr32.dll", L"wtsapi32.dll", L"iphlpapi.dll"})
-            ASSERT_TRUE(CopyFileW((buildFolder() + L"\\" + file).c_str(),
-                                  (std::wstring(SystemFolder) + L"\\" + file).c_str(), FALSE))
+            // The previous test's service process may still be on its way out.
+            ASSERT_TRUE(waitUntil(
+                [&] {
+                    return CopyFileW((buildFolder() + L"\\" + file).c_str(),
+                                     (std::wstring(SystemFolder) + L"\\" + file).c_str(), FALSE);
+                },
+                5000))
                 << narrow(file);
         installSaverCopy(systemSaver());
         manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -93,7 +98,12 @@ class ServiceSystemTest : public ::testing::Test {
     UniqueService service;
 };
 
+// InstallPath in 8.3 form, as Windows may record it: the installed saver is still the installed saver.
 TEST_F(ServiceSystemTest, SaverBlocksAndStopGivesBack) {
+    wchar_t shortForm[MAX_PATH] = {};
+    ASSERT_GT(GetShortPathNameW(SystemFolder, shortForm, MAX_PATH), 0u);
+    ASSERT_NE(std::wstring(shortForm), SystemFolder);
+    writeString(HKEY_LOCAL_MACHINE, MachineKey, L"InstallPath", shortForm);
     const DWORD pid = start();
     EXPECT_EQ(status().dwControlsAccepted,
               static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_POWEREVENT |
@@ -141,7 +151,7 @@ TEST_F(ServiceSystemTest, StrangerIsRefused) {
 TEST_F(ServiceSystemTest, FirewallPauseDiesWithTheService) {
     const DWORD pid = start();
     UniqueHandle client = startClient(L"open w:START read:3000 hang", systemSaver());
-    ASSERT_TRUE(waitUntil(firewallBlocked, 8000));
+    ASSERT_TRUE(waitUntil([] { return machineDword(L"NetworkState") == 1; }, 8000));
     kill(pid);
     EXPECT_TRUE(testbed::filters().empty());
     EXPECT_TRUE(testbed::subLayers().empty());

@@ -7,6 +7,7 @@
 #include "foundation/registry.h"
 #include "install/admin.h"
 #include "install/install.h"
+#include "service/network.h"
 
 namespace dormalis {
 
@@ -57,6 +58,9 @@ void uninstall(UniqueService& manager, UniqueService& service) {
     service.reset(OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS));
     if (service) stopService(service.get());
     closeInstalledWindows();
+    // With the service stopped or gone nothing else brings the listed adapters back: the uninstaller does it with
+    // the service's own code and refuses only while some stay listed.
+    if (adaptersAwaitingRecovery() != 0) restoreListedAdapters();
     if (adaptersAwaitingRecovery() != 0) {
         // The service re-enables the listed adapters when it starts; removing it now would strand them.
         if (service) StartServiceW(service.get(), 0, nullptr);

@@ -33,6 +33,9 @@ bool restore();
 
 // The device instance IDs of the recovery list, in registry order.
 std::vector<std::wstring> savedDevices();
+// Enables every listed adapter that is not running and clears the entries of those running or gone; logs each
+// one that stays pending. True when the list is done.
+bool restoreListedAdapters();
 
 // Whether a restore still has something to do (an open engine or a recovery entry).
 bool recoveryPending();

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <cfgmgr32.h>
 #include <objbase.h>
 #include <sddl.h>
 #include <shlobj.h>
@@ -21,6 +22,7 @@
 #include "install/admin.h"
 #include "install/front_end.h"
 #include "setup/setup_controls.h"
+#include "testbed/testbed.h"
 #include "tests/install/install_fixture.h"
 #include "tests/support/support.h"
 
@@ -415,20 +417,33 @@ TEST_F(InstallSystem, UninstallingAFolderWithOnlyTheInstalledFilesRemovesTheFold
     EXPECT_FALSE(serviceState().exists);
 }
 
-TEST_F(InstallSystem, AdaptersWaitingForRecoveryStopTheUninstallationAndTheServiceRunsAgain) {
+// The installed service runs on Wine's own configuration manager and cannot bring the adapter back; the
+// uninstaller beside the test bed's can, once the adapter lets itself be enabled.
+TEST_F(InstallSystem, TheUninstallerBringsListedAdaptersBackItselfAndRefusesOnlyWhileOneStaysDown) {
     ASSERT_EQ(setup(L"--quiet"), 0u) << narrow(machineString(L"LastInstallError"));
-    writeString(HKEY_LOCAL_MACHINE, Journal, L"{00000004-0000-0000-0000-4E6574446576}", L"ROOT\\NET\\0000");
+    testbed::reset();
+    const testbed::Adapter adapter{L"ROOT\\NET\\DU01", L"{00000001-0000-0000-0000-4E6574446576}", 6, true,
+                                   testbed::DeviceDisabled};
+    testbed::addAdapter(adapter);
+    writeString(HKEY_LOCAL_MACHINE, Journal, adapter.id.c_str(), adapter.id);
+    testbed::failCall(L"CM_Enable_DevNode", 1, CR_FAILURE, 0);
+    const std::wstring uninstaller = quoted(buildFolder() + L"\\Uninstall.exe") + L" --uninstall --quiet";
 
-    ProcessResult uninstaller = runProcess(quoted(buildFolder() + L"\\Uninstall.exe") + L" --uninstall --quiet", 60000);
-    EXPECT_EQ(uninstaller.exitCode, 1u);
+    EXPECT_NE(runProcess(uninstaller, 60000).exitCode, 0u);
     for (const wchar_t* name : {L"Dormalis.exe", L"Dormalis.scr", L"Uninstall.exe"}) {
         EXPECT_TRUE(exists(DefaultFolder + L"\\" + name)) << narrow(name) << " must not be deleted";
     }
     ServiceState service = serviceState();
     EXPECT_TRUE(service.exists);
     EXPECT_NE(service.state, static_cast<DWORD>(SERVICE_STOPPED)) << "started again to recover the adapters";
-    EXPECT_EQ(entryString(L"DisplayName"), L"Dormalis");
     EXPECT_EQ(machineString(L"InstallPath"), DefaultFolder);
+
+    testbed::clearFaults();
+    EXPECT_EQ(runProcess(uninstaller, 60000).exitCode, 0u);
+    EXPECT_EQ(testbed::deviceState(adapter.id), static_cast<long>(testbed::DeviceStarted));
+    EXPECT_FALSE(exists(DefaultFolder));
+    EXPECT_FALSE(serviceState().exists);
+    testbed::reset();
 }
 
 TEST_F(InstallSystem, AScreenSaverFileInUseStopsTheUninstallationHalfWayAndASecondRunCompletesIt) {

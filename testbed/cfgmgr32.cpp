@@ -5,6 +5,7 @@
 #define _CFGMGR32_
 #include <windows.h>
 
+#include <cfg.h>
 #include <cfgmgr32.h>
 
 #include <string>
@@ -43,6 +44,25 @@ bool present(const std::wstring& id) {
     return !id.empty() && hasValue(DevicesKey, id.c_str());
 }
 
+// As the configuration manager checks an instance ID: three non-empty parts of printable ASCII without commas
+// or spaces, shorter than MAX_DEVICE_ID_LEN.
+bool wellFormed(const std::wstring& id) {
+    if (id.empty() || id.size() >= MAX_DEVICE_ID_LEN) return false;
+    int separators = 0;
+    for (size_t i = 0; i < id.size(); ++i) {
+        const wchar_t c = id[i];
+        if (c <= L' ' || c > 0x7E || c == L',') return false;
+        if (c != L'\\') continue;
+        if (i == 0 || i + 1 == id.size() || id[i - 1] == L'\\') return false;
+        ++separators;
+    }
+    return separators == 2;
+}
+
+bool trait(const wchar_t* name, const std::wstring& id) {
+    return getDword(Root, (name + id).c_str(), 0) != 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -65,9 +85,10 @@ CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST no
     if (!present(id)) return CR_NO_SUCH_DEVNODE;
     if (!status || !problem) return CR_INVALID_POINTER;
     DWORD state = getDword(DevicesKey, id.c_str(), DeviceStopped);
-    *status = DN_HAS_PROBLEM * (state == DeviceDisabled) | DN_DRIVER_LOADED * (state == DeviceStarted) |
-              DN_STARTED * (state == DeviceStarted);
-    *problem = state == DeviceDisabled ? CM_PROB_DISABLED : 0;
+    const bool troubled = state == DeviceDisabled || state == DeviceNeedsRestart;
+    *status = DN_HAS_PROBLEM * troubled | DN_NEED_RESTART * (state == DeviceNeedsRestart) |
+              DN_DRIVER_LOADED * (state == DeviceStarted) | DN_STARTED * (state == DeviceStarted);
+    *problem = state == DeviceDisabled ? CM_PROB_DISABLED : state == DeviceNeedsRestart ? CM_PROB_NEED_RESTART : 0;
     return CR_SUCCESS;
 }
 
@@ -76,29 +97,34 @@ CONFIGRET WINAPI CM_Locate_DevNodeW(PDEVINST node, DEVINSTID_W id, ULONG flags) 
     if (DWORD fault = enter(L"CM_Locate_DevNodeW")) return fault;
     if (!node) return CR_INVALID_POINTER;
     *node = 0;
-    if (!id || !present(id)) return CR_NO_SUCH_DEVNODE;
+    if (!id) return CR_NO_SUCH_DEVNODE;
+    if (!wellFormed(id)) return CR_INVALID_DEVICE_ID;
+    if (!present(id)) return CR_NO_SUCH_DEVNODE;
     locatedNodes().push_back(id);
     *node = LocatedBit | static_cast<DEVINST>(locatedNodes().size() - 1);
     return CR_SUCCESS;
 }
 
 CONFIGRET WINAPI CM_Disable_DevNode(DEVINST node, ULONG flags) {
-    (void)flags;
     if (DWORD fault = enter(L"CM_Disable_DevNode")) return fault;
     std::wstring id = idOf(node);
     if (!present(id)) return CR_NO_SUCH_DEVNODE;
+    if (flags & ~(CM_DISABLE_BITS | CM_DISABLE_PERSIST)) return CR_INVALID_FLAG;
     Lock lock;
+    setDword(Root, (L"DisableFlags " + id).c_str(), flags);
+    // A program holding the adapter vetoes its removal; without CM_DISABLE_UI_NOT_OK Windows would ask the user.
+    if (trait(L"Veto ", id)) return CR_REMOVE_VETOED;
     setDword(DevicesKey, id.c_str(), DeviceDisabled);
     return CR_SUCCESS;
 }
 
 CONFIGRET WINAPI CM_Enable_DevNode(DEVINST node, ULONG flags) {
-    (void)flags;
     if (DWORD fault = enter(L"CM_Enable_DevNode")) return fault;
     std::wstring id = idOf(node);
     if (!present(id)) return CR_NO_SUCH_DEVNODE;
+    if (flags != 0) return CR_INVALID_FLAG;
     Lock lock;
-    setDword(DevicesKey, id.c_str(), DeviceStarted);
+    setDword(DevicesKey, id.c_str(), trait(L"Restart ", id) ? DeviceNeedsRestart : DeviceStarted);
     return CR_SUCCESS;
 }
 

@@ -1,6 +1,7 @@
 // Stand-in for the Windows Filtering Platform management API. Wine has no filtering engine; this keeps the
 // contract the service relies on: objects of a dynamic session vanish when its handle closes or its process
-// ends, a transaction is all or nothing, and every object added can be read back by a test.
+// ends, those of any other session stay until deleted or the engine restarts, a transaction is all or nothing,
+// objects are checked as the engine checks them, and every object added can be read back by a test.
 #include <windows.h>
 
 #include <fwpmu.h>
@@ -34,16 +35,23 @@ struct PendingFilter {
 
 struct Engine {
     std::wstring session;
-    bool dynamic = false;
+    bool dynamic = false;  // FWPM_SESSION_FLAG_DYNAMIC
     bool inTransaction = false;
     std::vector<PendingSubLayer> subLayers;
     std::vector<PendingFilter> filters;
 };
 
-constexpr DWORD SubLayerNotFound = 0x80320007;       // FWP_E_SUBLAYER_NOT_FOUND
-constexpr DWORD AlreadyExists = 0x80320009;          // FWP_E_ALREADY_EXISTS
-constexpr DWORD NoTransaction = 0x8032000D;          // FWP_E_NO_TXN_IN_PROGRESS
-constexpr DWORD TransactionInProgress = 0x8032000B;  // FWP_E_TXN_IN_PROGRESS
+constexpr UINT32 PersistentObject = 0x00000001;  // FWPM_SUBLAYER_FLAG_PERSISTENT, FWPM_FILTER_FLAG_PERSISTENT
+
+// The layers a filter of this product may name: the IP packet layers and the ALE authorisation layers.
+constexpr GUID KnownLayers[] = {
+    {0xc86fd1bf, 0x21cd, 0x497e, {0xa0, 0xbb, 0x17, 0x42, 0x5c, 0x88, 0x5c, 0x58}},  // INBOUND_IPPACKET_V4
+    {0x1e5c9fae, 0x8a84, 0x4135, {0xa3, 0x31, 0x95, 0x0b, 0x54, 0x22, 0x9e, 0xcd}},  // OUTBOUND_IPPACKET_V4
+    {0xf52032cb, 0x991c, 0x46e7, {0x97, 0x1d, 0x26, 0x01, 0x45, 0x9a, 0x91, 0xca}},  // INBOUND_IPPACKET_V6
+    {0xa3b3ab6b, 0x3564, 0x488c, {0x91, 0x17, 0xf3, 0x4e, 0x82, 0x14, 0x27, 0x63}},  // OUTBOUND_IPPACKET_V6
+    {0xc38d57d1, 0x05a7, 0x4c33, {0x90, 0x4f, 0x7f, 0xbc, 0xee, 0xe6, 0x0e, 0x82}},  // ALE_AUTH_CONNECT_V4
+    {0xe1cd9fe7, 0xf4b5, 0x4273, {0x96, 0xc0, 0x59, 0x2e, 0x48, 0x7b, 0x86, 0x50}},  // ALE_AUTH_RECV_ACCEPT_V4
+};
 
 Engine* engineOf(HANDLE handle) {
     return static_cast<Engine*>(handle);
@@ -79,8 +87,38 @@ void writeFilter(const std::wstring& session, const PendingFilter& filter) {
 bool subLayerKnown(const Engine& engine, const std::wstring& key) {
     for (const PendingSubLayer& layer : engine.subLayers)
         if (layer.key == key) return true;
-    return !subkeys(WfpSubLayersKey).empty() &&
-           !getString((std::wstring(WfpSubLayersKey) + L"\\" + key).c_str(), L"Session").empty();
+    return hasValue((std::wstring(WfpSubLayersKey) + L"\\" + key).c_str(), L"Session");
+}
+
+DWORD weightError(const FWP_VALUE0& weight) {
+    switch (weight.type) {
+        case FWP_EMPTY:
+            return ERROR_SUCCESS;  // the engine chooses
+        case FWP_UINT8:
+            return weight.uint8 <= 15 ? ERROR_SUCCESS : FWP_E_INVALID_WEIGHT;
+        case FWP_UINT64:
+            return weight.uint64 ? ERROR_SUCCESS : FWP_E_NULL_POINTER;
+        default:
+            return FWP_E_INVALID_WEIGHT;
+    }
+}
+
+// What the engine refuses in a filter, as it would refuse it; 0 for a filter it takes.
+DWORD filterError(const Engine& engine, const FWPM_FILTER0& filter) {
+    bool layerKnown = false;
+    for (const GUID& layer : KnownLayers)
+        layerKnown = layerKnown || IsEqualGUID(layer, filter.layerKey);
+    if (!layerKnown) return FWP_E_LAYER_NOT_FOUND;
+    // The null key names the engine's own universal sublayer.
+    if (!IsEqualGUID(filter.subLayerKey, GUID{}) && !subLayerKnown(engine, guidText(filter.subLayerKey)))
+        return FWP_E_SUBLAYER_NOT_FOUND;
+    if (DWORD rc = weightError(filter.weight)) return rc;
+    if (filter.action.type != FWP_ACTION_BLOCK && filter.action.type != FWP_ACTION_PERMIT)
+        return FWP_E_INVALID_ACTION_TYPE;
+    if (filter.numFilterConditions && !filter.filterCondition) return FWP_E_NULL_POINTER;
+    if (!filter.displayData.name) return FWP_E_NULL_DISPLAY_NAME;
+    if (engine.dynamic && (filter.flags & PersistentObject)) return FWP_E_DYNAMIC_SESSION_IN_PROGRESS;
+    return ERROR_SUCCESS;
 }
 
 void commit(Engine& engine) {
@@ -114,7 +152,7 @@ DWORD WINAPI FwpmEngineOpen0(const wchar_t* serverName, UINT32 authnService, SEC
     std::wstring path = std::wstring(WfpSessionsKey) + L"\\" + engine->session;
     setDword(path.c_str(), L"Pid", GetCurrentProcessId());
     setQword(path.c_str(), L"Created", processCreated(GetCurrentProcessId()));
-    setDword(path.c_str(), L"Dynamic", engine->dynamic ? 1 : 0);
+    setDword(path.c_str(), L"Flags", session ? session->flags : 0);
     setString(path.c_str(), L"Name", session ? text(session->displayData.name) : L"");
     *engineHandle = engine;
     return ERROR_SUCCESS;
@@ -125,8 +163,7 @@ DWORD WINAPI FwpmEngineClose0(HANDLE engineHandle) {
     Engine* engine = engineOf(engineHandle);
     if (!engine) return ERROR_INVALID_HANDLE;
     Lock lock;
-    // Only dynamic objects die with the session; nothing else is simulated, so a static session keeps nothing.
-    removeSession(engine->session);
+    endSession(engine->session);
     delete engine;
     return ERROR_SUCCESS;
 }
@@ -136,7 +173,7 @@ DWORD WINAPI FwpmTransactionBegin0(HANDLE engineHandle, UINT32 flags) {
     if (DWORD fault = enter(L"FwpmTransactionBegin0")) return fault;
     Engine* engine = engineOf(engineHandle);
     if (!engine) return ERROR_INVALID_HANDLE;
-    if (engine->inTransaction) return TransactionInProgress;
+    if (engine->inTransaction) return FWP_E_TXN_IN_PROGRESS;
     engine->inTransaction = true;
     return ERROR_SUCCESS;
 }
@@ -145,7 +182,7 @@ DWORD WINAPI FwpmTransactionCommit0(HANDLE engineHandle) {
     if (DWORD fault = enter(L"FwpmTransactionCommit0")) return fault;
     Engine* engine = engineOf(engineHandle);
     if (!engine) return ERROR_INVALID_HANDLE;
-    if (!engine->inTransaction) return NoTransaction;
+    if (!engine->inTransaction) return FWP_E_NO_TXN_IN_PROGRESS;
     Lock lock;
     commit(*engine);
     engine->inTransaction = false;
@@ -156,7 +193,7 @@ DWORD WINAPI FwpmTransactionAbort0(HANDLE engineHandle) {
     if (DWORD fault = enter(L"FwpmTransactionAbort0")) return fault;
     Engine* engine = engineOf(engineHandle);
     if (!engine) return ERROR_INVALID_HANDLE;
-    if (!engine->inTransaction) return NoTransaction;
+    if (!engine->inTransaction) return FWP_E_NO_TXN_IN_PROGRESS;
     engine->subLayers.clear();
     engine->filters.clear();
     engine->inTransaction = false;
@@ -172,7 +209,9 @@ DWORD WINAPI FwpmSubLayerAdd0(HANDLE engineHandle, const FWPM_SUBLAYER0* subLaye
     Lock lock;
     PendingSubLayer layer{guidText(subLayer->subLayerKey), text(subLayer->displayData.name), subLayer->flags,
                           subLayer->weight};
-    if (subLayerKnown(*engine, layer.key)) return AlreadyExists;
+    if (!subLayer->displayData.name) return FWP_E_NULL_DISPLAY_NAME;
+    if (engine->dynamic && (subLayer->flags & PersistentObject)) return FWP_E_DYNAMIC_SESSION_IN_PROGRESS;
+    if (subLayerKnown(*engine, layer.key)) return FWP_E_ALREADY_EXISTS;
     engine->subLayers.push_back(layer);
     if (!engine->inTransaction) commit(*engine);
     return ERROR_SUCCESS;
@@ -193,9 +232,9 @@ DWORD WINAPI FwpmFilterAdd0(HANDLE engineHandle, const FWPM_FILTER0* filter, PSE
                          0,
                          filter->action.type,
                          filter->numFilterConditions};
+    if (DWORD rc = filterError(*engine, *filter)) return rc;
     if (filter->weight.type == FWP_UINT8) record.weight = filter->weight.uint8;
-    if (filter->weight.type == FWP_UINT64 && filter->weight.uint64) record.weight = *filter->weight.uint64;
-    if (!subLayerKnown(*engine, record.subLayer)) return SubLayerNotFound;
+    if (filter->weight.type == FWP_UINT64) record.weight = *filter->weight.uint64;
     engine->filters.push_back(record);
     if (!engine->inTransaction) commit(*engine);
     if (id) *id = 0;

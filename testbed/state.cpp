@@ -146,14 +146,21 @@ ULONGLONG processCreated(DWORD pid) {
     return created;
 }
 
-void removeSession(const std::wstring& session) {
+void endSession(const std::wstring& session) {
+    const std::wstring record = std::wstring(WfpSessionsKey) + L"\\" + session;
+    const bool dynamic = getDword(record.c_str(), L"Flags", 0) & 0x00000001;  // FWPM_SESSION_FLAG_DYNAMIC
     for (const wchar_t* list : {WfpSubLayersKey, WfpFiltersKey}) {
         for (const std::wstring& name : subkeys(list)) {
             std::wstring path = std::wstring(list) + L"\\" + name;
-            if (getString(path.c_str(), L"Session") == session) deleteTree(path.c_str());
+            if (getString(path.c_str(), L"Session") != session) continue;
+            if (dynamic) {
+                deleteTree(path.c_str());
+            } else {
+                setString(path.c_str(), L"Session", EngineOwned);
+            }
         }
     }
-    deleteTree((std::wstring(WfpSessionsKey) + L"\\" + session).c_str());
+    deleteTree(record.c_str());
 }
 
 void pruneDeadSessions() {
@@ -162,7 +169,7 @@ void pruneDeadSessions() {
         std::wstring path = std::wstring(WfpSessionsKey) + L"\\" + session;
         DWORD pid = getDword(path.c_str(), L"Pid", 0);
         ULONGLONG created = getQword(path.c_str(), L"Created");
-        if (processCreated(pid) != created || created == 0) removeSession(session);
+        if (processCreated(pid) != created || created == 0) endSession(session);
     }
 }
 

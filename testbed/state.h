@@ -24,6 +24,7 @@ inline constexpr const wchar_t* WfpFiltersKey = L"SOFTWARE\\DormalisTestbed\\Wfp
 inline constexpr DWORD DeviceStopped = 0;
 inline constexpr DWORD DeviceStarted = 1;
 inline constexpr DWORD DeviceDisabled = 2;
+inline constexpr DWORD DeviceNeedsRestart = 3;  // enabled, but it starts only after Windows restarts
 
 // Serialises read-modify-write of the shared state between processes.
 class Lock {
@@ -54,10 +55,13 @@ std::vector<std::wstring> valueNames(const wchar_t* subkey);
 
 // The creation time of a process, 0 when it cannot be opened; with the ID it names one process for good.
 ULONGLONG processCreated(DWORD pid);
-// Removes the dynamic filtering sessions (and their objects) whose owner process has ended.
+// Ends the filtering sessions whose owner process has ended.
 void pruneDeadSessions();
-// Removes one filtering session with everything it added.
-void removeSession(const std::wstring& session);
+// Ends one filtering session: a dynamic one takes everything it added along; the objects of any other stay,
+// owned by the engine, until deleted or the engine restarts (reset()).
+void endSession(const std::wstring& session);
+// Tag of the objects that outlived their session.
+inline constexpr const wchar_t* EngineOwned = L"engine";
 
 std::wstring guidText(const GUID& guid);
 

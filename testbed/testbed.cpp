@@ -74,6 +74,18 @@ long deviceState(const std::wstring& id) {
     return static_cast<long>(getDword(DevicesKey, id.c_str(), DeviceStopped));
 }
 
+void vetoDisable(const std::wstring& id) {
+    setDword(Root, (L"Veto " + id).c_str(), 1);
+}
+
+void needRestartOnEnable(const std::wstring& id) {
+    setDword(Root, (L"Restart " + id).c_str(), 1);
+}
+
+DWORD disableFlags(const std::wstring& id) {
+    return getDword(Root, (L"DisableFlags " + id).c_str(), MAXDWORD);
+}
+
 void setSessionState(DWORD session, DWORD state) {
     setDword(SessionsKey, std::to_wstring(session).c_str(), state);
 }
@@ -121,10 +133,16 @@ std::vector<FilterRecord> filters() {
     return result;
 }
 
-size_t engineSessions() {
+std::vector<SessionRecord> engineSessions() {
     pruneDeadSessions();
     Lock lock;
-    return subkeys(WfpSessionsKey).size();
+    std::vector<SessionRecord> result;
+    for (const std::wstring& id : subkeys(WfpSessionsKey)) {
+        std::wstring path = std::wstring(WfpSessionsKey) + L"\\" + id;
+        result.push_back(
+            {getString(path.c_str(), L"Name"), getDword(path.c_str(), L"Flags", 0), getDword(path.c_str(), L"Pid", 0)});
+    }
+    return result;
 }
 
 }  // namespace dormalis::testbed

@@ -48,8 +48,14 @@ void addInterface(const std::wstring& guid, DWORD type, bool hardware);
 void setDeviceState(const std::wstring& id, DWORD state);
 // The node vanishes from the configuration manager (the adapter was unplugged).
 void removeDevice(const std::wstring& id);
-// DeviceStopped/DeviceStarted/DeviceDisabled, or -1 when the node does not exist.
+// DeviceStopped/DeviceStarted/DeviceDisabled/DeviceNeedsRestart, or -1 when the node does not exist.
 long deviceState(const std::wstring& id);
+// The adapter vetoes being disabled (a program holds it).
+void vetoDisable(const std::wstring& id);
+// Enabling the adapter leaves it needing a restart of Windows before it starts.
+void needRestartOnEnable(const std::wstring& id);
+// The flags of the last disable asked for the adapter.
+DWORD disableFlags(const std::wstring& id);
 
 // The connect state (WTS_CONNECTSTATE_CLASS) the session information query answers for a session.
 void setSessionState(DWORD session, DWORD state);
@@ -60,9 +66,15 @@ void clearFaults();
 void clearCalls();
 DWORD calls(const std::wstring& function);
 
-// The filtering objects alive now (sessions of ended processes are dropped first, as the engine would).
+struct SessionRecord {
+    std::wstring name;
+    DWORD flags = 0;
+    DWORD ownerPid = 0;
+};
+
+// The filtering objects alive now (sessions of ended processes are ended first, as the engine would).
 std::vector<SubLayerRecord> subLayers();
 std::vector<FilterRecord> filters();
-size_t engineSessions();
+std::vector<SessionRecord> engineSessions();
 
 }  // namespace dormalis::testbed

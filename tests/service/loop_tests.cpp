@@ -62,6 +62,10 @@ TEST_F(LoopTest, StartBlocksUntilStop) {
     ASSERT_TRUE(waitUntil(firewallBlocked, 5000));
     EXPECT_EQ(machineDword(L"NetworkState"), 1u);
     EXPECT_EQ(lastLog(), L"IPv4/IPv6 Internet and LAN blocked (dynamic WFP filters).");
+    const std::vector<testbed::SessionRecord> sessions = testbed::engineSessions();
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_EQ(sessions[0].name, L"Dormalis");
+    EXPECT_EQ(sessions[0].flags, 1u);  // FWPM_SESSION_FLAG_DYNAMIC alone
     const std::vector<testbed::SubLayerRecord> layers = testbed::subLayers();
     ASSERT_EQ(layers.size(), 1u);
     EXPECT_EQ(layers[0].key, L"{89F541C1-5A12-4F2A-B5EF-738A38A78091}");
@@ -88,7 +92,7 @@ TEST_F(LoopTest, StartBlocksUntilStop) {
     EXPECT_EQ(finishProcess(client.get(), 10000), 0u);
     EXPECT_TRUE(waitUntil(networkGivenBack, 3000));
     EXPECT_EQ(lastLog(), L"Firewall filters released.");
-    EXPECT_EQ(testbed::engineSessions(), 0u);
+    EXPECT_TRUE(testbed::engineSessions().empty());
 }
 
 // Each script ends its session one way or another; afterwards the network is back and the pipe listens again.

@@ -10,4 +10,12 @@ if [ -z "${DISPLAY:-}" ]; then
     echo "No Wine environment for $build: run the tests through scripts/test.sh" >&2
     exit 1
 fi
-exec wine "$exe" "$@"
+# Every program a test starts inherits the test's Unix output, whatever Windows handles it is given, and one
+# that outlives a dead test would hold CTest's pipe until the timeout. So the test writes to a file of its own,
+# streamed to CTest only while the test process itself runs.
+output=$(mktemp)
+trap 'rm -f "$output"' EXIT
+wine "$exe" "$@" >"$output" 2>&1 &
+test_pid=$!
+tail -n +1 -f --pid=$test_pid "$output"
+wait $test_pid

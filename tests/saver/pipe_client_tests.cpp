@@ -122,52 +122,6 @@ TEST_F(PipeClient, AnImpostorHearsNothingAndTheWarningStays) {
     EXPECT_NE(overlayLine(saver).find(L"not suspended"), std::wstring::npos);
 }
 
-TEST_F(PipeClient, TheWindowTimerSendsAliveAboutEveryHalfSecondAndStopWhenClosed) {
-    registerSaverClass(L"Dormalis.Test.PipeSaver");
-    PipeServer server;
-    Saver saver;
-    saver.preview = false;
-    saver.startTick = GetTickCount64();
-    HWND hwnd = CreateWindowExW(0, L"Dormalis.Test.PipeSaver", L"", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr,
-                                instance, &saver);
-    ASSERT_TRUE(hwnd);
-    SetTimer(hwnd, FrameTimer, FramePeriodMs, nullptr);
-
-    struct Heard {
-        std::string word;
-        ULONGLONG at;
-    };
-    std::vector<Heard> heard;
-    auto listen = [&] {
-        for (const std::string& word : server.readAll()) {
-            heard.push_back({word, GetTickCount64()});
-            if (word == "START") server.reply("OK");
-        }
-    };
-    pumpUntil(2300, [&] {
-        listen();
-        return false;
-    });
-    EXPECT_TRUE(saver.suspended);
-    DestroyWindow(hwnd);
-    takeQuitMessage();
-    listen();
-
-    ASSERT_GE(heard.size(), 4u);
-    EXPECT_EQ(heard.front().word, "START");
-    EXPECT_EQ(heard.back().word, "<broken>");
-    EXPECT_EQ(heard[heard.size() - 2].word, "STOP");
-    int alive = 0;
-    for (size_t i = 1; i + 2 < heard.size(); ++i) {
-        EXPECT_EQ(heard[i].word, "ALIVE");
-        EXPECT_GE(heard[i].at - heard[i - 1].at, 400u) << "heartbeat " << i;
-        ++alive;
-    }
-    EXPECT_GE(alive, 2);
-    EXPECT_LE(alive, 5);
-    EXPECT_EQ(saver.pipe, INVALID_HANDLE_VALUE);
-}
-
 // Hiding an active window while destroying it deactivates it; that must not start a second destruction, or
 // the run never reaches "STOP" and the service only notices when the watchdog kills the process.
 TEST_F(PipeClient, AKeyOnAnActiveConnectedRunClosesOnceAndSaysStop) {

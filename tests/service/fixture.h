@@ -19,6 +19,10 @@ inline constexpr const wchar_t* InstallFolder = L"C:\\DormalisServiceTest";
 inline constexpr const wchar_t* MachineKey = L"SOFTWARE\\DormalisNative";
 inline constexpr const wchar_t* RecoveryKey = L"SOFTWARE\\DormalisNative\\Recovery";
 
+inline bool contains(const std::string& output, const std::string& text) {
+    return output.find(text) != std::string::npos;
+}
+
 // Polls a condition every 10 ms until it holds or the time is up.
 bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 

@@ -6,17 +6,12 @@
 #include <sddl.h>
 
 #include "foundation/registry.h"
-#include "service/log.h"
 #include "service/loop.h"
 #include "service/network.h"
 #include "tests/service/fixture.h"
 
 namespace dormalis::testing {
 namespace {
-
-bool contains(const std::string& output, const std::string& text) {
-    return output.find(text) != std::string::npos;
-}
 
 class AdapterTest : public LoopTest {
   protected:
@@ -191,14 +186,6 @@ TEST_F(RecoveryTest, EntryThatCannotBeClearedStaysForTheNextAttempt) {
     EXPECT_EQ(testbed::calls(L"CM_Enable_DevNode"), 1u);  // the second attempt found it started
 }
 
-TEST_F(RecoveryTest, ErrorTexts) {
-    const std::wstring denied = errorText(5);
-    EXPECT_GT(denied.size(), 4u);
-    EXPECT_EQ(denied.substr(denied.size() - 4), L" (5)");
-    EXPECT_EQ(errorText(0x12345678), L"Windows error (305419896)");
-    EXPECT_EQ(errorText(0xFFFFFFF0), L"Windows error (4294967280)");
-}
-
 // One failure at one platform call, in firewall or adapter mode.
 struct Fault {
     const wchar_t* function;
@@ -254,8 +241,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Fault{L"FwpmTransactionBegin0", 1, WfpError, false, false, L"Firewall filters released."},
                       Fault{L"FwpmSubLayerAdd0", 1, WfpError, false, false, L"WFP failure: "},
                       Fault{L"FwpmFilterAdd0", 1, WfpError, false, false, L"WFP failure: "},
-                      Fault{L"FwpmFilterAdd0", 2, WfpError, false, false, L"WFP failure: "},
-                      Fault{L"FwpmFilterAdd0", 3, WfpError, false, false, L"WFP failure: "},
                       Fault{L"FwpmFilterAdd0", 4, 0x12345678, false, false, L"WFP failure: Windows error (305419896)"},
                       Fault{L"FwpmTransactionCommit0", 1, WfpError, false, false, L"Firewall filters released."},
                       Fault{L"FwpmEngineClose0", 1, ERROR_ACCESS_DENIED, false, true, L"Firewall filters released."}));
@@ -266,7 +251,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Fault{L"CM_Get_DevNode_Status", 1, CR_FAILURE, true, true, nullptr},  // first adapter skipped
                       Fault{L"CM_Get_Device_IDW", 2, CR_FAILURE, true, true, nullptr},      // second adapter skipped
                       Fault{L"CM_Disable_DevNode", 1, CR_FAILURE, true, false, nullptr},
-                      Fault{L"CM_Disable_DevNode", 2, CR_FAILURE, true, false, nullptr},
                       Fault{L"CM_Locate_DevNodeW", 1, CR_FAILURE, true, true, L"Adapter restoration pending: "},
                       Fault{L"CM_Get_DevNode_Status", 3, CR_FAILURE, true, true, nullptr},  // status at restore: enable
                       Fault{L"CM_Enable_DevNode", 1, CR_FAILURE, true, true, nullptr},

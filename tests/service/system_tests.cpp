@@ -94,8 +94,10 @@ class ServiceSystemTest : public ::testing::Test {
     UniqueService service;
 };
 
-// InstallPath in 8.3 form, as Windows may record it: the installed saver is still the installed saver.
+// The real saver's network test against the real service, with InstallPath in 8.3 form as Windows may record
+// it: the installed saver is still the installed saver, and the service is the pipe's server the saver trusts.
 TEST_F(ServiceSystemTest, SaverBlocksAndStopGivesBack) {
+    ASSERT_TRUE(CopyFileW((buildFolder() + L"\\Dormalis.exe").c_str(), systemSaver().c_str(), FALSE));
     wchar_t shortForm[MAX_PATH] = {};
     ASSERT_GT(GetShortPathNameW(SystemFolder, shortForm, MAX_PATH), 0u);
     ASSERT_NE(std::wstring(shortForm), SystemFolder);
@@ -104,13 +106,13 @@ TEST_F(ServiceSystemTest, SaverBlocksAndStopGivesBack) {
     EXPECT_EQ(status().dwControlsAccepted,
               static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_POWEREVENT |
                                  SERVICE_ACCEPT_SESSIONCHANGE));
-    UniqueHandle client = startClient(L"open w:START read:3000 alive:2000 w:STOP", systemSaver());
+    UniqueHandle saver = startProcess(quoted(systemSaver()) + L" --network-test");
     ASSERT_TRUE(waitUntil([] { return machineDword(L"NetworkState") == 1; }, 8000));
     EXPECT_TRUE(firewallBlocked());
     for (const testbed::FilterRecord& filter : testbed::filters())
         EXPECT_EQ(filter.ownerPid, pid);
     EXPECT_EQ(lastLog(), L"IPv4/IPv6 Internet and LAN blocked (dynamic WFP filters).");
-    EXPECT_EQ(finishProcess(client.get(), 10000), 0u);
+    EXPECT_EQ(finishProcess(saver.get(), 15000), 0u);  // after its 6 s, with "STOP"
     EXPECT_TRUE(waitUntil(networkGivenBack, 3000));
     EXPECT_EQ(lastLog(), L"Firewall filters released.");
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -29,7 +29,7 @@ namespace {
 }
 
 int startUninstaller() {
-    const std::wstring uninstaller = installDir() + L"\\Uninstall.exe";
+    const std::wstring uninstaller = installedFile(UninstallerFileName);
     ShellExecuteW(nullptr, L"open", uninstaller.c_str(), L"--uninstall", nullptr, SW_SHOWNORMAL);
     return 0;
 }

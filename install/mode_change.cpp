@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "foundation/contract.h"
+#include "foundation/failure.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
-#include "service/log.h"
 
 namespace dormalis {
 

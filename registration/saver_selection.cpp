@@ -7,8 +7,8 @@
 
 #include "foundation/contract.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "foundation/unique.h"
-#include "status/service_queries.h"
 
 namespace dormalis {
 

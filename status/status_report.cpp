@@ -4,10 +4,10 @@
 
 #include "foundation/contract.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "foundation/settings.h"
 #include "foundation/text.h"
 #include "registration/saver_selection.h"
-#include "status/service_queries.h"
 
 namespace dormalis {
 

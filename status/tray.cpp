@@ -9,11 +9,11 @@
 #include "foundation/contract.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "foundation/settings.h"
 #include "foundation/text.h"
 #include "foundation/unique.h"
 #include "registration/saver_selection.h"
-#include "status/service_queries.h"
 #include "status/status_report.h"
 
 namespace dormalis {

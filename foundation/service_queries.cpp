@@ -1,4 +1,4 @@
-#include "status/service_queries.h"
+#include "foundation/service_queries.h"
 
 #include <windows.h>
 

@@ -5,6 +5,7 @@
 #include <cfgmgr32.h>
 #include <sddl.h>
 
+#include "foundation/failure.h"
 #include "foundation/registry.h"
 #include "service/loop.h"
 #include "service/network.h"

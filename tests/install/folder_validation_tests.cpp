@@ -7,6 +7,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/constants.h"
@@ -147,64 +148,81 @@ std::wstring currentUserSid() {
 
 constexpr const wchar_t* TrustedInstaller = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-TEST(FolderValidation, OneFolderIsJudgedByWhatAnOrdinaryUserMayDoToIt) {
-    UniqueHandle view = ordinaryUserView();
+// Runs `check` on a thread that impersonates `token`, or as the process itself when there is none.
+template <typename Check>
+auto asCaller(HANDLE token, Check check) {
+    decltype(check()) result{};
+    std::thread([&] {
+        if (token) SetThreadToken(nullptr, token);
+        result = check();
+        RevertToSelf();
+    }).join();
+    return result;
+}
+
+struct FolderCase {
+    const char* folder;
+    std::wstring sddl;
+    DWORD forbidden;
+    bool safe;
+};
+
+// Descriptors stand for real Windows folders, which Wine cannot show. The judgement must not depend on who asks:
+// the process itself holds a principal the protected folders grant full control, as LocalSystem does when a
+// deployment tool runs the setup; the restricted view is the same administrator without that membership.
+TEST(FolderValidation, AFolderIsJudgedByItsOwnerAndEntriesWhoeverAsks) {
     const std::wstring user = currentUserSid();
-    // Program Files: users and everyone may read; only the system, administrators and TrustedInstaller change it.
-    Descriptor programFiles(std::wstring(L"O:") + TrustedInstaller + L"G:" + TrustedInstaller + L"D:P(A;;FA;;;" +
-                            TrustedInstaller +
-                            L")(A;;0x1301bf;;;SY)(A;;0x1301bf;;;BA)(A;;0x1200a9;;;BU)(A;;0x1200a9;;;WD)");
-    EXPECT_TRUE(folderDescriptorIsSafe(programFiles.get(), view.get(), AncestorForbiddenRights));
-
-    Descriptor profile(L"O:" + user + L"G:" + user + L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + user + L")");
-    EXPECT_FALSE(folderDescriptorIsSafe(profile.get(), view.get(), AncestorForbiddenRights)) << "user profile";
-
-    Descriptor repermission(L"O:BAG:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;WD)(A;;WD;;;WD)");
-    EXPECT_FALSE(folderDescriptorIsSafe(repermission.get(), view.get(), AncestorForbiddenRights)) << "WRITE_DAC";
-    Descriptor takeOwnership(L"O:BAG:SYD:P(A;;FA;;;SY)(A;;0x1200a9;;;WD)(A;;WO;;;WD)");
-    EXPECT_FALSE(folderDescriptorIsSafe(takeOwnership.get(), view.get(), AncestorForbiddenRights)) << "WRITE_OWNER";
-    Descriptor deletable(L"O:BAG:SYD:P(A;;FA;;;SY)(A;;0x1200a9;;;WD)(A;;SD;;;WD)");
-    EXPECT_FALSE(folderDescriptorIsSafe(deletable.get(), view.get(), AncestorForbiddenRights)) << "DELETE";
-    Descriptor childDeletable(L"O:BAG:SYD:P(A;;FA;;;SY)(A;;0x1200a9;;;WD)(A;;0x40;;;WD)");
-    EXPECT_FALSE(folderDescriptorIsSafe(childDeletable.get(), view.get(), AncestorForbiddenRights))
-        << "FILE_DELETE_CHILD";
-
-    // A drive root on which users may create folders (and even hold DELETE, meaningless on a root) is acceptable.
-    Descriptor root(L"O:" + std::wstring(TrustedInstaller) + L"G:SYD:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)" +
-                    L"(A;OICI;0x1200a9;;;WD)(A;CI;0x4;;;WD)(A;;0x16;;;WD)(A;;SD;;;WD)");
-    EXPECT_TRUE(folderDescriptorIsSafe(root.get(), view.get(), RootForbiddenRights)) << "drive root";
-    EXPECT_FALSE(folderDescriptorIsSafe(root.get(), view.get(), AncestorForbiddenRights))
-        << "the same rights below the root let users delete the folder";
-    Descriptor openRoot(L"O:BAG:SYD:(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;WD)(A;;0x40;;;WD)");
-    EXPECT_FALSE(folderDescriptorIsSafe(openRoot.get(), view.get(), RootForbiddenRights)) << "root with DELETE_CHILD";
-}
-
-TEST(FolderValidation, TheDecisionFailsClosed) {
-    UniqueHandle view = ordinaryUserView();
-    // Only administrators may enter: the ordinary view is granted nothing, so nothing can be vouched for.
-    Descriptor adminsOnly(L"O:BAG:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)");
-    EXPECT_FALSE(folderDescriptorIsSafe(adminsOnly.get(), view.get(), AncestorForbiddenRights));
-    // The same folder seen with the administrator membership would pass the mask: the view must not be elevated.
-    Descriptor adminsWrite(L"O:BAG:SYD:P(A;;FA;;;BA)(A;;0x1200a9;;;WD)");
-    EXPECT_TRUE(folderDescriptorIsSafe(adminsWrite.get(), view.get(), AncestorForbiddenRights));
-    // A deny entry ahead of the grant takes the forbidden right away again.
-    Descriptor denied(L"O:BAG:SYD:P(D;;WD;;;WD)(A;;0x1200a9;;;WD)(A;;WD;;;WD)");
-    EXPECT_TRUE(folderDescriptorIsSafe(denied.get(), view.get(), AncestorForbiddenRights));
-    // A descriptor without owner and group cannot be checked at all.
-    Descriptor ownerless(L"D:P(A;;0x1200a9;;;WD)");
-    EXPECT_FALSE(folderDescriptorIsSafe(ownerless.get(), view.get(), AncestorForbiddenRights));
-}
-
-TEST(FolderValidation, TheWalkRefusesUnderWineWhereEveryFolderIsUserWritable) {
-    // Wine gives every folder a descriptor granting the user full access and keeps no ACL, so the walk must refuse
-    // even Program Files; the other rules are reached through the pieces above and below.
-    UniqueHandle view = ordinaryUserView();
-    EXPECT_FALSE(ancestorsAreSafe(L"C:\\Program Files", view.get()));
-    EXPECT_FALSE(ancestorsAreSafe(L"C:\\", view.get()));
-    EXPECT_EQ(outcome(L"C:\\Program Files\\DormalisNative\\\\"), I);
-    EXPECT_EQ(outcome(L"C:\\Tools"), I);
-    EXPECT_EQ(outcome(L"C:\\dormalis-links\\linked\\Dormalis"), I) << "parent is a link";
-    EXPECT_EQ(outcome(L"C:\\users\\Public\\Dormalis"), I);
+    const std::wstring other = L"S-1-5-21-1-2-3-1001";
+    const std::wstring installer = TrustedInstaller;
+    const std::wstring root = L"O:" + installer + L"D:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)" +
+                              L"(A;OICIIO;SDGXGWGR;;;AU)(A;;0x4;;;AU)";
+    const std::wstring addFiles = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;CI;0x100116;;;BU)";
+    const FolderCase cases[] = {
+        {"Program Files",
+         L"O:" + installer + L"D:P(A;;FA;;;" + installer + L")(A;CIIO;GA;;;" + installer +
+             L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)(A;;0x1200a9;;;BU)" +
+             L"(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;S-1-15-2-1)",
+         AncestorForbiddenRights, true},
+        {"drive root where users may create folders", root, RootForbiddenRights, true},
+        {"the same rights below a root", root, AncestorForbiddenRights, false},
+        {"only the system and administrators", L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", AncestorForbiddenRights, true},
+        {"full control for the owner, an administrator", L"O:BAD:P(A;;FA;;;BA)(A;OICIIO;FA;;;CO)",
+         AncestorForbiddenRights, true},
+        {"user profile", L"O:" + user + L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + user + L")",
+         AncestorForbiddenRights, false},
+        {"owned by another user", L"O:" + other + L"D:P(A;;FA;;;BA)", AncestorForbiddenRights, false},
+        {"another user may re-permission", L"O:BAD:P(A;;FA;;;BA)(A;;WD;;;" + other + L")", AncestorForbiddenRights,
+         false},
+        {"another user may take ownership", L"O:BAD:P(A;;FA;;;BA)(A;;WO;;;" + other + L")", AncestorForbiddenRights,
+         false},
+        {"users may delete it", L"O:BAD:P(A;;FA;;;BA)(A;;SD;;;BU)", AncestorForbiddenRights, false},
+        {"users may delete its entries", L"O:BAD:P(A;;FA;;;BA)(A;;0x40;;;BU)", AncestorForbiddenRights, false},
+        {"full control by a generic right", L"O:BAD:P(A;;FA;;;BA)(A;;GA;;;AU)", AncestorForbiddenRights, false},
+        {"users may add files above", addFiles, AncestorForbiddenRights, true},
+        {"users may add files to the folder taken over", addFiles, ClaimForbiddenRights, false},
+        {"inherited full control for users", L"O:BAD:P(A;;FA;;;BA)(A;OICIIO;FA;;;BU)", ClaimForbiddenRights, false},
+        {"no DACL: open to all", L"O:BAG:BA", AncestorForbiddenRights, false},
+        {"no owner", L"D:P(A;;FA;;;BA)", AncestorForbiddenRights, false},
+        {"as Wine shows every folder",
+         L"O:" + user + L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" + user + L")(A;OICI;0x1200a9;;;WD)", AncestorForbiddenRights,
+         false},
+    };
+    UniqueHandle ordinary = ordinaryUserToken();
+    UniqueHandle view;
+    ASSERT_TRUE(DuplicateToken(ordinary.get(), SecurityImpersonation, view.put()));
+    for (HANDLE caller : {static_cast<HANDLE>(nullptr), view.get()}) {
+        const char* who = caller ? "as an ordinary user" : "as an elevated administrator";
+        for (const FolderCase& folder : cases) {
+            Descriptor descriptor(folder.sddl);
+            EXPECT_EQ(asCaller(caller, [&] { return folderDescriptorIsSafe(descriptor.get(), folder.forbidden); }),
+                      folder.safe)
+                << folder.folder << ", " << who;
+        }
+        // Wine gives every real folder the user as its owner, so the walk refuses them all, links included.
+        for (const wchar_t* requested :
+             {L"C:\\Program Files\\DormalisNative\\\\", L"C:\\dormalis-links\\linked\\Dormalis"})
+            EXPECT_EQ(asCaller(caller, [&] { return outcome(requested); }), I) << narrow(requested) << ", " << who;
+    }
 }
 
 TEST(FolderValidation, TheFolderItselfMustNotBeALinkAndMustBeEmptyUnlessItIsTheInstallation) {

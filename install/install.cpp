@@ -1,17 +1,15 @@
 #include "install/install.h"
 
-#include <aclapi.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <exception>
-#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
 #include "foundation/constants.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
+#include "install/install_folder.h"
 #include "install/shortcut.h"
 
 namespace dormalis {
@@ -34,28 +32,6 @@ constexpr ULONGLONG StartTimeoutMs = 15000;
 
 void requireAdministrator() {
     if (!isAdministrator()) fail("Administrator rights required.");
-}
-
-void secureFolder(const std::wstring& dir) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(InstallFolderSddl, SDDL_REVISION_1, &descriptor,
-                                                              nullptr)) {
-        fail("Cannot prepare folder permissions.");
-    }
-    UniqueLocal held{descriptor};
-    PACL dacl = nullptr;
-    BOOL daclPresent = FALSE, daclDefaulted = FALSE, ownerDefaulted = FALSE;
-    PSID owner = nullptr;
-    if (!GetSecurityDescriptorDacl(descriptor, &daclPresent, &dacl, &daclDefaulted) ||
-        !GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted)) {
-        fail("Cannot prepare folder permissions.");
-    }
-    std::wstring path = dir;
-    const DWORD result = SetNamedSecurityInfoW(
-        path.data(), SE_FILE_OBJECT,
-        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner, nullptr,
-        dacl, nullptr);
-    if (result != ERROR_SUCCESS) fail("Cannot secure installation folder.");
 }
 
 void copyProgramFiles(const std::wstring& dir, const std::wstring& programFile, const std::wstring& uninstallerFile) {
@@ -147,8 +123,7 @@ void install(bool firewall, const std::wstring& programFile, const std::wstring&
         fail("Please uninstall Dormalis 1.x before installing the native edition.");
     }
     const std::wstring dir = installDir();
-    std::filesystem::create_directories(dir);
-    secureFolder(dir);
+    const UniqueHandle claimed = claimInstallFolder(dir);
     service.reset(OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS));
     if (service) stopService(service.get());
     closeInstalledWindows();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <aclapi.h>
 #include <objbase.h>
 
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "foundation/registry.h"
 #include "install/admin.h"
 #include "install/install.h"
+#include "install/staging.h"
 #include "tests/install/install_fixture.h"
 #include "tests/support/support.h"
 
@@ -96,6 +98,18 @@ TEST(CopyWithRetry, CopiesOverwritesAndGivesUpAsDescribed) {
     EXPECT_EQ(contents(destination), "newer program");
 }
 
+TEST(Staging, ProgramsAreStagedWhereUsersCannotRenameTheirFolderAway) {
+    const std::wstring staged = makePrivateFolder(L"Dormalis-Test") + L"\\program.exe";
+    const std::filesystem::path folder = std::filesystem::path(staged).parent_path();
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    // In the user's own %TEMP% its owner may rename any folder, protected or not, and put another in its place.
+    EXPECT_TRUE(samePath(folder.parent_path().wstring(), std::wstring(windows) + L"\\Temp")) << narrow(staged);
+    write(staged, "program");
+    removeStaged(staged);
+    EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
 // The installed programs are played by copies of the test driver and of this program under the installed names.
 struct InstalledStandIns {
     CleanMachine clean;
@@ -161,6 +175,40 @@ struct QuietInstall {
         installQuiet = false;
     }
 };
+
+// Entries for Everyone as Wine reports them. Wine keeps no ACL, but it derives a folder's Unix mode from the
+// descriptor the folder is created with (the protected one gives others nothing) and reports the mode back as
+// entries; a descriptor applied to a folder created without one leaves Everyone's read entry in place.
+int everyoneEntries(const std::wstring& folder) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor) != ERROR_SUCCESS) {
+        return -1;
+    }
+    UniqueLocal held{descriptor};
+    int count = 0;
+    for (DWORD index = 0; dacl && index < dacl->AceCount; ++index) {
+        ACCESS_ALLOWED_ACE* entry = nullptr;
+        if (GetAce(dacl, index, reinterpret_cast<void**>(&entry)) && IsWellKnownSid(&entry->SidStart, WinWorldSid))
+            ++count;
+    }
+    return count;
+}
+
+TEST(InstallNative, AFolderFoundInPlaceIsRefusedAndAFreshOneIsCreatedProtected) {
+    QuietInstall install;
+    // Any user may make the folder first (under Wine it is owned by the installing user) and keep a handle to it
+    // that outlives the descriptor the installation sets.
+    std::filesystem::create_directories(std::filesystem::path(DefaultFolder));
+    EXPECT_EQ(installNative(true, install.program, install.uninstaller), 1);
+    EXPECT_EQ(lastInstallError(), L"Cannot secure installation folder.");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(DefaultFolder + L"\\Dormalis.exe")));
+
+    ASSERT_TRUE(RemoveDirectoryW(DefaultFolder.c_str()));
+    ASSERT_EQ(installNative(true, install.program, install.uninstaller), 0) << narrow(lastInstallError());
+    EXPECT_EQ(everyoneEntries(DefaultFolder), 0) << "the folder was not created with the protected descriptor";
+}
 
 TEST(InstallNative, RunFromTheInstalledProgramItRefreshesOnlyTheScreenSaverCopy) {
     QuietInstall install;

@@ -39,6 +39,7 @@ std::wstring widened(const char* message) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);  // later loads come from System32 only
     prepareProcess(module);
     try {
         return runRole(chooseRole(commandArguments()));

@@ -114,6 +114,7 @@ int installPayload(bool firewall) {
 }  // namespace dormalis
 
 int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);  // later loads come from System32 only
     startFrontEnd(module);
 
     std::vector<std::wstring> arguments = commandArguments();

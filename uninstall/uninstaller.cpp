@@ -112,6 +112,7 @@ int uninstallHere(const UninstallOptions& options, const std::wstring& self) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);  // later loads come from System32 only
     startFrontEnd(module);
 
     std::vector<std::wstring> arguments = commandArguments();

@@ -332,8 +332,13 @@ TEST_F(InstallSystem, TheSetupWindowChecksAChosenFolderAndInstallsWithTheChosenM
     settings.language = languageForUi(GetUserDefaultUILanguage());  // what the setup itself chooses
     UniqueHandle process = startProcess(quoted(buildFolder() + L"\\Dormalis Setup.exe"));
     HWND window = nullptr;
-    ASSERT_TRUE(
-        waitUntil([&] { return (window = FindWindowW(L"Dormalis.Native.Setup", L"Dormalis")) != nullptr; }, 20000));
+    // The window can be found before its controls exist; the Install button comes last.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return (window = FindWindowW(L"Dormalis.Native.Setup", L"Dormalis")) &&
+                   GetDlgItem(window, setup_controls::Install);
+        },
+        20000));
     HWND folderField = GetDlgItem(window, setup_controls::Folder);
     HWND message = GetDlgItem(window, setup_controls::FolderMessage);
     HWND install = GetDlgItem(window, setup_controls::Install);

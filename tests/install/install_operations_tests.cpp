@@ -3,6 +3,7 @@
 
 #include <aclapi.h>
 #include <objbase.h>
+#include <sddl.h>
 
 #include <filesystem>
 #include <fstream>
@@ -99,15 +100,13 @@ TEST(CopyWithRetry, CopiesOverwritesAndGivesUpAsDescribed) {
 }
 
 TEST(Staging, ProgramsAreStagedWhereUsersCannotRenameTheirFolderAway) {
-    const std::wstring staged = makePrivateFolder(L"Dormalis-Test") + L"\\program.exe";
-    const std::filesystem::path folder = std::filesystem::path(staged).parent_path();
+    const std::filesystem::path folder = makePrivateFolder(L"Dormalis-Test");
     wchar_t windows[MAX_PATH] = {};
     GetSystemWindowsDirectoryW(windows, MAX_PATH);
     // In the user's own %TEMP% its owner may rename any folder, protected or not, and put another in its place.
-    EXPECT_TRUE(samePath(folder.parent_path().wstring(), std::wstring(windows) + L"\\Temp")) << narrow(staged);
-    write(staged, "program");
-    removeStaged(staged);
-    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_TRUE(samePath(folder.parent_path().wstring(), std::wstring(windows) + L"\\Temp"))
+        << narrow(folder.wstring());
+    RemoveDirectoryW(folder.c_str());
 }
 
 // The installed programs are played by copies of the test driver and of this program under the installed names.
@@ -176,24 +175,20 @@ struct QuietInstall {
     }
 };
 
-// Entries for Everyone as Wine reports them. Wine keeps no ACL, but it derives a folder's Unix mode from the
-// descriptor the folder is created with (the protected one gives others nothing) and reports the mode back as
-// entries; a descriptor applied to a folder created without one leaves Everyone's read entry in place.
-int everyoneEntries(const std::wstring& folder) {
-    PACL dacl = nullptr;
+// A folder's entries as Wine reports them. Wine keeps no ACL, but it derives the Unix mode from the descriptor a
+// folder is created with (the protected one leaves others nothing) and reports the mode back as entries; a
+// descriptor applied to a folder created without one leaves Everyone's read entry in place.
+std::wstring reportedEntries(const std::wstring& folder) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                              nullptr, &descriptor) != ERROR_SUCCESS) {
-        return -1;
-    }
+    GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                          &descriptor);
     UniqueLocal held{descriptor};
-    int count = 0;
-    for (DWORD index = 0; dacl && index < dacl->AceCount; ++index) {
-        ACCESS_ALLOWED_ACE* entry = nullptr;
-        if (GetAce(dacl, index, reinterpret_cast<void**>(&entry)) && IsWellKnownSid(&entry->SidStart, WinWorldSid))
-            ++count;
-    }
-    return count;
+    wchar_t* text = nullptr;
+    if (!descriptor || !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                                             DACL_SECURITY_INFORMATION, &text, nullptr))
+        return L"<unreadable>";
+    UniqueLocal heldText{text};
+    return text;
 }
 
 TEST(InstallNative, AFolderFoundInPlaceIsRefusedAndAFreshOneIsCreatedProtected) {
@@ -207,7 +202,8 @@ TEST(InstallNative, AFolderFoundInPlaceIsRefusedAndAFreshOneIsCreatedProtected) 
 
     ASSERT_TRUE(RemoveDirectoryW(DefaultFolder.c_str()));
     ASSERT_EQ(installNative(true, install.program, install.uninstaller), 0) << narrow(lastInstallError());
-    EXPECT_EQ(everyoneEntries(DefaultFolder), 0) << "the folder was not created with the protected descriptor";
+    const std::wstring entries = reportedEntries(DefaultFolder);
+    EXPECT_EQ(entries.find(L";;;WD)"), std::wstring::npos) << "not created protected: " << narrow(entries);
 }
 
 TEST(InstallNative, RunFromTheInstalledProgramItRefreshesOnlyTheScreenSaverCopy) {

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <aclapi.h>
 #include <objbase.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <filesystem>
@@ -220,41 +218,6 @@ TEST_F(InstallSystem, AnOrdinaryUsersUninstallerRemovesNothing) {
         << "the rights are checked before the service is stopped";
 }
 
-TEST_F(InstallSystem, TheFolderDescriptorProtectsTheInstallation) {
-    // Wine accepts a descriptor but keeps none, so the one applied is checked as built.
-    PSECURITY_DESCRIPTOR built = nullptr;
-    ASSERT_TRUE(
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(InstallFolderSddl, SDDL_REVISION_1, &built, nullptr));
-    UniqueLocal descriptor{built};
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ASSERT_TRUE(GetSecurityDescriptorControl(built, &control, &revision));
-    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing may be inherited from a user-writable parent";
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE;
-    ASSERT_TRUE(GetSecurityDescriptorOwner(built, &owner, &defaulted));
-    EXPECT_TRUE(IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
-    BOOL present = FALSE;
-    PACL dacl = nullptr;
-    ASSERT_TRUE(GetSecurityDescriptorDacl(built, &present, &dacl, &defaulted));
-    ASSERT_TRUE(present && dacl);
-    ASSERT_EQ(dacl->AceCount, 3);
-    const struct {
-        WELL_KNOWN_SID_TYPE who;
-        ACCESS_MASK rights;
-    } expected[] = {{WinLocalSystemSid, FILE_ALL_ACCESS},
-                    {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
-                    {WinBuiltinUsersSid, GENERIC_READ | GENERIC_EXECUTE}};
-    for (WORD i = 0; i < 3; ++i) {
-        ACCESS_ALLOWED_ACE* ace = nullptr;
-        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
-        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << i;
-        EXPECT_EQ(ace->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) << i;
-        EXPECT_EQ(ace->Mask, expected[i].rights) << i;
-        EXPECT_TRUE(IsWellKnownSid(&ace->SidStart, expected[i].who)) << i;
-    }
-}
-
 TEST_F(InstallSystem, AnUpdateKeepsTheRecordedModeAndConfirmsAnOldAdapterChoice) {
     ASSERT_EQ(setup(L"--quiet --mode adapters"), 0u) << narrow(machineString(L"LastInstallError"));
     EXPECT_EQ(machineDword(L"Firewall"), 0u);
@@ -296,13 +259,9 @@ TEST_F(InstallSystem, FailuresAreRecordedAndTheRecordOutlivesALaterSuccess) {
 }
 
 TEST_F(InstallSystem, TheQuietSetupValidatesAChosenFolderAndRefusesUnknownOptions) {
-    EXPECT_EQ(setup(L"--quiet --dir C:\\Tools\\Dormalis"), 1u);
-    EXPECT_EQ(machineString(L"LastInstallError"), L"The parent folder must already exist.");
     EXPECT_EQ(setup(L"--quiet --dir \"C:\\Program Files\\Dormalis\""), 1u);
     EXPECT_NE(machineString(L"LastInstallError").find(L"Choose a protected folder"), std::wstring::npos)
         << "Wine's folders are all user-writable";
-    EXPECT_EQ(setup(L"--quiet --dir D:Tools"), 1u);
-    EXPECT_EQ(machineString(L"LastInstallError"), L"Choose an absolute local installation folder, not a drive root.");
     EXPECT_FALSE(serviceState().exists);
 
     for (const wchar_t* arguments : {L"--quiet --mode bogus", L"--quiet --dir", L"--quiet --bogus"}) {
@@ -332,13 +291,10 @@ TEST_F(InstallSystem, TheSetupWindowChecksAChosenFolderAndInstallsWithTheChosenM
     settings.language = languageForUi(GetUserDefaultUILanguage());  // what the setup itself chooses
     UniqueHandle process = startProcess(quoted(buildFolder() + L"\\Dormalis Setup.exe"));
     HWND window = nullptr;
+    ASSERT_TRUE(
+        waitUntil([&] { return (window = FindWindowW(L"Dormalis.Native.Setup", L"Dormalis")) != nullptr; }, 20000));
     // The window can be found before its controls exist; the Install button comes last.
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            return (window = FindWindowW(L"Dormalis.Native.Setup", L"Dormalis")) &&
-                   GetDlgItem(window, setup_controls::Install);
-        },
-        20000));
+    ASSERT_TRUE(waitUntil([&] { return GetDlgItem(window, setup_controls::Install) != nullptr; }, 10000));
     HWND folderField = GetDlgItem(window, setup_controls::Folder);
     HWND message = GetDlgItem(window, setup_controls::FolderMessage);
     HWND install = GetDlgItem(window, setup_controls::Install);
@@ -410,14 +366,6 @@ TEST_F(InstallSystem, TheProgramsUninstallSwitchRunsTheInstalledUninstallerWhich
     EXPECT_FALSE(serviceState().exists);
     EXPECT_EQ(machineString(L"InstallPath"), L"<absent>");
     EXPECT_FALSE(exists(ShortcutPath));
-}
-
-TEST_F(InstallSystem, UninstallingAFolderWithOnlyTheInstalledFilesRemovesTheFolder) {
-    ASSERT_EQ(setup(L"--quiet"), 0u) << narrow(machineString(L"LastInstallError"));
-    ProcessResult uninstaller = runProcess(quoted(buildFolder() + L"\\Uninstall.exe") + L" --uninstall --quiet", 60000);
-    EXPECT_EQ(uninstaller.exitCode, 0u) << "run from outside the installation, it reports its own result";
-    EXPECT_FALSE(exists(DefaultFolder));
-    EXPECT_FALSE(serviceState().exists);
 }
 
 TEST_F(InstallSystem, AdaptersWaitingForRecoveryStopTheUninstallationAndTheServiceRunsAgain) {

@@ -123,7 +123,7 @@ void install(bool firewall, const std::wstring& programFile, const std::wstring&
         fail("Please uninstall Dormalis 1.x before installing the native edition.");
     }
     const std::wstring dir = installDir();
-    const UniqueHandle claimed = claimInstallFolder(dir);
+    const UniqueHandle claimed = claimInstallFolder(dir);  // held until the files are in place
     service.reset(OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS));
     if (service) stopService(service.get());
     closeInstalledWindows();

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
 #include "install/folder_validation.h"
@@ -56,7 +57,7 @@ bool sameFolder(const FILE_ID_INFO& a, const FILE_ID_INFO& b) {
 }
 
 bool isRecordedInstallation(const std::wstring& dir) {
-    const std::wstring recorded = readString(HKEY_LOCAL_MACHINE, RegistryPath, L"InstallPath");
+    const std::wstring recorded = readString(HKEY_LOCAL_MACHINE, RegistryPath, InstallPathValue);
     return !recorded.empty() && samePath(recorded, dir);
 }
 

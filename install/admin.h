@@ -12,8 +12,6 @@ namespace dormalis {
 // LocalSystem and administrators, read and run for users, all inherited by files and subfolders.
 inline constexpr const wchar_t* InstallFolderSddl = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)";
 
-using UniqueService = Unique<SC_HANDLE, &CloseServiceHandle>;
-
 // When set, install and uninstall failures are recorded but not shown: the setup's quiet mode has no one to answer
 // a message box.
 extern bool installQuiet;

@@ -171,7 +171,7 @@ void loopPass(HANDLE pipe, Connection& connection) {
 
 void runLoop(HANDLE pipe) {
     Connection connection;
-    while (WaitForSingleObject(stopEvent, LoopPeriodMs) == WAIT_TIMEOUT)
+    while (WaitForSingleObject(stopEvent.get(), LoopPeriodMs) == WAIT_TIMEOUT)
         loopPass(pipe, connection);
     restore();
     connection.client.reset();

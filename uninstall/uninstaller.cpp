@@ -87,8 +87,9 @@ int handOver(const UninstallOptions& options, const std::wstring& self) {
         showError(options, text("setup.uninstallerStartFailed"));
         return 1;
     }
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
+    // The copy goes on alone; nothing here waits for it.
+    UniqueHandle thread{started.hThread};
+    UniqueHandle process{started.hProcess};
     return 0;
 }
 

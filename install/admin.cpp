@@ -33,16 +33,9 @@ bool samePath(const std::wstring& a, const std::wstring& b) {
            CSTR_EQUAL;
 }
 
-std::wstring widenMessage(const char* message) {
-    std::wstring wide;
-    for (const char* c = message; *c; ++c)
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
-    return wide;
-}
-
 void showInstallError(const std::wstring& message) {
     if (installQuiet) return;
-    MessageBoxW(nullptr, message.c_str(), ErrorTitle, MB_OK | MB_ICONERROR);
+    showFailure(nullptr, message, FailureScope::Process);
 }
 
 }  // namespace dormalis

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "foundation/failure.h"
 #include "foundation/unique.h"
 
 namespace dormalis {
@@ -24,9 +25,6 @@ bool installedServiceExists();
 
 // Case-insensitive comparison of two whole paths.
 bool samePath(const std::wstring& a, const std::wstring& b);
-
-// An exception message (8-bit ASCII) as UTF-16, one code unit per byte.
-std::wstring widenMessage(const char* message);
 
 // The error box of install and uninstall; nothing is shown in quiet mode.
 void showInstallError(const std::wstring& message);

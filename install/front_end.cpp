@@ -95,7 +95,7 @@ int runElevated(const std::wstring& arguments, bool quiet) {
     execute.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExW(&execute) || !execute.hProcess) {
         const DWORD error = GetLastError();
-        if (!quiet) MessageBoxW(nullptr, errorText(error).c_str(), Product, MB_OK | MB_ICONERROR);
+        if (!quiet) showFailure(nullptr, errorText(error), FailureScope::Action);
         return 1;
     }
     UniqueHandle process{execute.hProcess};

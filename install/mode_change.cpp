@@ -55,7 +55,7 @@ int changeNetworkMode(bool firewall) {
         recordMode(firewall);
         return 0;
     } catch (const std::exception& error) {
-        MessageBoxW(nullptr, widenMessage(error.what()).c_str(), Product, MB_OK | MB_ICONERROR);
+        showFailure(nullptr, error, FailureScope::Action);
         return 1;
     }
 }
@@ -72,7 +72,7 @@ bool elevateAndWait(HWND owner, const std::wstring& arguments) {
     execute.nShow = SW_HIDE;
     if (!ShellExecuteExW(&execute)) {
         const DWORD error = GetLastError();
-        MessageBoxW(owner, errorText(error).c_str(), Product, MB_OK | MB_ICONERROR);
+        showFailure(owner, errorText(error), FailureScope::Action);
         return false;
     }
     UniqueHandle process{execute.hProcess};

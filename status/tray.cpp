@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/contract.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/service_queries.h"
@@ -145,7 +146,7 @@ void onDestroy(HWND hwnd) {
     PostQuitMessage(0);
 }
 
-LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+LRESULT handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (taskbarCreated != 0 && message == taskbarCreated) {
         // The shell restarted and forgot every icon.
         Shell_NotifyIconW(NIM_ADD, &notification);
@@ -165,6 +166,10 @@ LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noe
         default:
             return DefWindowProcW(hwnd, message, wParam, lParam);
     }
+}
+
+LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    return guardedMessage(hwnd, FailureScope::Process, [&] { return handleMessage(hwnd, message, wParam, lParam); });
 }
 
 HWND createTrayWindow() {

@@ -106,7 +106,7 @@ int layoutAboutPage(Ui& ui, int width, int top);
 
 // Window (window.cpp).
 int showPage(HWND owner, int page);
-LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 LRESULT CALLBACK hoverProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
 void scrollTo(Ui& ui, int position);
 bool registerUiClass();

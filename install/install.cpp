@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "foundation/contract.h"
+#include "foundation/process.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
 #include "install/shortcut.h"
@@ -171,13 +172,6 @@ struct ClosingWindows {
     std::wstring saver;
     std::vector<UniqueHandle> processes;
 };
-
-std::wstring imagePath(HANDLE process) {
-    std::vector<wchar_t> buffer(32768, L'\0');
-    DWORD length = static_cast<DWORD>(buffer.size());
-    if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &length)) return {};
-    return std::wstring(buffer.data(), length);
-}
 
 BOOL CALLBACK closeIfInstalled(HWND window, LPARAM context) {
     auto& closing = *reinterpret_cast<ClosingWindows*>(context);

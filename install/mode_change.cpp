@@ -8,6 +8,7 @@
 
 #include "foundation/contract.h"
 #include "foundation/failure.h"
+#include "foundation/process.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
 
@@ -28,12 +29,6 @@ void recordMode(bool firewall) {
     }
     writeDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, firewall ? 1 : 0);
     writeDword(HKEY_LOCAL_MACHINE, RegistryPath, ModeConfiguredValue, 1);
-}
-
-std::wstring ownPath() {
-    std::vector<wchar_t> buffer(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    return std::wstring(buffer.data(), length);
 }
 
 void pumpUntilEnded(HANDLE process) {
@@ -60,32 +55,38 @@ int changeNetworkMode(bool firewall) {
     }
 }
 
-bool elevateAndWait(HWND owner, const std::wstring& arguments) {
-    const std::wstring path = ownPath();
+int runElevatedCopy(HWND owner, const std::wstring& arguments, int show, bool quiet) {
+    const std::wstring path = ownProgramPath();
     SHELLEXECUTEINFOW execute{};
     execute.cbSize = sizeof(execute);
-    execute.fMask = SEE_MASK_NOCLOSEPROCESS;
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
     execute.hwnd = owner;
     execute.lpVerb = L"runas";
     execute.lpFile = path.c_str();
     execute.lpParameters = arguments.c_str();
-    execute.nShow = SW_HIDE;
+    execute.nShow = show;
     if (!ShellExecuteExW(&execute)) {
         const DWORD error = GetLastError();
-        showFailure(owner, errorText(error), FailureScope::Action);
-        return false;
+        if (!quiet) showFailure(owner, errorText(error), FailureScope::Action);
+        return 1;
     }
     UniqueHandle process{execute.hProcess};
-    EnableWindow(owner, FALSE);
+    if (owner) EnableWindow(owner, FALSE);
     DWORD exitCode = 1;
     if (process) {
         pumpUntilEnded(process.get());
         if (!GetExitCodeProcess(process.get(), &exitCode)) exitCode = 1;
     }
     process.reset();
-    EnableWindow(owner, TRUE);
-    SetForegroundWindow(owner);
-    return exitCode == 0;
+    if (owner) {
+        EnableWindow(owner, TRUE);
+        SetForegroundWindow(owner);
+    }
+    return static_cast<int>(exitCode);
+}
+
+bool elevateAndWait(HWND owner, const std::wstring& arguments) {
+    return runElevatedCopy(owner, arguments, SW_HIDE, false) == 0;
 }
 
 }  // namespace dormalis

@@ -84,10 +84,9 @@ void showBalloon() {
 }
 
 void startSelf(const wchar_t* arguments) {
-    std::vector<wchar_t> path(32768, L'\0');
-    DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0 || length >= path.size()) return;
-    ShellExecuteW(nullptr, L"open", path.data(), arguments, nullptr, SW_SHOWNORMAL);
+    const std::wstring path = ownProgramPath();
+    if (path.empty()) return;
+    ShellExecuteW(nullptr, L"open", path.c_str(), arguments, nullptr, SW_SHOWNORMAL);
 }
 
 // Once per entry into the error state: re-armed only after a tick outside it.

@@ -21,13 +21,6 @@ bool isAdministrator() {
     return checked && member;
 }
 
-bool installedServiceExists() {
-    UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)};
-    if (!manager) return false;
-    UniqueService service{OpenServiceW(manager.get(), ServiceName, SERVICE_QUERY_STATUS)};
-    return service.valid();
-}
-
 bool samePath(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
            CSTR_EQUAL;

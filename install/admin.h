@@ -20,9 +20,6 @@ extern bool installQuiet;
 // Whether the caller's token is a member of BUILTIN\Administrators; false when the check itself fails.
 bool isAdministrator();
 
-// Whether the DormalisNative service is registered; connect and query-status access only, closed at once.
-bool installedServiceExists();
-
 // Case-insensitive comparison of two whole paths.
 bool samePath(const std::wstring& a, const std::wstring& b);
 

@@ -10,6 +10,7 @@
 #include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "install/admin.h"
 
 namespace dormalis {
@@ -18,7 +19,7 @@ namespace {
 
 void recordMode(bool firewall) {
     if (!isAdministrator()) throw std::runtime_error("Administrator rights required.");
-    if (!installedServiceExists()) throw std::runtime_error("Service is not installed. Run Dormalis Setup.");
+    if (!serviceInstalled()) throw std::runtime_error("Service is not installed. Run Dormalis Setup.");
     // Only a network that is not interrupted may change mode: the pause in progress was made in the old one.
     DWORD state = 0;
     DWORD bytes = sizeof(state);

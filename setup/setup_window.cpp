@@ -8,6 +8,7 @@
 #include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "foundation/text.h"
 #include "foundation/unique.h"
 #include "install/admin.h"
@@ -162,7 +163,7 @@ LRESULT CALLBACK setupProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 
 int runSetupWindow() {
     SetupWindow setup;
-    setup.installed = installedServiceExists();
+    setup.installed = serviceInstalled();
     setup.proposedFolder = installDir();
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = setupProc;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "foundation/unique.h"
 #include "install/admin.h"
 #include "install/install.h"
@@ -188,12 +189,12 @@ void checkTargetFolder(const std::wstring& path, bool serviceInstalled) {
 std::wstring validateInstallDirectory(const std::wstring& requested) {
     const std::wstring path = normalisedInstallPath(requested);
     if (GetDriveTypeW(path.substr(0, 3).c_str()) != DRIVE_FIXED) throw std::runtime_error(NotFixed);
-    const bool serviceInstalled = installedServiceExists();
-    if (serviceInstalled && !samePath(path, installDir())) throw std::runtime_error(InstalledElsewhere);
+    const bool installed = serviceInstalled();
+    if (installed && !samePath(path, installDir())) throw std::runtime_error(InstalledElsewhere);
     checkParent(path);
     if (!ancestorsAreSafe(std::filesystem::path(path).parent_path().wstring()))
         throw std::runtime_error(UnsafeAncestor);
-    checkTargetFolder(path, serviceInstalled);
+    checkTargetFolder(path, installed);
     return path;
 }
 

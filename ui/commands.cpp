@@ -110,8 +110,8 @@ bool notification(Ui& ui, WPARAM wParam) {
         if (chosen < 0 || chosen > 5) return true;  // no selection: keep the language rather than store garbage
         settings.language = static_cast<unsigned>(chosen);
         settings.save();
-        ui.layout();
-        ui.fitHeight();
+        // Destroying the list inside its own notification would end arrow-key selection after one step.
+        PostMessageW(ui.window, RebuildMessage, 0, 0);
         return true;
     }
     if (wParam == MAKEWPARAM(DisplaysCombo, CBN_SELCHANGE)) {

@@ -178,6 +178,8 @@ void action(Ui& ui, int id) {
 
 void command(Ui& ui, WPARAM wParam) {
     HWND window = ui.window;
+    // Before any page or box this command opens disables the window and takes the focus from its control.
+    rememberFocus(ui);
     try {
         if (notification(ui, wParam)) return;
         const int id = LOWORD(wParam);

@@ -198,7 +198,9 @@ TEST_F(Commands, ArrowKeysInTheLanguageListRebuildThePageInEachLanguageAndKeepTh
     HWND firstButton = setup->control(EnableButton);
     ASSERT_TRUE(focus(*setup, LanguageList));
     for (int press = 0; press < 2; ++press) {
-        PostMessageW(GetFocus(), WM_KEYDOWN, VK_DOWN, 0);
+        HWND list = GetFocus();
+        SendMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+        EXPECT_TRUE(IsWindow(list)) << "the list outlives its own notification";
         pumpMessages();
     }
     EXPECT_EQ(settings.language, 3u) << "Down, Down from English";

@@ -365,21 +365,31 @@ TEST_F(Commands, TheTimerWritesTheSnapshotOnlyWhenAPathIsSet) {
 
 TEST_F(Commands, DpiChangeRescalesFontsMovesTheWindowAndLimitsItsSize) {
     OpenPage about(AboutPage, owner_.window);
-    // A DPI change that keeps the window's size brings no WM_SIZE; the page still takes the new fonts.
+    // Until the resize lays the page out again, its controls still use the old fonts: those must still exist.
+    int deletedFonts = 0;
+    const auto countDeletedFonts = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                      DWORD_PTR data) -> LRESULT {
+        for (HWND child = GetWindow(window, GW_CHILD); message == WM_SIZE && child;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            const auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(child, WM_GETFONT, 0, 0));
+            if (font && GetObjectType(font) != OBJ_FONT) ++*reinterpret_cast<int*>(data);
+        }
+        return DefSubclassProc(window, message, wParam, lParam);
+    };
+    SetWindowSubclass(about->window, countDeletedFonts, 2, reinterpret_cast<DWORD_PTR>(&deletedFonts));
+    RECT suggested{100, 80, 100 + 1200, 80 + 900};
+    SendMessageW(about->window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    RemoveWindowSubclass(about->window, countDeletedFonts, 2);
+    EXPECT_EQ(deletedFonts, 0);
+    EXPECT_FLOAT_EQ(about->scale, 1.5f);
     RECT frame{};
     GetWindowRect(about->window, &frame);
-    SendMessageW(about->window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&frame));
-    EXPECT_FLOAT_EQ(about->scale, 1.5f);
+    EXPECT_TRUE(EqualRect(&frame, &suggested));
     LOGFONTW body{};
     GetObjectW(about->typefaces[0].get(), sizeof(body), &body);
     EXPECT_EQ(body.lfHeight, -24);
-    for (HWND control : about->controls) {
+    for (HWND control : about->controls)
         EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), about->typefaces[0].get());
-    }
-    RECT suggested{100, 80, 100 + 1200, 80 + 900};
-    SendMessageW(about->window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
-    GetWindowRect(about->window, &frame);
-    EXPECT_TRUE(EqualRect(&frame, &suggested));
     RECT client{};
     GetClientRect(about->window, &client);
     EXPECT_EQ(about->rects.back().width, static_cast<int>((static_cast<int>(client.right / 1.5f) - 56) * 1.5f))

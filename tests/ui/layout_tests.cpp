@@ -250,19 +250,5 @@ TEST_F(Layout, ThePageWindowStaysInsideASmallWorkAreaAndScrolls) {
     EXPECT_LT(static_cast<int>(info.nPage), setup->contentHeight) << "content taller than the window scrolls";
 }
 
-TEST_F(Layout, FittingSetsTheHeightFromTheContent) {
-    OpenPage about(AboutPage);
-    RECT frame{}, client{};
-    GetWindowRect(about->window, &frame);
-    GetClientRect(about->window, &client);
-    const int chrome = (frame.bottom - frame.top) - client.bottom;
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof(monitor);
-    GetMonitorInfoW(MonitorFromWindow(about->window, MONITOR_DEFAULTTONEAREST), &monitor);
-    const int work = monitor.rcWork.bottom - monitor.rcWork.top;
-    EXPECT_EQ(frame.bottom - frame.top, std::min(work - 30, chrome + about->contentHeight + 8));
-    EXPECT_EQ(frame.top, monitor.rcWork.top + (work - (frame.bottom - frame.top)) / 2);
-}
-
 }  // namespace
 }  // namespace dormalis

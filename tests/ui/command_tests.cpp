@@ -385,9 +385,13 @@ TEST_F(Commands, DpiChangeRescalesFontsMovesTheWindowAndLimitsItsSize) {
     RECT frame{};
     GetWindowRect(about->window, &frame);
     EXPECT_TRUE(EqualRect(&frame, &suggested));
-    LOGFONTW body{};
+    LOGFONTW body{}, title{};
     GetObjectW(about->typefaces[0].get(), sizeof(body), &body);
+    GetObjectW(about->typefaces[1].get(), sizeof(title), &title);
     EXPECT_EQ(body.lfHeight, -24);
+    EXPECT_EQ(title.lfHeight, -45);
+    EXPECT_EQ(title.lfWeight, FW_BOLD);
+    EXPECT_STREQ(body.lfFaceName, L"Segoe UI");
     for (HWND control : about->controls)
         EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), about->typefaces[0].get());
     RECT client{};

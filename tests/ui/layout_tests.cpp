@@ -132,20 +132,6 @@ TEST_F(Layout, WideAndNarrowSwitchBetween795And796Dips) {
     EXPECT_EQ(columns(796), 2);
 }
 
-TEST_F(Layout, ScaleMultipliesDipsAndTheBodyFontFollows) {
-    OpenPage setup(SetupPage);
-    setGeometry(*setup, 144, 900);
-    LOGFONTW body{}, title{};
-    GetObjectW(setup->typefaces[0].get(), sizeof(body), &body);
-    GetObjectW(setup->typefaces[1].get(), sizeof(title), &title);
-    EXPECT_EQ(body.lfHeight, -24);
-    EXPECT_EQ(title.lfHeight, -45);
-    EXPECT_EQ(title.lfWeight, FW_BOLD);
-    EXPECT_STREQ(body.lfFaceName, L"Segoe UI");
-    // The language caption is 240 DIPs wide: 360 pixels at 150 %.
-    EXPECT_EQ(setup->labels[2].rect.right - setup->labels[2].rect.left, 360);
-}
-
 TEST_F(Layout, TheStatusTextAlwaysHasThreeLinesAndShowsAMissingService) {
     for (unsigned language = 0; language < 6; ++language) {
         settings.language = language;

@@ -110,8 +110,15 @@ bool notification(Ui& ui, WPARAM wParam) {
         if (chosen < 0 || chosen > 5) return true;  // no selection: keep the language rather than store garbage
         settings.language = static_cast<unsigned>(chosen);
         settings.save();
-        // Destroying the list inside its own notification would end arrow-key selection after one step.
-        PostMessageW(ui.window, RebuildMessage, 0, 0);
+        // The list is rebuilt once its notification has returned, and an open list once it closes: destroyed
+        // earlier, it would end arrow-key selection after one step.
+        ui.languagePending = SendMessageW(ui.control(LanguageList), CB_GETDROPPEDSTATE, 0, 0) != FALSE;
+        if (!ui.languagePending) PostMessageW(ui.window, RebuildMessage, 0, 0);
+        return true;
+    }
+    if (wParam == MAKEWPARAM(LanguageList, CBN_CLOSEUP)) {
+        if (ui.languagePending) PostMessageW(ui.window, RebuildMessage, 0, 0);
+        ui.languagePending = false;
         return true;
     }
     if (wParam == MAKEWPARAM(DisplaysCombo, CBN_SELCHANGE)) {

@@ -84,6 +84,7 @@ struct Ui {
     bool layingOut = false;
     int focusId = 0;    // the control that had the keyboard focus, given it back after a rebuild or activation
     int wheelRest = 0;  // wheel delta short of a whole notch, so small touchpad steps add up
+    bool languagePending = false;  // a language chosen in the open list, shown when the list closes
 
     Ui() = default;
     explicit Ui(int firstPage) : page(firstPage) {}

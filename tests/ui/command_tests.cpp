@@ -204,13 +204,24 @@ TEST_F(Commands, ArrowKeysInTheLanguageListRebuildThePageInEachLanguageAndKeepTh
         pumpMessages();
     }
     EXPECT_EQ(settings.language, 3u) << "Down, Down from English";
-    EXPECT_EQ(stored(L"Language"), 3u);
+    EXPECT_EQ(focused(), LanguageList);
+    // In the open list the arrows move the choice, and the page follows once the list closes.
+    HWND list = GetFocus();
+    SendMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
+    SendMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+    pumpMessages();
+    EXPECT_TRUE(SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0)) << "still open";
+    SendMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
+    pumpMessages();
+    EXPECT_FALSE(IsWindow(list)) << "rebuilt";
+    EXPECT_EQ(settings.language, 4u);
+    EXPECT_EQ(stored(L"Language"), 4u);
     EXPECT_EQ(focused(), LanguageList);
     EXPECT_NE(setup->control(EnableButton), firstButton) << "rebuilt";
     EXPECT_EQ(setup->labels[3].caption, text("setup.subtitle"));
     wchar_t caption[128] = {};
     GetWindowTextW(setup->control(EnableButton), caption, 128);
-    EXPECT_STREQ(caption, L"\u542F\u7528 Dormalis");
+    EXPECT_STREQ(caption, L"Activar Dormalis");
     RECT frame{}, client{};
     GetWindowRect(setup->window, &frame);
     GetClientRect(setup->window, &client);
@@ -222,7 +233,7 @@ TEST_F(Commands, ArrowKeysInTheLanguageListRebuildThePageInEachLanguageAndKeepTh
               std::min<int>(monitor.rcWork.bottom - monitor.rcWork.top - 30, chrome + setup->contentHeight + 8));
     // Other notifications of the list change nothing.
     sendCommand(*setup, LanguageList, CBN_DROPDOWN);
-    EXPECT_EQ(settings.language, 3u);
+    EXPECT_EQ(settings.language, 4u);
 }
 
 TEST_F(Commands, OneWheelNotchScrolls60PixelsAndOneArrow32AtEveryScale) {

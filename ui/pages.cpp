@@ -162,7 +162,8 @@ int layoutCustomizePage(Ui& ui, int width, int top) {
     HWND densityBar = ui.add(TRACKBAR_CLASSW, L"", DensityBar, 28, densityY, leftWidth, 40, TBS_AUTOTICKS);
     SendMessageW(densityBar, TBM_SETRANGE, TRUE, MAKELPARAM(MinDensity, MaxDensity));
     SendMessageW(densityBar, TBM_SETPOS, TRUE, settings.density);
-    SendMessageW(densityBar, TBM_SETTICFREQ, 50, 0);  // a tick per step would merge 561 ticks into a grey bar
+    // A tick per step would merge 561 ticks into a grey bar; ten even steps end on the last one.
+    SendMessageW(densityBar, TBM_SETTICFREQ, (MaxDensity - MinDensity) / 10, 0);
     const int speed = ui.label(text("dialog.speed") + L" (1\u201312)", 28, densityY + 58, leftWidth, false);
     const int speedY = densityY + 58 + speed;
     HWND speedBar = ui.add(TRACKBAR_CLASSW, L"", SpeedBar, 28, speedY, leftWidth, 40, TBS_AUTOTICKS);

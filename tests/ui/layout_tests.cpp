@@ -74,7 +74,10 @@ void expectSoundLayout(Ui& ui, const std::string& where) {
         }
     }
     for (HWND child = GetWindow(ui.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if ((GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) != BS_OWNERDRAW) continue;
+        wchar_t className[16] = {};
+        GetClassNameW(child, className, 16);
+        if (lstrcmpiW(className, L"Button") != 0 || (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) != BS_OWNERDRAW)
+            continue;
         RECT button{};
         GetClientRect(child, &button);
         const RECT room = buttonTextArea(ui, button);

@@ -41,16 +41,18 @@ void drawIcon(Ui& ui, HDC dc) {
     if (icon) DrawIconEx(dc, ui.px(28), ui.px(28) - ui.scroll, icon.get(), size, size, 0, nullptr, DI_NORMAL);
 }
 
-void drawLanguageItem(const DRAWITEMSTRUCT& item) {
+void drawLanguageItem(Ui& ui, const DRAWITEMSTRUCT& item) {
     HDC dc = item.hDC;
     fill(dc, item.rcItem, (item.itemState & ODS_SELECTED) ? ListSelected : ListPlain);
     const int index =
         static_cast<int>(item.itemID) < 0 ? static_cast<int>(settings.language) : static_cast<int>(item.itemID);
     if (index > 5) return;
+    // 30 x 16 at 100 %, scaled whole so the flag keeps its shape at every DPI, centred in the item's height.
     const RECT& r = item.rcItem;
-    flag(dc, RECT{r.left + 8, r.top + 8, r.left + 38, r.bottom - 8}, index);
+    const int top = r.top + (r.bottom - r.top - ui.px(16)) / 2;
+    flag(dc, RECT{r.left + ui.px(8), top, r.left + ui.px(38), top + ui.px(16)}, index);
     RECT name = r;
-    name.left += 50;
+    name.left += ui.px(50);
     SetTextColor(dc, ListText);
     DrawTextW(dc, languageNames[index], -1, &name, DT_SINGLELINE | DT_VCENTER);
 }
@@ -70,7 +72,7 @@ void drawButton(Ui& ui, const DRAWITEMSTRUCT& item) {
     wchar_t caption[512] = {};
     GetWindowTextW(item.hwndItem, caption, 512);
     SetTextColor(dc, ButtonText);
-    RECT textArea{box.left + ui.px(12), box.top + ui.px(5), box.right - ui.px(12), box.bottom - ui.px(5)};
+    RECT textArea = buttonTextArea(ui, item.rcItem);
     RECT measured = textArea;
     DrawTextW(dc, caption, -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
     const int room = (textArea.bottom - textArea.top) - (measured.bottom - measured.top);
@@ -79,6 +81,11 @@ void drawButton(Ui& ui, const DRAWITEMSTRUCT& item) {
 }
 
 }  // namespace
+
+RECT buttonTextArea(const Ui& ui, RECT item) {
+    InflateRect(&item, -ui.px(2) - ui.px(12), -ui.px(2) - ui.px(5));
+    return item;
+}
 
 ButtonColors buttonColors(int id) {
     switch (id) {
@@ -143,7 +150,7 @@ void drawItem(Ui& ui, const DRAWITEMSTRUCT& item) {
     SetBkMode(item.hDC, TRANSPARENT);
     SelectionGuard font(item.hDC, ui.typefaces[0].get());
     if (item.CtlID == LanguageList) {
-        drawLanguageItem(item);
+        drawLanguageItem(ui, item);
     } else {
         drawButton(ui, item);
     }

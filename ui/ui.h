@@ -13,6 +13,9 @@ namespace dormalis {
 
 inline constexpr const wchar_t* UiClass = L"Dormalis.Native.Ui";
 
+// Posted to rebuild a page once the notification that asked for it has returned.
+inline constexpr UINT RebuildMessage = WM_APP + 1;
+
 // Pages of the settings window.
 inline constexpr int SetupPage = 0;
 inline constexpr int CustomizePage = 1;
@@ -67,6 +70,7 @@ struct Ui {
     int scroll = 0;
     int contentHeight = 0;
     UniqueFont typefaces[2];  // 0 body, 1 title; remade by fonts()
+    UniqueFont retired[2];    // the fonts live controls still hold until the next layout replaces them
     std::vector<HWND> controls;
     std::vector<Box> rects;
     std::vector<Label> labels;
@@ -78,6 +82,9 @@ struct Ui {
     int result = 0;
     Settings saved = settings;
     bool layingOut = false;
+    int focusId = 0;    // the control that had the keyboard focus, given it back after a rebuild or activation
+    int wheelRest = 0;  // wheel delta short of a whole notch, so small touchpad steps add up
+    bool languagePending = false;  // a language chosen in the open list, shown when the list closes
 
     Ui() = default;
     explicit Ui(int firstPage) : page(firstPage) {}
@@ -97,6 +104,10 @@ struct Ui {
 
 // Creates, lays out and fits the page window of `ui`; null when the window cannot be created.
 HWND createUi(Ui& ui, HWND owner);
+
+// Remembers which control has the focus (true when one of this window's has it) and gives it back.
+bool rememberFocus(Ui& ui);
+void restoreFocus(Ui& ui);
 
 // Builders of each page's content below the header (pages.cpp), in DIPs: the setup page takes the header's
 // height, the others the content's top; each returns the bottom of its content.
@@ -122,6 +133,8 @@ LRESULT controlColors(HDC dc);
 void measureItem(Ui& ui, MEASUREITEMSTRUCT& item);
 void drawItem(Ui& ui, const DRAWITEMSTRUCT& item);
 void flag(HDC dc, RECT area, int language);
+// Where an owner-drawn button of rectangle `item` draws its caption.
+RECT buttonTextArea(const Ui& ui, RECT item);
 
 // Palette.
 inline constexpr COLORREF BackgroundColor = RGB(246, 248, 252);

@@ -1,5 +1,7 @@
-# Every DLL a shipped program imports must be one of Windows' own; the C++ runtime is linked in.
+# A shipped program imports only Windows' own DLLs (the C++ and stack-protector runtimes are linked in) and its
+# header asks for high-entropy ASLR with relocations, DEP and Windows 10, with no link time.
 # -DPROGRAM=<exe> -DOBJDUMP=<objdump> -DSYSTEM_DLLS=<folder of Windows system DLLs>
+set(ENV{TZ} UTC)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
     message(FATAL_ERROR "objdump failed on ${PROGRAM}")
@@ -15,4 +17,13 @@ foreach(line ${imports})
         message(FATAL_ERROR "${PROGRAM} needs ${dll}, which is not a Windows system DLL")
     endif()
     message(STATUS "imports ${dll}")
+endforeach()
+
+foreach(wanted "\n[ \t]+HIGH_ENTROPY_VA\n" "\n[ \t]+DYNAMIC_BASE\n" "\n[ \t]+NX_COMPAT\n"
+               "\nMajorSubsystemVersion[ \t]+10\n" "\nMinorSubsystemVersion[ \t]+0\n"
+               "\nTime/Date[ \t]+Thu Jan  1 00:00:00 1970\n" "\nEntry 5 [0-9a-f]+ 0*[1-9a-f][0-9a-f]* Base Relocation Directory")
+    if(NOT dump MATCHES "${wanted}")
+        string(STRIP "${wanted}" shown)
+        message(FATAL_ERROR "${PROGRAM}'s header lacks ${shown}")
+    endif()
 endforeach()

@@ -1,22 +1,14 @@
 #!/usr/bin/env bash
-# The release's signing step on this build's programs, with a throwaway certificate made here: each signed program
-# verifies and stops verifying when one byte changes; its kept signature, attached to a fresh copy, gives the same
-# bytes again and is refused on a changed copy; without a certificate the program stays as it was and the step
-# says so.
+# The release's signing step on this build's programs, with a throwaway certificate made here: a signed program
+# verifies; its kept signature, attached to a fresh copy, gives the same bytes and is refused on a changed copy;
+# without a certificate the program stays as it was and the step says so.
 #   signing.sh PROGRAM...
 set -euo pipefail
 sign=$(cd "$(dirname "$0")/../../scripts" && pwd)/sign.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-verifies() { osslsigncode verify -CAfile cert.pem -in "$1" >/dev/null 2>&1; }
-# Changes one byte in the middle of a file.
-damage() { python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(f.seek(0, 2) // 2); b = f.read(1); f.seek(-1, 1); f.write(bytes([b[0] ^ 1]))' "$1"; }
-
+fail() { echo "FAIL: $*" >&2 && exit 1; }
 openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Dormalis test signer" \
     -addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem 2>/dev/null
 openssl pkcs12 -export -inkey key.pem -in cert.pem -passout 'pass:a pass phrase' -out signer.p12
@@ -31,12 +23,11 @@ for program in "$@"; do
     cmp -s "$program" "$name" && [ ! -e "$name.sig" ] || fail "$name: changed without a certificate"
 
     DORMALIS_SIGN_PKCS12=signer.p12 DORMALIS_SIGN_PASSWORD='a pass phrase' bash "$sign" "$name" >/dev/null
-    verifies "$name" || fail "$name: its signature does not verify"
-    cp "$name" damaged && damage damaged
-    ! verifies damaged || fail "$name: a changed byte still verifies"
+    osslsigncode verify -CAfile cert.pem -in "$name" >/dev/null || fail "$name: its signature does not verify"
 
-    cp "$name.sig" signatures/
-    cp "$program" rebuilt/ && cp "$program" changed/ && damage "changed/$name"
+    cp "$name.sig" signatures/ && cp "$program" rebuilt/ && cp "$program" changed/
+    python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(4096); b = f.read(1)[0]; f.seek(4096); f.write(bytes([b ^ 1]))' \
+        "changed/$name"
     export DORMALIS_SIGNATURES=signatures DORMALIS_SIGN_CAFILE=cert.pem
     bash "$sign" "rebuilt/$name" >/dev/null
     cmp -s "$name" "rebuilt/$name" || fail "$name: the kept signature does not rebuild the signed program"

@@ -21,13 +21,10 @@ if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
     echo "warning: uncommitted changes; this build cannot be reproduced from commit $commit" >&2
 fi
 
-# Always from an empty folder, so nothing of an earlier build or of another configuration slips in.
+# Always from an empty folder and without a compiler cache, so nothing of an earlier build slips in: a cache may
+# hand back an object made under other path mappings, whose debug information names other folders.
 rm -rf "$build" "$dist"
-launcher=()
-if command -v ccache >/dev/null; then
-    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
-cmake --preset release "${launcher[@]}" >/dev/null
+cmake --preset release >/dev/null
 cmake --build --preset release
 
 mkdir -p "$dist"

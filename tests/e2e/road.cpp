@@ -71,12 +71,6 @@ std::wstring installedScreenSaver() {
     return DefaultFolder + L"\\Dormalis.scr";
 }
 
-std::wstring setupProgram() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableW(L"ROAD_SETUP", path, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::wstring(path, length) : buildFolder() + L"\\Dormalis Setup.exe";
-}
-
 void say(const char* format, ...) {
     std::printf("[%7.1f s] ", static_cast<double>(GetTickCount64() - RoadStart) / 1000.0);
     va_list arguments;

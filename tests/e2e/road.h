@@ -20,8 +20,6 @@ inline constexpr DWORD IdleThresholdMs = 10000;
 
 std::wstring installedProgram();
 std::wstring installedScreenSaver();
-// The setup the road installs with: this build's, or the one ROAD_SETUP names (a release's).
-std::wstring setupProgram();
 
 // Prints one line of the road's account, stamped with the seconds since the road began.
 void say(const char* format, ...);

@@ -16,7 +16,6 @@ foreach(line ${imports})
     if(dll MATCHES "^lib" OR NOT EXISTS "${SYSTEM_DLLS}/${dll}")
         message(FATAL_ERROR "${PROGRAM} needs ${dll}, which is not a Windows system DLL")
     endif()
-    message(STATUS "imports ${dll}")
 endforeach()
 
 foreach(wanted "\n[ \t]+HIGH_ENTROPY_VA\n" "\n[ \t]+DYNAMIC_BASE\n" "\n[ \t]+NX_COMPAT\n"

@@ -14,7 +14,7 @@ set -euo pipefail
 file=$1
 name=$(basename "$file")
 rm -f "$file.sig" "$file.signed"
-trap 'rm -f "$file.signed"' EXIT
+trap 'rm -f "$file.signed" "$file.signing.log"' EXIT
 ca=(${DORMALIS_SIGN_CAFILE:+-CAfile "$DORMALIS_SIGN_CAFILE"})
 
 if [ -n "${DORMALIS_SIGNATURES:-}" ]; then
@@ -26,6 +26,7 @@ if [ -n "${DORMALIS_SIGNATURES:-}" ]; then
         echo "$name: the signature $signature does not fit this build" >&2
         exit 1
     fi
+    how="signed (published signature attached)"
 elif [ -n "${DORMALIS_SIGN_PKCS12:-}" ]; then
     [ -n "${DORMALIS_SIGN_PASSWORD+set}" ] || { echo "DORMALIS_SIGN_PASSWORD is not set" >&2; exit 1; }
     timestamp=(${DORMALIS_SIGN_TIMESTAMP:+-ts "$DORMALIS_SIGN_TIMESTAMP"})
@@ -35,11 +36,11 @@ elif [ -n "${DORMALIS_SIGN_PKCS12:-}" ]; then
         echo "$name: signing failed" >&2
         exit 1
     fi
+    how=signed
 else
     echo "$name: unsigned (no certificate given; set DORMALIS_SIGN_PKCS12 and DORMALIS_SIGN_PASSWORD to sign)"
     exit 0
 fi
-rm -f "$file.signing.log"
 mv "$file.signed" "$file"
 osslsigncode extract-signature -in "$file" -out "$file.sig" >/dev/null
-echo "$name: signed"
+echo "$name: $how"

@@ -6,10 +6,10 @@
 #include <shellapi.h>
 
 #include "foundation/constants.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/settings.h"
 #include "foundation/unique.h"
-#include "service/log.h"
 
 namespace dormalis {
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -44,7 +44,7 @@ void writePayload(int id, const std::wstring& path) {
 
 void recordFailure(const char* message) {
     try {
-        writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"LastInstallError", widenMessage(message));
+        writeString(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue, widenMessage(message));
     } catch (const std::exception&) {
         // Nothing else can carry the reason in quiet mode; the exit code still tells the failure.
     }
@@ -91,8 +91,8 @@ int installPayload(bool firewall) {
     std::wstring uninstaller;
     try {
         const std::wstring staging = makePrivateFolder(L"Dormalis-Setup");
-        program = staging + L"\\Dormalis.exe";
-        uninstaller = staging + L"\\Uninstall.exe";
+        program = installedFile(ProgramFileName, staging);
+        uninstaller = installedFile(UninstallerFileName, staging);
         writePayload(ProgramPayload, program);
         writePayload(UninstallerPayload, uninstaller);
     } catch (const std::exception& error) {

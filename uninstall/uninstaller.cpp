@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -64,7 +64,7 @@ bool runsFromInstallation(const std::wstring& self) {
 int handOver(const UninstallOptions& options, const std::wstring& self) {
     std::wstring copy;
     try {
-        copy = makePrivateFolder(L"Dormalis-Uninstall") + L"\\Uninstall.exe";
+        copy = installedFile(UninstallerFileName, makePrivateFolder(L"Dormalis-Uninstall"));
     } catch (const std::exception&) {
         showError(options, text("setup.prepareUninstallFailed"));
         return 1;
@@ -118,7 +118,7 @@ int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
     const bool elevatedCopy = takeElevatedMark(arguments);
     const UninstallOptions options = parseOptions(arguments);
     if (!options.uninstall || !options.understood) {
-        showError(options, L"Usage: Uninstall.exe --uninstall [--quiet]");
+        showError(options, L"Usage: " + std::wstring(UninstallerFileName) + L" --uninstall [--quiet]");
         return 1;
     }
     if (!elevatedCopy && !isAdministrator()) return runElevated(joinArguments(arguments), options.quiet);

@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "foundation/constants.h"
+#include "foundation/failure.h"
 #include "foundation/registry.h"
 #include "install/mode_change.h"
-#include "service/log.h"
 #include "tests/install/install_fixture.h"
 #include "tests/support/support.h"
 

@@ -50,11 +50,13 @@ void removeEntries() {
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, RegistryPath);
 }
 
-void uninstall(UniqueService& manager, UniqueService& service) {
+// The service handles close as a failure unwinds, before the caller shows it: a box left open would otherwise keep
+// a service that is marked for deletion alive.
+void uninstall() {
     if (!isAdministrator()) fail("Administrator rights required.");
-    manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
     if (!manager) fail("Service manager unavailable.");
-    service.reset(OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS));
+    UniqueService service{OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS)};
     if (service) stopService(service.get());
     closeInstalledWindows();
     if (adaptersAwaitingRecovery() != 0) {
@@ -82,14 +84,10 @@ void uninstall(UniqueService& manager, UniqueService& service) {
 }  // namespace
 
 int uninstallNative() {
-    UniqueService manager;
-    UniqueService service;
     try {
-        uninstall(manager, service);
+        uninstall();
         return 0;
     } catch (const std::exception& error) {
-        service.reset();
-        manager.reset();
         showInstallError(widenMessage(error.what()));
         return 1;
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "foundation/contract.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -101,8 +102,7 @@ int installPayload(bool firewall) {
             DeleteFileW(program.c_str());
             removeStaged(uninstaller);
         }
-        if (!installQuiet)
-            MessageBoxW(nullptr, text("setup.packageIncomplete").c_str(), ErrorTitle, MB_OK | MB_ICONERROR);
+        if (!installQuiet) showFailure(nullptr, text("setup.packageIncomplete"), FailureScope::Process);
         return 1;
     }
     const int result = installNative(firewall, program, uninstaller);
@@ -126,7 +126,7 @@ int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
     if (!understood) {
         const char* usage = "Usage: \"Dormalis Setup.exe\" [--quiet [--dir PATH] [--mode firewall|adapters]]";
         recordFailure(usage);
-        if (!options.quiet) MessageBoxW(nullptr, widenMessage(usage).c_str(), ErrorTitle, MB_OK | MB_ICONERROR);
+        if (!options.quiet) showFailure(nullptr, widenMessage(usage), FailureScope::Process);
         return 1;
     }
     return options.quiet ? runQuiet(options) : runSetupWindow();

@@ -5,8 +5,10 @@
 #include <string>
 
 #include "foundation/constants.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "foundation/text.h"
 #include "foundation/unique.h"
 #include "install/admin.h"
@@ -128,6 +130,24 @@ LRESULT onCommand(SetupWindow& setup, WPARAM wParam) {
     return 0;
 }
 
+LRESULT handleMessage(SetupWindow& setup, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            createControls(setup);
+            return 0;
+        case WM_COMMAND:
+            return onCommand(setup, wParam);
+        case WM_CTLCOLORSTATIC:
+            SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcW(setup.hwnd, message, wParam, lParam);
+    }
+}
+
 LRESULT CALLBACK setupProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     if (message == WM_NCCREATE) {
         auto* created = reinterpret_cast<CREATESTRUCTW*>(lParam);
@@ -136,28 +156,14 @@ LRESULT CALLBACK setupProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     }
     auto* setup = reinterpret_cast<SetupWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!setup) return DefWindowProcW(hwnd, message, wParam, lParam);
-    switch (message) {
-        case WM_CREATE:
-            createControls(*setup);
-            return 0;
-        case WM_COMMAND:
-            return onCommand(*setup, wParam);
-        case WM_CTLCOLORSTATIC:
-            SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
-        default:
-            return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
+    return guardedMessage(hwnd, FailureScope::Process, [&] { return handleMessage(*setup, message, wParam, lParam); });
 }
 
 }  // namespace
 
 int runSetupWindow() {
     SetupWindow setup;
-    setup.installed = installedServiceExists();
+    setup.installed = serviceInstalled();
     setup.proposedFolder = installDir();
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = setupProc;

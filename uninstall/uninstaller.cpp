@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "foundation/contract.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -53,7 +54,7 @@ UninstallOptions parseOptions(const std::vector<std::wstring>& arguments) {
 }
 
 void showError(const UninstallOptions& options, const std::wstring& message) {
-    if (!options.quiet) MessageBoxW(nullptr, message.c_str(), ErrorTitle, MB_OK | MB_ICONERROR);
+    if (!options.quiet) showFailure(nullptr, message, FailureScope::Process);
 }
 
 bool runsFromInstallation(const std::wstring& self) {
@@ -87,8 +88,9 @@ int handOver(const UninstallOptions& options, const std::wstring& self) {
         showError(options, text("setup.uninstallerStartFailed"));
         return 1;
     }
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
+    // The copy goes on alone; nothing here waits for it.
+    UniqueHandle thread{started.hThread};
+    UniqueHandle process{started.hProcess};
     return 0;
 }
 

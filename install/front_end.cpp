@@ -5,8 +5,11 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <exception>
+
 #include "foundation/constants.h"
 #include "foundation/process.h"
+#include "foundation/registry.h"
 #include "foundation/settings.h"
 #include "foundation/unique.h"
 #include "service/log.h"
@@ -95,14 +98,27 @@ int runElevated(const std::wstring& arguments, bool quiet) {
     execute.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExW(&execute) || !execute.hProcess) {
         const DWORD error = GetLastError();
+        if (error == ERROR_CANCELLED) return ExitCancelled;
         if (!quiet) MessageBoxW(nullptr, errorText(error).c_str(), Product, MB_OK | MB_ICONERROR);
-        return 1;
+        return ExitFailed;
     }
     UniqueHandle process{execute.hProcess};
     WaitForSingleObject(process.get(), INFINITE);
-    DWORD exitCode = 1;
-    if (!GetExitCodeProcess(process.get(), &exitCode)) exitCode = 1;
+    DWORD exitCode = ExitFailed;
+    if (!GetExitCodeProcess(process.get(), &exitCode)) exitCode = ExitFailed;
     return static_cast<int>(exitCode);
+}
+
+void recordInstallError(const std::wstring& message) {
+    try {
+        writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"LastInstallError", message);
+    } catch (const std::exception&) {
+        // Without the machine key nothing can carry the reason; the exit code still tells the failure.
+    }
+}
+
+void clearInstallError() {
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, L"LastInstallError");
 }
 
 }  // namespace dormalis

@@ -12,6 +12,7 @@
 #include "foundation/constants.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
+#include "install/event_source.h"
 #include "install/shortcut.h"
 
 namespace dormalis {
@@ -149,12 +150,17 @@ void install(bool firewall, const std::wstring& programFile, const std::wstring&
     const std::wstring dir = installDir();
     std::filesystem::create_directories(dir);
     secureFolder(dir);
+    reportInstallStep(InstallStep::Stopping);
     service.reset(OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS));
     if (service) stopService(service.get());
     closeInstalledWindows();
+    reportInstallStep(InstallStep::Copying);
     copyProgramFiles(dir, programFile, uninstallerFile);
+    reportInstallStep(InstallStep::Registering);
     recordModeAndFolder(firewall, dir);
+    registerEventSource(dir + L"\\Dormalis.exe");
     configureService(manager.get(), service, dir);
+    reportInstallStep(InstallStep::Starting);
     startAndWait(service.get());
     writeUninstallEntry(dir);
     writeString(HKEY_LOCAL_MACHINE, RunKey, ServiceName, L"\"" + dir + L"\\Dormalis.exe\" --tray");

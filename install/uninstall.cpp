@@ -6,6 +6,7 @@
 #include "foundation/constants.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
+#include "install/event_source.h"
 #include "install/install.h"
 
 namespace dormalis {
@@ -48,6 +49,7 @@ void removeEntries() {
     }
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, RegistryPath);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, RegistryPath);
+    removeEventSource();
 }
 
 void uninstall(UniqueService& manager, UniqueService& service) {
@@ -88,9 +90,16 @@ int uninstallNative() {
         uninstall(manager, service);
         return 0;
     } catch (const std::exception& error) {
+        const std::wstring message = widenMessage(error.what());
+        try {
+            // Read by deployment tools after a refused or failed removal; the key itself still exists here.
+            writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"LastInstallError", message);
+        } catch (const std::exception&) {
+            // The failure shown and the exit code still tell it.
+        }
         service.reset();
         manager.reset();
-        showInstallError(widenMessage(error.what()));
+        showInstallError(message);
         return 1;
     }
 }

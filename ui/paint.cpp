@@ -55,30 +55,31 @@ void drawLanguageItem(const DRAWITEMSTRUCT& item) {
     DrawTextW(dc, languageNames[index], -1, &name, DT_SINGLELINE | DT_VCENTER);
 }
 
-void drawButton(Ui& ui, const DRAWITEMSTRUCT& item) {
+}  // namespace
+
+void drawRoundedButton(const DRAWITEMSTRUCT& item, ButtonColors colors, float scale) {
+    const auto px = [scale](double dips) { return static_cast<int>(dips * scale); };
     HDC dc = item.hDC;
-    const ButtonColors colors = buttonColors(static_cast<int>(item.CtlID));
     const bool hovered = GetPropW(item.hwndItem, L"Hover") != nullptr;
     const bool pressed = (item.itemState & ODS_SELECTED) != 0;
     const bool focused = (item.itemState & ODS_FOCUS) != 0;
+    const bool disabled = (item.itemState & ODS_DISABLED) != 0;
     const int darkening = pressed ? 18 : hovered ? 7 : 0;
-    const int border = ui.px(hovered || focused ? 3 : 1);
+    const int border = px(hovered || focused ? 3 : 1);
     RECT box = item.rcItem;
-    InflateRect(&box, -ui.px(2), -ui.px(2));
-    roundedBox(dc, box, darker(colors.fill, darkening), colors.border, border, ui.px(18));
+    InflateRect(&box, -px(2), -px(2));
+    roundedBox(dc, box, disabled ? BackgroundColor : darker(colors.fill, darkening), colors.border, border, px(18));
 
     wchar_t caption[512] = {};
     GetWindowTextW(item.hwndItem, caption, 512);
-    SetTextColor(dc, ButtonText);
-    RECT textArea{box.left + ui.px(12), box.top + ui.px(5), box.right - ui.px(12), box.bottom - ui.px(5)};
+    SetTextColor(dc, disabled ? NoteColor : ButtonText);
+    RECT textArea{box.left + px(12), box.top + px(5), box.right - px(12), box.bottom - px(5)};
     RECT measured = textArea;
     DrawTextW(dc, caption, -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
     const int room = (textArea.bottom - textArea.top) - (measured.bottom - measured.top);
     textArea.top += std::max(room / 2, 0);
     DrawTextW(dc, caption, -1, &textArea, DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
 }
-
-}  // namespace
 
 ButtonColors buttonColors(int id) {
     switch (id) {
@@ -145,7 +146,7 @@ void drawItem(Ui& ui, const DRAWITEMSTRUCT& item) {
     if (item.CtlID == LanguageList) {
         drawLanguageItem(item);
     } else {
-        drawButton(ui, item);
+        drawRoundedButton(item, buttonColors(static_cast<int>(item.CtlID)), ui.scale);
     }
 }
 

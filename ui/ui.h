@@ -146,6 +146,9 @@ struct ButtonColors {
     COLORREF border;
 };
 ButtonColors buttonColors(int id);
+// One rounded button in `colors`, its caption centred; lengths in DIPs times `scale`. The setup window draws its
+// buttons with it too.
+void drawRoundedButton(const DRAWITEMSTRUCT& item, ButtonColors colors, float scale);
 
 // Snapshot (capture.cpp): the client area and its children as a 32-bit top-down BMP; silent on failure.
 void capture(HWND window, const std::wstring& path);

@@ -168,6 +168,7 @@ void onInstallDone(SetupWindow& setup, int result) {
         return;
     }
     setup.result = ExitSucceeded;
+    setup.installed = true;
     rememberLanguage();
     const std::wstring folder = readString(HKEY_LOCAL_MACHINE, RegistryPath, L"InstallPath", installDir());
     const bool firewall = readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"Firewall", 1) != 0;

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 #include <vector>
@@ -71,7 +72,7 @@ bool parseSetupOptions(const std::vector<std::wstring>& arguments, SetupOptions&
             options.quiet = true;
             continue;
         }
-        if (argument == L"--dir" && value && !value->empty()) {
+        if (argument == L"--dir" && value && !value->empty() && value->rfind(L"--", 0) != 0) {
             options.folder = *value;
         } else if (argument == L"--mode" && value && (*value == L"firewall" || *value == L"adapters")) {
             options.firewall = *value == L"firewall";
@@ -118,6 +119,7 @@ int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
     std::vector<std::wstring> arguments = commandArguments();
     const bool elevatedCopy = takeElevatedMark(arguments);
     SetupOptions options;
+    options.quiet = std::find(arguments.begin(), arguments.end(), L"--quiet") != arguments.end();
     // Checked before elevation: a typo never costs a prompt.
     if (!parseSetupOptions(arguments, options)) {
         if (!options.quiet) {

@@ -487,10 +487,7 @@ TEST_F(Road, Step7_UninstallLeavesNothingBehind) {
     const ProcessResult uninstaller =
         runProcess(quoted(DefaultFolder + L"\\Uninstall.exe") + L" --uninstall --quiet", 60000);
     EXPECT_TRUE(uninstaller.finished);
-    EXPECT_EQ(uninstaller.exitCode, 0u);
-    // The installed uninstaller hands over to a copy of itself outside the folder it deletes.
-    ASSERT_TRUE(waitUntil([] { return !serviceExists() && machineString(L"InstallPath") == L"<absent>"; }, 90000))
-        << "the uninstallation did not finish";
+    EXPECT_EQ(uninstaller.exitCode, 0u) << "the installed uninstaller returns once everything is removed";
     say("uninstalled");
     EXPECT_FALSE(serviceExists());
     for (const wchar_t* name : {L"Dormalis.exe", L"Dormalis.scr", L"Uninstall.exe"})

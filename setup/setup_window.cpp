@@ -2,6 +2,7 @@
 // interruption mode, and Install, which runs on a worker thread while the window shows each stage.
 #include <windows.h>
 #include <objbase.h>
+#include <shlobj.h>
 #include <shobjidl.h>
 
 #include <exception>
@@ -98,6 +99,14 @@ void onBrowse(SetupWindow& setup) {
     dialog->GetOptions(&options);
     dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
     dialog->SetTitle(setuptext::folderCaption().c_str());
+    // The picker opens where the folder shown would go.
+    const std::wstring shown = controlText(setup.hwnd, Folder);
+    IShellItem* start = nullptr;
+    if (SUCCEEDED(SHCreateItemFromParsingName(shown.substr(0, shown.find_last_of(L'\\')).c_str(), nullptr,
+                                              IID_PPV_ARGS(&start)))) {
+        dialog->SetFolder(start);
+        start->Release();
+    }
     IShellItem* chosen = nullptr;
     wchar_t* path = nullptr;
     if (SUCCEEDED(dialog->Show(setup.hwnd)) && SUCCEEDED(dialog->GetResult(&chosen)) &&
@@ -395,6 +404,7 @@ int runSetupWindow(const SetupOptions& options) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    if (setup.worker.joinable()) setup.worker.join();  // the session ended under a running installation
     return setup.result;
 }
 

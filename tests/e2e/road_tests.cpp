@@ -273,8 +273,7 @@ TEST_F(Road, Step1_QuietSetupInstallsAndTheServiceRuns) {
     world->all.push_back(ethernet(3, 131, false));
     say("machine: session %lu active; %s", session, network().c_str());
 
-    const ProcessResult setup =
-        runProcess(quoted(buildFolder() + L"\\Dormalis Setup.exe") + L" --quiet --mode firewall", 120000);
+    const ProcessResult setup = runProcess(quoted(buildFolder() + L"\\Dormalis Setup.exe") + L" --quiet", 120000);
     ASSERT_TRUE(setup.finished);
     ASSERT_EQ(setup.exitCode, 0u) << narrow(machineString(L"LastInstallError"));
     ASSERT_TRUE(waitForService(SERVICE_RUNNING, 15000)) << "the installed service does not run";

@@ -54,37 +54,53 @@ bool runsFromInstallation(const std::wstring& self) {
     return samePath(self.substr(0, self.find_last_of(L'\\')), installDir());
 }
 
-// Windows keeps a running program's file from being deleted but lets it be renamed: this file moves out of the
-// folder it removes into a private one, and goes at the next restart. Empty when it cannot move.
-std::wstring moveAside(const std::wstring& self) {
+// Where this program's file went, and whether the folder holding it is its own.
+struct Aside {
+    std::wstring path;
+    bool ownFolder = false;
+};
+
+// Windows keeps a running program's file from being deleted but lets it be renamed on its own volume: this file
+// moves out of the folder it removes, into a private folder (or, when that is on another volume, beside the
+// protected installation folder), and goes at the next restart. An empty path when it cannot move.
+Aside moveAside(const std::wstring& self) {
     try {
-        const std::wstring aside = makePrivateFolder(L"Dormalis-Uninstall") + L"\\Uninstall.exe";
-        if (MoveFileExW(self.c_str(), aside.c_str(), 0)) return aside;
-        RemoveDirectoryW(aside.substr(0, aside.find_last_of(L'\\')).c_str());
+        const std::wstring path = makePrivateFolder(L"Dormalis-Uninstall") + L"\\Uninstall.exe";
+        if (MoveFileExW(self.c_str(), path.c_str(), 0)) return {path, true};
+        RemoveDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str());
     } catch (const std::exception&) {
-        // Reported by the caller as a failure to prepare.
+        // The folder beside the installation is tried next.
     }
-    return {};
+    const std::wstring beside = installDir() + L"-Uninstall-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    return {MoveFileExW(self.c_str(), beside.c_str(), 0) ? beside : std::wstring(), false};
+}
+
+void discard(const Aside& aside) {
+    if (aside.ownFolder) {
+        removeStaged(aside.path);
+    } else if (!DeleteFileW(aside.path.c_str())) {
+        MoveFileExW(aside.path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
 }
 
 int uninstallHere(const UninstallOptions& options) {
     installQuiet = options.quiet;
     const std::wstring self = ownProgramPath();
-    std::wstring aside;
-    if (runsFromInstallation(self)) {
-        aside = moveAside(self);
-        if (aside.empty()) {
-            recordInstallError(L"Cannot move the uninstaller out of the installation folder.");
-            showError(options, text("setup.prepareUninstallFailed"));
-            return ExitFailed;
-        }
+    const bool installed = runsFromInstallation(self);
+    const Aside aside = installed ? moveAside(self) : Aside{};
+    if (installed && aside.path.empty()) {
+        recordInstallError(L"Cannot move the uninstaller out of the installation folder.");
+        showError(options, text("setup.prepareUninstallFailed"));
+        return ExitFailed;
     }
     if (uninstallNative() != 0) {
         // The installation stays, so does its uninstaller.
-        if (!aside.empty()) MoveFileExW(aside.c_str(), self.c_str(), 0);
+        if (installed && !MoveFileExW(aside.path.c_str(), self.c_str(), 0)) {
+            CopyFileW(aside.path.c_str(), self.c_str(), FALSE);
+        }
         return ExitFailed;
     }
-    if (!aside.empty()) removeStaged(aside);
+    if (installed) discard(aside);
     if (!options.quiet) {
         MessageBoxW(nullptr, text("setup.uninstallSuccess").c_str(), Product, MB_OK | MB_ICONINFORMATION);
     }

@@ -335,8 +335,9 @@ TEST_F(InstallSystem, TheSetupWindowIsPresetKeepsAFailureInViewAndEndsOnWhereAnd
     UniqueHandle process = startProcess(quoted(buildFolder() + L"\\Dormalis Setup.exe") +
                                         L" --mode adapters --dir C:\\no-such-parent\\Dormalis");
     HWND window = nullptr;
+    // Shown only once its controls are made.
     ASSERT_TRUE(
-        waitUntil([&] { return (window = FindWindowW(L"Dormalis.Native.Setup", L"Dormalis")) != nullptr; }, 20000));
+        waitUntil([&] { return IsWindowVisible(window = FindWindowW(L"Dormalis.Native.Setup", nullptr)); }, 20000));
     HWND folderField = GetDlgItem(window, setup_controls::Folder);
     HWND message = GetDlgItem(window, setup_controls::FolderMessage);
     HWND install = GetDlgItem(window, setup_controls::Install);

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/unique.h"
 
 namespace dormalis {
@@ -67,7 +67,7 @@ std::wstring folder(int csidl) {
 
 std::wstring installDir() {
     if (!installDirectoryOverride.empty()) return installDirectoryOverride;
-    std::wstring recorded = readString(HKEY_LOCAL_MACHINE, RegistryPath, L"InstallPath");
+    std::wstring recorded = readString(HKEY_LOCAL_MACHINE, RegistryPath, InstallPathValue);
     if (!recorded.empty()) return recorded;
     return folder(CSIDL_PROGRAM_FILES) + L"\\DormalisNative";
 }

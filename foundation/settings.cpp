@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/registry.h"
 
 namespace dormalis {
@@ -29,7 +29,7 @@ void Settings::load() {
     speed = clampSigned(userValue(L"Speed", defaults.speed), MinSpeed, MaxSpeed);
     displays = std::min<DWORD>(userValue(L"Displays", defaults.displays), 2);
     color = userValue(L"Color", defaults.color);
-    firewall = readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"Firewall", 1) != 0;
+    firewall = readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) != 0;
 }
 
 void Settings::save() {

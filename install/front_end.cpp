@@ -7,12 +7,12 @@
 
 #include <exception>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
 #include "foundation/unique.h"
-#include "service/log.h"
 
 namespace dormalis {
 
@@ -111,14 +111,14 @@ int runElevated(const std::wstring& arguments, bool quiet) {
 
 void recordInstallError(const std::wstring& message) {
     try {
-        writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"LastInstallError", message);
+        writeString(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue, message);
     } catch (const std::exception&) {
         // Without the machine key nothing can carry the reason; the exit code still tells the failure.
     }
 }
 
 void clearInstallError() {
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, L"LastInstallError");
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue);
 }
 
 }  // namespace dormalis

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
 #include "install/event_source.h"
@@ -60,15 +60,16 @@ void secureFolder(const std::wstring& dir) {
 }
 
 void copyProgramFiles(const std::wstring& dir, const std::wstring& programFile, const std::wstring& uninstallerFile) {
-    const std::wstring installedProgram = dir + L"\\Dormalis.exe";
+    const std::wstring installedProgram = installedFile(ProgramFileName, dir);
     // Setup run again from the installed program: that file is the source and is already in place.
     if (!samePath(programFile, installedProgram) && !copyWithRetry(programFile, installedProgram)) {
         fail("Cannot update Dormalis.exe. Close its other windows first.");
     }
-    if (!copyWithRetry(programFile, dir + L"\\Dormalis.scr")) {
+    if (!copyWithRetry(programFile, installedFile(SaverFileName, dir))) {
         fail("Cannot update the screen saver. Close screen saver settings and previews first.");
     }
-    if (!copyWithRetry(uninstallerFile, dir + L"\\Uninstall.exe")) fail("Cannot install the uninstaller.");
+    if (!copyWithRetry(uninstallerFile, installedFile(UninstallerFileName, dir)))
+        fail("Cannot install the uninstaller.");
 }
 
 // Reads a DWORD of the machine key; another type counts as absent.
@@ -81,16 +82,16 @@ bool readMachineDword(const wchar_t* name, DWORD& value) {
 // An update keeps the recorded mode; a first installation records the user's flag as an unconfirmed default.
 void recordModeAndFolder(bool firewall, const std::wstring& dir) {
     DWORD existingMode = 0;
-    const bool modeKnown = readMachineDword(L"Firewall", existingMode) && existingMode <= 1;
+    const bool modeKnown = readMachineDword(FirewallValue, existingMode) && existingMode <= 1;
     DWORD configured = 0;
-    if (!readMachineDword(L"ModeConfigured", configured)) configured = modeKnown ? 1 : 0;
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"Firewall", modeKnown ? existingMode : (firewall ? 1 : 0));
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", configured);
-    writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"InstallPath", dir);
+    if (!readMachineDword(ModeConfiguredValue, configured)) configured = modeKnown ? 1 : 0;
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, modeKnown ? existingMode : (firewall ? 1 : 0));
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, ModeConfiguredValue, configured);
+    writeString(HKEY_LOCAL_MACHINE, RegistryPath, InstallPathValue, dir);
 }
 
 void configureService(SC_HANDLE manager, UniqueService& service, const std::wstring& dir) {
-    const std::wstring commandLine = L"\"" + dir + L"\\Dormalis.exe\" --service";
+    const std::wstring commandLine = L"\"" + installedFile(ProgramFileName, dir) + L"\" --service";
     const wchar_t dependencies[] = L"BFE\0";  // the literal adds the second terminating null
     if (!service) {
         service.reset(CreateServiceW(manager, ServiceName, Product, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
@@ -133,8 +134,9 @@ void writeUninstallEntry(const std::wstring& dir) {
     writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayVersion", Version);
     writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"Publisher", Publisher);
     writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"InstallLocation", dir);
-    writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", dir + L"\\Dormalis.exe");
-    writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"UninstallString", L"\"" + dir + L"\\Uninstall.exe\" --uninstall");
+    writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", installedFile(ProgramFileName, dir));
+    writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"UninstallString",
+                L"\"" + installedFile(UninstallerFileName, dir) + L"\" --uninstall");
     writeDword(HKEY_LOCAL_MACHINE, UninstallKey, L"NoModify", 1);
     writeDword(HKEY_LOCAL_MACHINE, UninstallKey, L"NoRepair", 1);
 }
@@ -158,13 +160,14 @@ void install(bool firewall, const std::wstring& programFile, const std::wstring&
     copyProgramFiles(dir, programFile, uninstallerFile);
     reportInstallStep(InstallStep::Registering);
     recordModeAndFolder(firewall, dir);
-    registerEventSource(dir + L"\\Dormalis.exe");
+    registerEventSource(installedFile(ProgramFileName, dir));
     configureService(manager.get(), service, dir);
     reportInstallStep(InstallStep::Starting);
     startAndWait(service.get());
     writeUninstallEntry(dir);
-    writeString(HKEY_LOCAL_MACHINE, RunKey, ServiceName, L"\"" + dir + L"\\Dormalis.exe\" --tray");
-    createShortcut(folder(CSIDL_COMMON_PROGRAMS) + L"\\Dormalis.lnk", dir + L"\\Dormalis.exe", installDir());
+    writeString(HKEY_LOCAL_MACHINE, RunKey, ServiceName, L"\"" + installedFile(ProgramFileName, dir) + L"\" --tray");
+    createShortcut(installedFile(ShortcutFileName, folder(CSIDL_COMMON_PROGRAMS)), installedFile(ProgramFileName, dir),
+                   installDir());
     writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"PackageVersion", CompletePackage);
 }
 
@@ -233,8 +236,8 @@ void stopService(SC_HANDLE service) {
 void closeInstalledWindows() {
     ClosingWindows closing;
     const std::wstring dir = installDir();
-    closing.program = dir + L"\\Dormalis.exe";
-    closing.saver = dir + L"\\Dormalis.scr";
+    closing.program = installedFile(ProgramFileName, dir);
+    closing.saver = installedFile(SaverFileName, dir);
     EnumWindows(closeIfInstalled, reinterpret_cast<LPARAM>(&closing));
     bool allEnded = true;
     for (UniqueHandle& process : closing.processes) {
@@ -253,7 +256,7 @@ int installNative(bool firewall, const std::wstring& programFile, const std::wst
     } catch (const std::exception& error) {
         const std::wstring message = widenMessage(error.what());
         try {
-            writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"LastInstallError", message);
+            writeString(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue, message);
         } catch (const std::exception&) {
             // The failure itself is what the user must see; a record that cannot be written changes nothing.
         }

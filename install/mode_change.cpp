@@ -6,10 +6,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
+#include "foundation/failure.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
-#include "service/log.h"
 
 namespace dormalis {
 
@@ -21,13 +21,13 @@ void recordMode(bool firewall) {
     // Only a network that is not interrupted may change mode: the pause in progress was made in the old one.
     DWORD state = 0;
     DWORD bytes = sizeof(state);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", RRF_RT_REG_DWORD, nullptr, &state, &bytes) !=
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, RegistryPath, NetworkStateValue, RRF_RT_REG_DWORD, nullptr, &state, &bytes) !=
             ERROR_SUCCESS ||
-        state != 0) {
+        state != NetworkReady) {
         throw std::runtime_error("Restore the network before changing the interruption mode.");
     }
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"Firewall", firewall ? 1 : 0);
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 1);
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, firewall ? 1 : 0);
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, ModeConfiguredValue, 1);
 }
 
 std::wstring ownPath() {

@@ -3,7 +3,7 @@
 #include <exception>
 #include <stdexcept>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
 #include "install/event_source.h"
@@ -65,12 +65,12 @@ void uninstall(UniqueService& manager, UniqueService& service) {
         fail("Some adapters still need recovery. Restart Windows before uninstalling.");
     }
     const std::wstring dir = installDir();
-    for (const wchar_t* name : {L"Dormalis.exe", L"Dormalis.scr", L"Uninstall.exe"}) {
-        deleteInstalledFile(dir + L"\\" + name);
+    for (const wchar_t* name : {ProgramFileName, SaverFileName, UninstallerFileName}) {
+        deleteInstalledFile(installedFile(name, dir));
     }
     RemoveDirectoryW(dir.c_str());
     try {
-        DeleteFileW((folder(CSIDL_COMMON_PROGRAMS) + L"\\Dormalis.lnk").c_str());
+        DeleteFileW(installedFile(ShortcutFileName, folder(CSIDL_COMMON_PROGRAMS)).c_str());
     } catch (const std::exception&) {
         // Without a Programs folder there is no shortcut to remove.
     }
@@ -93,7 +93,7 @@ int uninstallNative() {
         const std::wstring message = widenMessage(error.what());
         try {
             // Read by deployment tools after a refused or failed removal; the key itself still exists here.
-            writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"LastInstallError", message);
+            writeString(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue, message);
         } catch (const std::exception&) {
             // The failure shown and the exit code still tell it.
         }

@@ -6,15 +6,15 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "foundation/settings.h"
 #include "install/mode_change.h"
 #include "registration/saver_selection.h"
 #include "saver/saver.h"
 #include "service/service.h"
-#include "status/service_queries.h"
 #include "status/status_report.h"
 #include "status/tray.h"
 #include "ui/settings_window.h"
@@ -29,7 +29,7 @@ namespace {
 }
 
 int startUninstaller() {
-    const std::wstring uninstaller = installDir() + L"\\Uninstall.exe";
+    const std::wstring uninstaller = installedFile(UninstallerFileName);
     ShellExecuteW(nullptr, L"open", uninstaller.c_str(), L"--uninstall", nullptr, SW_SHOWNORMAL);
     return 0;
 }

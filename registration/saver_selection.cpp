@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "foundation/unique.h"
-#include "status/service_queries.h"
 
 namespace dormalis {
 
@@ -130,7 +130,7 @@ bool isDormalisPath(const std::wstring& path) {
     const std::wstring normalized = normalizeSaverPath(path);
     const size_t slash = normalized.find_last_of(L'\\');
     const std::wstring name = slash == std::wstring::npos ? normalized : normalized.substr(slash + 1);
-    return _wcsicmp(name.c_str(), L"Dormalis.scr") == 0 || _wcsicmp(name.c_str(), L"Dormalis.ScreenSaver.scr") == 0;
+    return _wcsicmp(name.c_str(), SaverFileName) == 0 || _wcsicmp(name.c_str(), L"Dormalis.ScreenSaver.scr") == 0;
 }
 
 bool isDormalisSelected() {
@@ -150,13 +150,13 @@ void setSaverTimeout(unsigned minutes) {
 }
 
 void activateSaver() {
-    if (readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 0) != 1) {
+    if (!modeConfigured()) {
         throw std::runtime_error("Choose the network interruption mode in Dormalis before activation.");
     }
     if (!serviceRunning()) {
         throw std::runtime_error("The Dormalis service is unavailable. Reinstall with the setup program.");
     }
-    const std::wstring path = installDir() + L"\\Dormalis.scr";
+    const std::wstring path = installedFile(SaverFileName);
     if (!fileExists(path)) throw std::runtime_error("Screen saver file missing. Reinstall Dormalis.");
     // Only the first activation remembers: a second one would record our own saver as the user's previous one.
     if (!isDormalisSelected()) rememberCurrentSaver();

@@ -1,8 +1,8 @@
 #include "saver/starfield.h"
 
-#include <cstring>
+#include <string_view>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 
 namespace dormalis {
 
@@ -22,7 +22,7 @@ void connect(Saver& saver) {
     DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
     SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
     saver.pipe = pipe;
-    writeWord(pipe, "START");
+    writeWord(pipe, StartWord);
 }
 
 void readReply(Saver& saver) {
@@ -31,7 +31,7 @@ void readReply(Saver& saver) {
     const bool whole = ReadFile(saver.pipe, reply, 15, &read, nullptr) != FALSE;
     const bool partial = !whole && GetLastError() == ERROR_MORE_DATA;
     if (!whole && !partial) return;
-    if (read > 0) saver.suspended = whole && read == 2 && std::memcmp(reply, "OK", 2) == 0;
+    if (read > 0) saver.suspended = whole && std::string_view(reply, read) == OkWord;
     // The tail of an oversized reply would otherwise be taken for a reply of its own at the next step.
     for (bool more = partial; more;) {
         char rest[64];
@@ -43,7 +43,7 @@ void readReply(Saver& saver) {
 
 void Saver::release() {
     if (pipe != INVALID_HANDLE_VALUE) {
-        writeWord(pipe, "STOP");
+        writeWord(pipe, StopWord);
         CloseHandle(pipe);
         pipe = INVALID_HANDLE_VALUE;
     }
@@ -62,7 +62,7 @@ void pipeStep(Saver& saver, std::uint64_t now) {
         return;
     }
     if (waiting > 0) readReply(saver);
-    if (!writeWord(saver.pipe, "ALIVE")) saver.release();
+    if (!writeWord(saver.pipe, AliveWord)) saver.release();
 }
 
 }  // namespace dormalis

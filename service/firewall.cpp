@@ -1,6 +1,7 @@
 #include <fwpmu.h>
 
 #include "foundation/constants.h"
+#include "foundation/failure.h"
 #include "service/log.h"
 #include "service/network.h"
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "service/loop.h"
 #include "service/network.h"
 #include "service/service.h"
@@ -12,7 +12,6 @@ HANDLE stopEvent = nullptr;
 
 namespace {
 
-constexpr DWORD RestoreNowControl = 128;
 constexpr DWORD AcceptedWhileRunning =
     SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_POWEREVENT | SERVICE_ACCEPT_SESSIONCHANGE;
 

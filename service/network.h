@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/contract.h"
+
 // The network side of the service: the two pauses and the restore that undoes either.
 // Everything here runs on the service loop thread only.
 namespace dormalis {
@@ -13,19 +15,13 @@ namespace dormalis {
 // connected means that its release failed and recovery is pending.
 extern HANDLE engine;
 
-// NetworkState values.
-inline constexpr DWORD NetworkReady = 0;
-inline constexpr DWORD NetworkBlocked = 1;
-inline constexpr DWORD NetworkRestoring = 2;
-inline constexpr DWORD NetworkError = 3;
-
 struct Device {
     DWORD node = 0;
     std::wstring id;
 };
 
 // Writes NetworkState; a failed write changes nothing else.
-void setNetworkState(DWORD state);
+void setNetworkState(NetworkState state);
 
 // Undoes any pause: closes the filtering session and enables every adapter of the recovery list.
 // True when nothing is left pending.

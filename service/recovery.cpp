@@ -61,9 +61,9 @@ bool releaseFirewall() {
 
 }  // namespace
 
-void setNetworkState(DWORD state) {
+void setNetworkState(NetworkState state) {
     try {
-        writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", state);
+        writeDword(HKEY_LOCAL_MACHINE, RegistryPath, NetworkStateValue, state);
     } catch (...) {
         // Readers show a stale state; the network itself is what matters here.
     }

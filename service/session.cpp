@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/registry.h"
 #include "service/log.h"
 #include "service/loop.h"
@@ -33,9 +33,9 @@ bool clientLost(const Connection& connection) {
 }
 
 bool interruptNetwork() {
-    if (readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 0) != 1) return false;
+    if (!modeConfigured()) return false;
     // A missing Firewall value means firewall mode: only an explicit 0 chooses the adapters.
-    if (readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"Firewall", 1) != 0) return pauseFirewall();
+    if (readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) != 0) return pauseFirewall();
     return pauseAdapters();
 }
 
@@ -43,7 +43,7 @@ bool interruptNetwork() {
 bool handleStart(HANDLE pipe, Connection& connection, bool lost) {
     const bool interrupted = interruptNetwork();
     setNetworkState(interrupted ? NetworkBlocked : NetworkError);
-    const char* reply = interrupted ? "OK" : "ERROR";
+    const char* reply = interrupted ? OkWord : ErrorWord;
     DWORD written = 0;
     WriteFile(pipe, reply, static_cast<DWORD>(std::strlen(reply)), &written, nullptr);
     connection.started = true;
@@ -68,11 +68,11 @@ void readStep(HANDLE pipe, Connection& connection) {
     }
     const std::string word(buffer);  // up to the first NUL: trailing NULs are not part of the word
     bool goOn = false;
-    if (word == "START" && !connection.started) {
+    if (word == StartWord && !connection.started) {
         goOn = handleStart(pipe, connection, lost);
     } else {
         connection.lastEvent = GetTickCount64();
-        goOn = word == "ALIVE" && !lost;
+        goOn = word == AliveWord && !lost;
     }
     if (!goOn) endSession(pipe, connection);
 }
@@ -109,7 +109,7 @@ UniqueHandle checkedCaller(HANDLE pipe) {
     UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process) return {};
     const std::wstring image = imagePath(process.get());
-    const std::wstring saver = installDir() + L"\\Dormalis.scr";
+    const std::wstring saver = installedFile(SaverFileName);
     if (image.empty() || CompareStringOrdinal(image.c_str(), -1, saver.c_str(), -1, TRUE) != CSTR_EQUAL) {
         logEvent(L"Rejected client executable path.");
         return {};

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -45,8 +45,8 @@ void writePayload(int id, const std::wstring& path) {
 
 // The administrator's explicit choice: counted as made, so a standard user can Enable without an administrator.
 void recordChosenMode(bool firewall) {
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"Firewall", firewall ? 1 : 0);
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 1);
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, firewall ? 1 : 0);
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, ModeConfiguredValue, 1);
 }
 
 int runQuiet(const SetupOptions& options) {
@@ -90,8 +90,8 @@ int installPayload(bool firewall) {
     std::wstring uninstaller;
     try {
         const std::wstring staging = makePrivateFolder(L"Dormalis-Setup");
-        program = staging + L"\\Dormalis.exe";
-        uninstaller = staging + L"\\Uninstall.exe";
+        program = installedFile(ProgramFileName, staging);
+        uninstaller = installedFile(UninstallerFileName, staging);
         writePayload(ProgramPayload, program);
         writePayload(UninstallerPayload, uninstaller);
     } catch (const std::exception& error) {

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -172,15 +172,15 @@ void onInstallDone(SetupWindow& setup, int result) {
         setup.failed = true;
         setup.result = ExitFailed;
         const std::wstring reason =
-            readString(HKEY_LOCAL_MACHINE, RegistryPath, L"LastInstallError", text("setup.operationFailed"));
+            readString(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue, text("setup.operationFailed"));
         SetDlgItemTextW(setup.hwnd, Progress, setuptext::failed(reason).c_str());
         return;
     }
     setup.result = ExitSucceeded;
     setup.installed = true;
     rememberLanguage();
-    const std::wstring folder = readString(HKEY_LOCAL_MACHINE, RegistryPath, L"InstallPath", installDir());
-    const bool firewall = readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"Firewall", 1) != 0;
+    const std::wstring folder = readString(HKEY_LOCAL_MACHINE, RegistryPath, InstallPathValue, installDir());
+    const bool firewall = readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) != 0;
     SetDlgItemTextW(setup.hwnd, Progress, setuptext::installedIn(folder, firewall).c_str());
     SetDlgItemTextW(setup.hwnd, Status, text("setup.installed").c_str());
     SetDlgItemTextW(setup.hwnd, Cancel, setuptext::close().c_str());

@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "foundation/settings.h"
 #include "foundation/text.h"
 #include "registration/saver_selection.h"
-#include "status/service_queries.h"
 
 namespace dormalis {
 
@@ -66,12 +66,12 @@ std::wstring serviceUnavailableText() {
 
 std::wstring stateLabel(DWORD state) {
     switch (state) {
-        case 0:
+        case NetworkReady:
             return tr(L"En attente — non bloqué", L"Ready — not blocked", L"Bereit — nicht blockiert", L"就绪 — 未阻断",
                       L"Listo — sin bloqueo", L"Pronto — non bloccato");
-        case 1:
+        case NetworkBlocked:
             return tr(L"Coupure active", L"Blocked", L"Blockiert", L"已阻断", L"Bloqueado", L"Bloccato");
-        case 2:
+        case NetworkRestoring:
             return tr(L"Restauration en cours", L"Restoring", L"Wiederherstellung", L"正在恢复", L"Restaurando",
                       L"Ripristino");
         default:
@@ -106,7 +106,7 @@ std::wstring selectionLines() {
 }  // namespace
 
 std::wstring networkModeLabel() {
-    if (readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 0) != 0) {
+    if (modeConfigured()) {
         return text(settings.firewall ? "setup.networkModeFirewall" : "setup.networkModeAdapters");
     }
     return tr(L"mode à choisir à la première activation", L"choose mode on first activation",
@@ -118,13 +118,13 @@ std::wstring networkStatus() {
     settings.load();
     std::wstring status = selectionLines() + L"\n\n";
     if (!serviceRunning()) return status + serviceUnavailableText();
-    const DWORD state = readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", 3);
+    const DWORD state = readDword(HKEY_LOCAL_MACHINE, RegistryPath, NetworkStateValue, NetworkError);
     return status + networkModeLabel() + L"\n" + stateLabel(state);
 }
 
 std::wstring configurationReport() {
     std::wstring report = networkStatus();
-    const std::wstring saverFile = installDir() + L"\\Dormalis.scr";
+    const std::wstring saverFile = installedFile(SaverFileName);
     // Attributes alone decide: the service checks the path, not what kind of entry it is.
     const bool present = GetFileAttributesW(saverFile.c_str()) != INVALID_FILE_ATTRIBUTES;
     report += L"\n\n";

@@ -6,14 +6,14 @@
 #include <cwchar>
 #include <vector>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "foundation/settings.h"
 #include "foundation/text.h"
 #include "foundation/unique.h"
 #include "registration/saver_selection.h"
-#include "status/service_queries.h"
 #include "status/status_report.h"
 
 namespace dormalis {
@@ -102,7 +102,7 @@ void onTick(HWND hwnd) {
         return;
     }
     update(false);
-    const bool error = readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", 0) == 3;
+    const bool error = readDword(HKEY_LOCAL_MACHINE, RegistryPath, NetworkStateValue, NetworkReady) == NetworkError;
     if (announceError(error)) showBalloon();
 }
 

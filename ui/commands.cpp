@@ -7,7 +7,7 @@
 
 #include <exception>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/registry.h"
 #include "install/mode_change.h"
 #include "registration/saver_selection.h"
@@ -21,10 +21,6 @@ COLORREF custom[16] = {};  // the colour dialog's custom slots, kept for the lif
 
 void inform(Ui& ui, const std::wstring& message, UINT icon) {
     MessageBoxW(ui.window, message.c_str(), Product, MB_OK | icon);
-}
-
-bool modeConfigured() {
-    return readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 0) != 0;
 }
 
 bool elevateForMode(Ui& ui) {
@@ -42,7 +38,7 @@ void enable(Ui& ui) {
         if (!recorded) return;
     }
     activateSaver();
-    const std::wstring tray = installDir() + L"\\Dormalis.exe";
+    const std::wstring tray = installedFile(ProgramFileName);
     ShellExecuteW(ui.window, L"open", tray.c_str(), L"--tray", nullptr, SW_HIDE);
     ui.layout();
 }

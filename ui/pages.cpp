@@ -5,10 +5,10 @@
 
 #include <algorithm>
 
+#include "foundation/service_queries.h"
 #include "foundation/text.h"
 #include "registration/saver_selection.h"
 #include "saver/saver.h"
-#include "status/service_queries.h"
 #include "status/status_report.h"
 
 namespace dormalis {

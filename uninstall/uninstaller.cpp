@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -65,7 +65,7 @@ struct Aside {
 // protected installation folder), and goes at the next restart. An empty path when it cannot move.
 Aside moveAside(const std::wstring& self) {
     try {
-        const std::wstring path = makePrivateFolder(L"Dormalis-Uninstall") + L"\\Uninstall.exe";
+        const std::wstring path = installedFile(UninstallerFileName, makePrivateFolder(L"Dormalis-Uninstall"));
         if (MoveFileExW(self.c_str(), path.c_str(), 0)) return {path, true};
         RemoveDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str());
     } catch (const std::exception&) {
@@ -120,7 +120,7 @@ int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
     const UninstallOptions options = parseOptions(arguments);
     // Checked before elevation: a typo never costs a prompt.
     if (!options.uninstall || !options.understood) {
-        showError(options, L"Usage: Uninstall.exe --uninstall [--quiet]");
+        showError(options, L"Usage: " + std::wstring(UninstallerFileName) + L" --uninstall [--quiet]");
         return ExitBadCommandLine;
     }
     if (!options.quiet && !options.confirmed &&

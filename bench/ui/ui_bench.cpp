@@ -7,14 +7,14 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/timing.h"
 #include "foundation/process.h"
+#include "foundation/service_queries.h"
 #include "foundation/settings.h"
 #include "foundation/text.h"
-#include "ui/ui.h"
 #include "registration/saver_selection.h"
 #include "saver/saver.h"
-#include "status/service_queries.h"
-#include "bench/timing.h"
+#include "ui/ui.h"
 
 namespace {
 

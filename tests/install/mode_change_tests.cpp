@@ -7,10 +7,10 @@
 #include <thread>
 
 #include "foundation/constants.h"
+#include "foundation/failure.h"
 #include "foundation/registry.h"
 #include "install/front_end.h"
 #include "install/mode_change.h"
-#include "service/log.h"
 #include "tests/install/install_fixture.h"
 #include "tests/support/support.h"
 

@@ -5,8 +5,8 @@
 #include <cfgmgr32.h>
 #include <sddl.h>
 
+#include "foundation/failure.h"
 #include "foundation/registry.h"
-#include "service/log.h"
 #include "service/loop.h"
 #include "service/network.h"
 #include "tests/service/fixture.h"

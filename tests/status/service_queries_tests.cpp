@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "status/service_queries.h"
+#include "foundation/service_queries.h"
 #include "tests/status/service_fixture.h"
 #include "tests/support/support.h"
 

@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "foundation/constants.h"
-#include "status/service_queries.h"
+#include "foundation/service_queries.h"
 #include "status/status_report.h"
 
 namespace dormalis {

@@ -1,8 +1,8 @@
-#include "status/service_queries.h"
+#include "foundation/service_queries.h"
 
 #include <windows.h>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/unique.h"
 
 namespace dormalis {
@@ -11,7 +11,6 @@ namespace {
 
 using UniqueService = Unique<SC_HANDLE, &CloseServiceHandle>;
 
-constexpr DWORD RestoreControl = 128;
 // SERVICE_USER_DEFINED_CONTROL: the only right a user needs to ask for a restore.
 constexpr DWORD UserDefinedControlRight = 256;
 
@@ -49,7 +48,7 @@ int requestNetworkRestore() {
     UniqueService service = openService(manager, UserDefinedControlRight);
     if (!service) return 1;
     SERVICE_STATUS status{};
-    return ControlService(service.get(), RestoreControl, &status) ? 0 : 1;
+    return ControlService(service.get(), RestoreNowControl, &status) ? 0 : 1;
 }
 
 }  // namespace dormalis

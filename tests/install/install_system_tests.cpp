@@ -348,17 +348,25 @@ TEST_F(InstallSystem, TheSetupWindowIsPresetKeepsAFailureInViewAndEndsOnWhereAnd
     EXPECT_EQ(controlText(message), L"The parent folder must already exist.");
     EXPECT_FALSE(IsWindowEnabled(install));
 
-    const struct {
-        const wchar_t* folder;
-        const wchar_t* shown;
-    } chosen[] = {{L"D:Tools", L"Choose an absolute local installation folder, not a drive root."},
-                  {L"C:\\\\", L"A drive root cannot be an installation folder."},
-                  {DefaultFolder.c_str(), L""}};
-    for (const auto& choice : chosen) {
-        SendMessageW(folderField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(choice.folder));
-        EXPECT_EQ(controlText(message), choice.shown) << narrow(choice.folder);
-        EXPECT_EQ(IsWindowEnabled(install) != FALSE, *choice.shown == L'\0') << narrow(choice.folder);
-    }
+    // Browse opens the folder picker; a chosen folder that holds files gets the product's own folder inside.
+    PostMessageW(GetDlgItem(window, setup_controls::Browse), BM_CLICK, 0, 0);
+    HWND picker = nullptr, name = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (picker = FindWindowW(L"#32770", nullptr)) != nullptr; }, 10000));
+    EnumChildWindows(
+        picker,
+        [](HWND child, LPARAM found) {
+            if (GetDlgCtrlID(child) == 1152) *reinterpret_cast<HWND*>(found) = child;  // the file name field
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&name));
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"C:\\windows"));
+    PostMessageW(picker, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(waitUntil([&] { return controlText(folderField) == L"C:\\windows\\DormalisNative"; }, 10000))
+        << narrow(controlText(folderField));
+    EXPECT_FALSE(IsWindowEnabled(install)) << "a chosen folder is checked; Wine's folders are all user-writable";
+    SendMessageW(folderField, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(DefaultFolder.c_str()));
+    EXPECT_EQ(controlText(message), L"");
+    EXPECT_TRUE(IsWindowEnabled(install));
 
     // The older edition refuses the installation: the reason stays in view and Install can be tried again.
     PostMessageW(install, BM_CLICK, 0, 0);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "install/admin.h"
 #include "install/install.h"
 
@@ -174,15 +175,15 @@ void checkTargetFolder(const std::wstring& path, bool serviceInstalled) {
 std::wstring validateInstallDirectory(const std::wstring& requested) {
     const std::wstring path = normalisedInstallPath(requested);
     if (GetDriveTypeW(path.substr(0, 3).c_str()) != DRIVE_FIXED) throw std::runtime_error(NotFixed);
-    const bool serviceInstalled = installedServiceExists();
-    if (serviceInstalled && !samePath(path, installDir())) throw std::runtime_error(InstalledElsewhere);
+    const bool installed = serviceInstalled();
+    if (installed && !samePath(path, installDir())) throw std::runtime_error(InstalledElsewhere);
     checkParent(path);
     UniqueHandle userView = ordinaryUserView();
     if (!ancestorsAreSafe(std::filesystem::path(path).parent_path().wstring(), userView.get())) {
         throw std::runtime_error(UnsafeAncestor);
     }
     userView.reset();
-    checkTargetFolder(path, serviceInstalled);
+    checkTargetFolder(path, installed);
     return path;
 }
 

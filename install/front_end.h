@@ -25,9 +25,6 @@ std::wstring joinArguments(const std::vector<std::wstring>& arguments);
 // The settings language index (0 French ... 5 Italian) for the Windows display language; English otherwise.
 unsigned languageForUi(unsigned short languageId);
 
-// This program's own file.
-std::wstring ownProgramPath();
-
 // Removes the mark that runElevated adds and tells whether it was there: a copy started elevated that still is
 // no administrator (a refused or absent elevation that Windows let through anyway) must not start yet another.
 bool takeElevatedMark(std::vector<std::wstring>& arguments);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "foundation/contract.h"
+#include "foundation/process.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
 #include "install/event_source.h"
@@ -141,10 +142,10 @@ void writeUninstallEntry(const std::wstring& dir) {
     writeDword(HKEY_LOCAL_MACHINE, UninstallKey, L"NoRepair", 1);
 }
 
-void install(bool firewall, const std::wstring& programFile, const std::wstring& uninstallerFile,
-             UniqueService& manager, UniqueService& service) {
+// The service handles close as a failure unwinds, before the caller shows it and the service is left to others.
+void install(bool firewall, const std::wstring& programFile, const std::wstring& uninstallerFile) {
     requireAdministrator();
-    manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
     if (!manager) fail("Service manager unavailable.");
     if (UniqueService old{OpenServiceW(manager.get(), OldServiceName, SERVICE_QUERY_STATUS)}) {
         fail("Please uninstall Dormalis 1.x before installing the native edition.");
@@ -153,7 +154,7 @@ void install(bool firewall, const std::wstring& programFile, const std::wstring&
     std::filesystem::create_directories(dir);
     secureFolder(dir);
     reportInstallStep(InstallStep::Stopping);
-    service.reset(OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS));
+    UniqueService service{OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS)};
     if (service) stopService(service.get());
     closeInstalledWindows();
     reportInstallStep(InstallStep::Copying);
@@ -177,13 +178,6 @@ struct ClosingWindows {
     std::wstring saver;
     std::vector<UniqueHandle> processes;
 };
-
-std::wstring imagePath(HANDLE process) {
-    std::vector<wchar_t> buffer(32768, L'\0');
-    DWORD length = static_cast<DWORD>(buffer.size());
-    if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &length)) return {};
-    return std::wstring(buffer.data(), length);
-}
 
 BOOL CALLBACK closeIfInstalled(HWND window, LPARAM context) {
     auto& closing = *reinterpret_cast<ClosingWindows*>(context);
@@ -248,10 +242,8 @@ void closeInstalledWindows() {
 }
 
 int installNative(bool firewall, const std::wstring& programFile, const std::wstring& uninstallerFile) {
-    UniqueService manager;
-    UniqueService service;
     try {
-        install(firewall, programFile, uninstallerFile, manager, service);
+        install(firewall, programFile, uninstallerFile);
         return 0;
     } catch (const std::exception& error) {
         const std::wstring message = widenMessage(error.what());
@@ -260,8 +252,6 @@ int installNative(bool firewall, const std::wstring& programFile, const std::wst
         } catch (const std::exception&) {
             // The failure itself is what the user must see; a record that cannot be written changes nothing.
         }
-        service.reset();
-        manager.reset();
         showInstallError(message);
         return 1;
     }

@@ -52,11 +52,13 @@ void removeEntries() {
     removeEventSource();
 }
 
-void uninstall(UniqueService& manager, UniqueService& service) {
+// The service handles close as a failure unwinds, before the caller shows it: a box left open would otherwise keep
+// a service that is marked for deletion alive.
+void uninstall() {
     if (!isAdministrator()) fail("Administrator rights required.");
-    manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
     if (!manager) fail("Service manager unavailable.");
-    service.reset(OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS));
+    UniqueService service{OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS)};
     if (service) stopService(service.get());
     closeInstalledWindows();
     if (adaptersAwaitingRecovery() != 0) {
@@ -84,10 +86,8 @@ void uninstall(UniqueService& manager, UniqueService& service) {
 }  // namespace
 
 int uninstallNative() {
-    UniqueService manager;
-    UniqueService service;
     try {
-        uninstall(manager, service);
+        uninstall();
         return 0;
     } catch (const std::exception& error) {
         const std::wstring message = widenMessage(error.what());
@@ -97,8 +97,6 @@ int uninstallNative() {
         } catch (const std::exception&) {
             // The failure shown and the exit code still tell it.
         }
-        service.reset();
-        manager.reset();
         showInstallError(message);
         return 1;
     }

@@ -8,7 +8,7 @@
 namespace dormalis {
 
 std::atomic<bool> restoreRequested{false};
-HANDLE stopEvent = nullptr;
+UniqueHandle stopEvent;
 
 namespace {
 
@@ -38,7 +38,7 @@ bool endsUserPresence(DWORD control, DWORD eventType) {
 void WINAPI serviceMain(DWORD, wchar_t**) {
     statusHandle = RegisterServiceCtrlHandlerExW(ServiceName, controlEx, nullptr);
     if (!statusHandle) return;
-    stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     report(SERVICE_START_PENDING, 0, 1, 30000);
     // Whatever a previous run left interrupted (a crash, a power loss) is given back before any saver can connect.
     restore();
@@ -46,15 +46,13 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
     if (!pipe) {
         status.dwWin32ExitCode = GetLastError();
         report(SERVICE_STOPPED, 0, 0, 0);
-        CloseHandle(stopEvent);
-        stopEvent = nullptr;
+        stopEvent.reset();
         return;
     }
     report(SERVICE_RUNNING, AcceptedWhileRunning, 0, 0);
     runLoop(pipe.get());
     pipe.reset();
-    CloseHandle(stopEvent);
-    stopEvent = nullptr;
+    stopEvent.reset();
     report(SERVICE_STOPPED, 0, 0, 0);
 }
 
@@ -64,7 +62,7 @@ DWORD WINAPI controlEx(DWORD control, DWORD eventType, void*, void*) {
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
         // Stop pending goes out before the event: the loop may report stopped at once after it.
         report(SERVICE_STOP_PENDING, 0, 1, 30000);
-        if (stopEvent) SetEvent(stopEvent);
+        if (stopEvent) SetEvent(stopEvent.get());
     } else if (endsUserPresence(control, eventType)) {
         restoreRequested.exchange(true);
     }

@@ -11,7 +11,7 @@
 namespace dormalis {
 
 extern std::atomic<bool> restoreRequested;
-extern HANDLE stopEvent;  // manual reset; signalled on stop or shutdown
+extern UniqueHandle stopEvent;  // manual reset; signalled on stop or shutdown
 
 // The extended control handler; always answers success.
 DWORD WINAPI controlEx(DWORD control, DWORD eventType, void* eventData, void* context);

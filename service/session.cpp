@@ -7,6 +7,7 @@
 #include <string>
 
 #include "foundation/contract.h"
+#include "foundation/process.h"
 #include "foundation/registry.h"
 #include "service/log.h"
 #include "service/loop.h"
@@ -75,14 +76,6 @@ void readStep(HANDLE pipe, Connection& connection) {
         goOn = word == AliveWord && !lost;
     }
     if (!goOn) endSession(pipe, connection);
-}
-
-std::wstring imagePath(HANDLE process) {
-    std::wstring path(32768, L'\0');
-    DWORD length = static_cast<DWORD>(path.size());
-    if (!QueryFullProcessImageNameW(process, 0, path.data(), &length)) return {};
-    path.resize(length);
-    return path;
 }
 
 bool sessionActive(DWORD session) {
@@ -171,7 +164,7 @@ void loopPass(HANDLE pipe, Connection& connection) {
 
 void runLoop(HANDLE pipe) {
     Connection connection;
-    while (WaitForSingleObject(stopEvent, LoopPeriodMs) == WAIT_TIMEOUT)
+    while (WaitForSingleObject(stopEvent.get(), LoopPeriodMs) == WAIT_TIMEOUT)
         loopPass(pipe, connection);
     restore();
     connection.client.reset();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/contract.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -100,8 +101,7 @@ int installPayload(bool firewall) {
             DeleteFileW(program.c_str());
             removeStaged(uninstaller);
         }
-        if (!installQuiet)
-            MessageBoxW(nullptr, text("setup.packageIncomplete").c_str(), ErrorTitle, MB_OK | MB_ICONERROR);
+        if (!installQuiet) showFailure(nullptr, text("setup.packageIncomplete"), FailureScope::Process);
         return 1;
     }
     const int result = installNative(firewall, program, uninstaller);
@@ -123,8 +123,8 @@ int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
     // Checked before elevation: a typo never costs a prompt.
     if (!parseSetupOptions(arguments, options)) {
         if (!options.quiet) {
-            MessageBoxW(nullptr, L"Usage: \"Dormalis Setup.exe\" [--quiet] [--dir PATH] [--mode firewall|adapters]",
-                        ErrorTitle, MB_OK | MB_ICONERROR);
+            showFailure(nullptr, L"Usage: \"Dormalis Setup.exe\" [--quiet] [--dir PATH] [--mode firewall|adapters]",
+                        FailureScope::Process);
         }
         return ExitBadCommandLine;
     }

@@ -12,8 +12,10 @@
 #include <thread>
 
 #include "foundation/contract.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "foundation/settings.h"
 #include "foundation/text.h"
 #include "foundation/unique.h"
@@ -336,6 +338,37 @@ LRESULT onStep(SetupWindow& setup, WPARAM step) {
     return 0;
 }
 
+LRESULT handleMessage(SetupWindow& setup, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            createControls(setup);
+            return 0;
+        case WM_PAINT:
+            return onPaint(setup);
+        case WM_ERASEBKGND:
+            return onEraseBackground(setup, reinterpret_cast<HDC>(wParam));
+        case WM_CTLCOLORSTATIC:
+            return onControlColor(setup, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+        case WM_DRAWITEM:
+            return onDrawItem(setup, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        case WM_COMMAND:
+            return onCommand(setup, wParam);
+        case InstallProgressMessage:
+            return onStep(setup, wParam);
+        case InstallDoneMessage:
+            onInstallDone(setup, static_cast<int>(wParam));
+            return 0;
+        case WM_CLOSE:
+            onClose(setup);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcW(setup.hwnd, message, wParam, lParam);
+    }
+}
+
 LRESULT CALLBACK setupProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     if (message == WM_NCCREATE) {
         auto* created = reinterpret_cast<CREATESTRUCTW*>(lParam);
@@ -346,34 +379,7 @@ LRESULT CALLBACK setupProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     }
     auto* setup = reinterpret_cast<SetupWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!setup) return DefWindowProcW(hwnd, message, wParam, lParam);
-    switch (message) {
-        case WM_CREATE:
-            createControls(*setup);
-            return 0;
-        case WM_PAINT:
-            return onPaint(*setup);
-        case WM_ERASEBKGND:
-            return onEraseBackground(*setup, reinterpret_cast<HDC>(wParam));
-        case WM_CTLCOLORSTATIC:
-            return onControlColor(*setup, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
-        case WM_DRAWITEM:
-            return onDrawItem(*setup, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-        case WM_COMMAND:
-            return onCommand(*setup, wParam);
-        case InstallProgressMessage:
-            return onStep(*setup, wParam);
-        case InstallDoneMessage:
-            onInstallDone(*setup, static_cast<int>(wParam));
-            return 0;
-        case WM_CLOSE:
-            onClose(*setup);
-            return 0;
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
-        default:
-            return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
+    return guardedMessage(hwnd, FailureScope::Process, [&] { return handleMessage(*setup, message, wParam, lParam); });
 }
 
 }  // namespace
@@ -381,7 +387,7 @@ LRESULT CALLBACK setupProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 int runSetupWindow(const SetupOptions& options) {
     SetupWindow setup;
     setup.presets = options;
-    setup.installed = installedServiceExists();
+    setup.installed = serviceInstalled();
     setup.proposedFolder = installDir();
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = setupProc;

@@ -1,5 +1,5 @@
-// What the buttons, lists and boxes of the pages do. Every action runs under one guard: an exception shows its
-// message and the window carries on.
+// What the buttons, lists and boxes of the pages do. A failing action reaches the window procedure's guard, which
+// shows its message; the window carries on.
 #include "ui/ui.h"
 
 #include <commdlg.h>
@@ -173,15 +173,10 @@ void action(Ui& ui, int id) {
 }  // namespace
 
 void command(Ui& ui, WPARAM wParam) {
-    HWND window = ui.window;
-    try {
-        if (notification(ui, wParam)) return;
-        const int id = LOWORD(wParam);
-        if (id < EnableButton || id > RestoreButton) return;
-        action(ui, id);
-    } catch (const std::exception& error) {
-        MessageBoxA(window, error.what(), "Dormalis", MB_OK | MB_ICONERROR);
-    }
+    if (notification(ui, wParam)) return;
+    const int id = LOWORD(wParam);
+    if (id < EnableButton || id > RestoreButton) return;
+    action(ui, id);
 }
 
 }  // namespace dormalis

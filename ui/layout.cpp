@@ -31,7 +31,7 @@ RECT primaryWorkArea() {
     return work;
 }
 
-// The header is the same on every page; returns its height H in DIPs.
+// The header is the same on every page; returns its height in DIPs.
 int layoutHeader(Ui& ui, int width) {
     const int titleHeight = ui.label(Product, 88, 24, width - 116, true);
     const int versionHeight =

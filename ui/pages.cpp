@@ -48,7 +48,8 @@ void languageList(Ui& ui, int x, int y, int width) {
     SendMessageW(list, CB_SETCURSEL, settings.language, 0);
 }
 
-// Rows 7 to 12: two columns when wide, one stacked column when narrow; returns S, the restore button's row.
+// The six setup buttons: two columns when wide, one stacked column when narrow; returns the row of the restore
+// button below them.
 int setupButtons(Ui& ui, int width, int row) {
     const bool twoColumns = wide(width);
     const int half = (width - 70) / 2;

@@ -98,7 +98,8 @@ struct Ui {
 // Creates, lays out and fits the page window of `ui`; null when the window cannot be created.
 HWND createUi(Ui& ui, HWND owner);
 
-// Builders of each page's content below the header (pages.cpp); T is the content top in DIPs, W the width.
+// Builders of each page's content below the header (pages.cpp), in DIPs: the setup page takes the header's
+// height, the others the content's top; each returns the bottom of its content.
 int layoutSetupPage(Ui& ui, int width, int headerHeight);
 int layoutCustomizePage(Ui& ui, int width, int top);
 int layoutModePage(Ui& ui, int width, int top);
@@ -106,7 +107,7 @@ int layoutAboutPage(Ui& ui, int width, int top);
 
 // Window (window.cpp).
 int showPage(HWND owner, int page);
-LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 LRESULT CALLBACK hoverProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
 void scrollTo(Ui& ui, int position);
 bool registerUiClass();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "foundation/failure.h"
 #include "foundation/process.h"
 
 namespace dormalis {
@@ -41,7 +42,7 @@ void onClose(Ui& ui) {
             settings.save();
         } catch (const std::exception& error) {
             // The page must still close; the user learns that the old settings could not be stored.
-            MessageBoxA(ui.window, error.what(), "Dormalis", MB_OK | MB_ICONERROR);
+            showFailure(ui.window, error, FailureScope::Action);
         }
     }
     DestroyWindow(ui.window);
@@ -208,7 +209,7 @@ void scrollTo(Ui& ui, int position) {
     InvalidateRect(ui.window, nullptr, TRUE);
 }
 
-LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     if (message == WM_NCCREATE) {
         auto* ui = static_cast<Ui*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         ui->window = window;
@@ -217,7 +218,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
     Ui* ui = uiOf(window);
     if (!ui) return DefWindowProcW(window, message, wParam, lParam);
-    return dispatch(*ui, message, wParam, lParam);
+    return guardedMessage(window, FailureScope::Action, [&] { return dispatch(*ui, message, wParam, lParam); });
 }
 
 LRESULT CALLBACK hoverProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {

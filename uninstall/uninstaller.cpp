@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/contract.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -47,7 +48,7 @@ UninstallOptions parseOptions(const std::vector<std::wstring>& arguments) {
 }
 
 void showError(const UninstallOptions& options, const std::wstring& message) {
-    if (!options.quiet) MessageBoxW(nullptr, message.c_str(), ErrorTitle, MB_OK | MB_ICONERROR);
+    if (!options.quiet) showFailure(nullptr, message, FailureScope::Process);
 }
 
 bool runsFromInstallation(const std::wstring& self) {

@@ -7,6 +7,12 @@
 namespace dormalis {
 
 bool installQuiet = false;
+HWND installProgressWindow = nullptr;
+
+void reportInstallStep(InstallStep step) {
+    if (installProgressWindow)
+        PostMessageW(installProgressWindow, InstallProgressMessage, static_cast<WPARAM>(step), 0);
+}
 
 bool isAdministrator() {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;

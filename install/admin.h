@@ -17,6 +17,14 @@ inline constexpr const wchar_t* InstallFolderSddl = L"O:BAD:P(A;OICI;FA;;;SY)(A;
 // a message box.
 extern bool installQuiet;
 
+// The stages of an installation a window can show while it waits.
+enum class InstallStep : int { Stopping = 1, Copying, Registering, Starting };
+
+// When set, installNative posts InstallProgressMessage to this window, the stage in wParam, as each stage begins.
+extern HWND installProgressWindow;
+inline constexpr UINT InstallProgressMessage = WM_APP + 13;
+void reportInstallStep(InstallStep step);
+
 // Whether the caller's token is a member of BUILTIN\Administrators; false when the check itself fails.
 bool isAdministrator();
 

@@ -5,8 +5,11 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include "foundation/constants.h"
+#include <exception>
+
+#include "foundation/contract.h"
 #include "foundation/process.h"
+#include "foundation/registry.h"
 #include "foundation/settings.h"
 #include "foundation/unique.h"
 #include "install/mode_change.h"
@@ -80,6 +83,18 @@ bool takeElevatedMark(std::vector<std::wstring>& arguments) {
 int runElevated(const std::wstring& arguments, bool quiet) {
     const std::wstring marked = arguments.empty() ? ElevatedMark : arguments + L" " + ElevatedMark;
     return runElevatedCopy(nullptr, marked, SW_SHOWNORMAL, quiet);
+}
+
+void recordInstallError(const std::wstring& message) {
+    try {
+        writeString(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue, message);
+    } catch (const std::exception&) {
+        // Without the machine key nothing can carry the reason; the exit code still tells the failure.
+    }
+}
+
+void clearInstallError() {
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue);
 }
 
 }  // namespace dormalis

@@ -10,6 +10,7 @@
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
+#include "install/event_source.h"
 #include "install/install_folder.h"
 #include "install/shortcut.h"
 
@@ -127,12 +128,17 @@ void install(bool firewall, const std::wstring& programFile, const std::wstring&
     }
     const std::wstring dir = installDir();
     const UniqueHandle claimed = claimInstallFolder(dir);  // held until the files are in place
+    reportInstallStep(InstallStep::Stopping);
     UniqueService service{OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS)};
     if (service) stopService(service.get());
     closeInstalledWindows();
+    reportInstallStep(InstallStep::Copying);
     copyProgramFiles(dir, programFile, uninstallerFile);
+    reportInstallStep(InstallStep::Registering);
     recordModeAndFolder(firewall, dir);
+    registerEventSource(installedFile(ProgramFileName, dir));
     configureService(manager.get(), service, dir);
+    reportInstallStep(InstallStep::Starting);
     startAndWait(service.get());
     writeUninstallEntry(dir);
     writeString(HKEY_LOCAL_MACHINE, RunKey, ServiceName, L"\"" + installedFile(ProgramFileName, dir) + L"\" --tray");

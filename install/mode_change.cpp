@@ -12,6 +12,7 @@
 #include "foundation/registry.h"
 #include "foundation/service_queries.h"
 #include "install/admin.h"
+#include "install/front_end.h"
 
 namespace dormalis {
 
@@ -69,7 +70,7 @@ int runElevatedCopy(HWND owner, const std::wstring& arguments, int show, bool qu
     if (!ShellExecuteExW(&execute)) {
         const DWORD error = GetLastError();
         if (!quiet) showFailure(owner, errorText(error), FailureScope::Action);
-        return 1;
+        return error == ERROR_CANCELLED ? ExitCancelled : ExitFailed;
     }
     UniqueHandle process{execute.hProcess};
     if (owner) EnableWindow(owner, FALSE);

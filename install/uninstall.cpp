@@ -6,6 +6,7 @@
 #include "foundation/contract.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
+#include "install/event_source.h"
 #include "install/install.h"
 
 namespace dormalis {
@@ -48,6 +49,7 @@ void removeEntries() {
     }
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, RegistryPath);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, RegistryPath);
+    removeEventSource();
 }
 
 // The service handles close as a failure unwinds, before the caller shows it: a box left open would otherwise keep
@@ -88,7 +90,14 @@ int uninstallNative() {
         uninstall();
         return 0;
     } catch (const std::exception& error) {
-        showInstallError(widenMessage(error.what()));
+        const std::wstring message = widenMessage(error.what());
+        try {
+            // Read by deployment tools after a refused or failed removal; the key itself still exists here.
+            writeString(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue, message);
+        } catch (const std::exception&) {
+            // The failure shown and the exit code still tell it.
+        }
+        showInstallError(message);
         return 1;
     }
 }

@@ -24,7 +24,7 @@ bool wide(int width) {
 
 // The height in DIPs a button of `width` needs to show its wrapped caption whole, never below `height`.
 int fitted(Ui& ui, const std::wstring& caption, int width, int height) {
-    const RECT area = buttonTextArea(ui, RECT{0, 0, ui.px(width), ui.px(height)});
+    const RECT area = buttonTextArea(ui.scale, RECT{0, 0, ui.px(width), ui.px(height)});
     RECT measured{0, 0, area.right - area.left, 0};
     {
         WindowDc dc(ui.window);

@@ -57,22 +57,25 @@ void drawLanguageItem(Ui& ui, const DRAWITEMSTRUCT& item) {
     DrawTextW(dc, languageNames[index], -1, &name, DT_SINGLELINE | DT_VCENTER);
 }
 
-void drawButton(Ui& ui, const DRAWITEMSTRUCT& item) {
+}  // namespace
+
+void drawRoundedButton(const DRAWITEMSTRUCT& item, ButtonColors colors, float scale) {
+    const auto px = [scale](double dips) { return static_cast<int>(dips * scale); };
     HDC dc = item.hDC;
-    const ButtonColors colors = buttonColors(static_cast<int>(item.CtlID));
     const bool hovered = GetPropW(item.hwndItem, L"Hover") != nullptr;
     const bool pressed = (item.itemState & ODS_SELECTED) != 0;
     const bool focused = (item.itemState & ODS_FOCUS) != 0;
+    const bool disabled = (item.itemState & ODS_DISABLED) != 0;
     const int darkening = pressed ? 18 : hovered ? 7 : 0;
-    const int border = ui.px(hovered || focused ? 3 : 1);
+    const int border = px(hovered || focused ? 3 : 1);
     RECT box = item.rcItem;
-    InflateRect(&box, -ui.px(2), -ui.px(2));
-    roundedBox(dc, box, darker(colors.fill, darkening), colors.border, border, ui.px(18));
+    InflateRect(&box, -px(2), -px(2));
+    roundedBox(dc, box, disabled ? BackgroundColor : darker(colors.fill, darkening), colors.border, border, px(18));
 
     wchar_t caption[512] = {};
     GetWindowTextW(item.hwndItem, caption, 512);
-    SetTextColor(dc, ButtonText);
-    RECT textArea = buttonTextArea(ui, item.rcItem);
+    SetTextColor(dc, disabled ? NoteColor : ButtonText);
+    RECT textArea = buttonTextArea(scale, item.rcItem);
     RECT measured = textArea;
     DrawTextW(dc, caption, -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
     const int room = (textArea.bottom - textArea.top) - (measured.bottom - measured.top);
@@ -80,10 +83,9 @@ void drawButton(Ui& ui, const DRAWITEMSTRUCT& item) {
     DrawTextW(dc, caption, -1, &textArea, DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
 }
 
-}  // namespace
-
-RECT buttonTextArea(const Ui& ui, RECT item) {
-    InflateRect(&item, -ui.px(2) - ui.px(12), -ui.px(2) - ui.px(5));
+RECT buttonTextArea(float scale, RECT item) {
+    const auto px = [scale](double dips) { return static_cast<int>(dips * scale); };
+    InflateRect(&item, -px(2) - px(12), -px(2) - px(5));
     return item;
 }
 
@@ -152,7 +154,7 @@ void drawItem(Ui& ui, const DRAWITEMSTRUCT& item) {
     if (item.CtlID == LanguageList) {
         drawLanguageItem(ui, item);
     } else {
-        drawButton(ui, item);
+        drawRoundedButton(item, buttonColors(static_cast<int>(item.CtlID)), ui.scale);
     }
 }
 

@@ -134,7 +134,7 @@ void measureItem(Ui& ui, MEASUREITEMSTRUCT& item);
 void drawItem(Ui& ui, const DRAWITEMSTRUCT& item);
 void flag(HDC dc, RECT area, int language);
 // Where an owner-drawn button of rectangle `item` draws its caption.
-RECT buttonTextArea(const Ui& ui, RECT item);
+RECT buttonTextArea(float scale, RECT item);
 
 // Palette.
 inline constexpr COLORREF BackgroundColor = RGB(246, 248, 252);
@@ -160,6 +160,9 @@ struct ButtonColors {
     COLORREF border;
 };
 ButtonColors buttonColors(int id);
+// One rounded button in `colors`, its caption centred; lengths in DIPs times `scale`. The setup window draws its
+// buttons with it too.
+void drawRoundedButton(const DRAWITEMSTRUCT& item, ButtonColors colors, float scale);
 
 // Snapshot (capture.cpp): the client area and its children as a 32-bit top-down BMP; silent on failure.
 void capture(HWND window, const std::wstring& path);

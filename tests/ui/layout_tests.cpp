@@ -80,7 +80,7 @@ void expectSoundLayout(Ui& ui, const std::string& where) {
             continue;
         RECT button{};
         GetClientRect(child, &button);
-        const RECT room = buttonTextArea(ui, button);
+        const RECT room = buttonTextArea(ui.scale, button);
         wchar_t caption[512] = {};
         GetWindowTextW(child, caption, 512);
         const RECT ink = textExtent(ui, caption, ui.typefaces[0].get(), room.right - room.left, DT_CENTER);

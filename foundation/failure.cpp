@@ -1,7 +1,6 @@
 #include "foundation/failure.h"
 
-#include <windows.h>
-
+#include "foundation/constants.h"
 #include "foundation/unique.h"
 
 namespace dormalis {
@@ -14,6 +13,22 @@ std::wstring errorText(unsigned long code) {
     UniqueLocal owned(buffer);
     std::wstring text = length && buffer ? std::wstring(buffer, length) : std::wstring(L"Windows error");
     return text + L" (" + std::to_wstring(code) + L")";
+}
+
+std::wstring widenMessage(const char* message) {
+    std::wstring wide;
+    for (const char* c = message; *c; ++c)
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+    return wide;
+}
+
+void showFailure(HWND owner, const std::wstring& message, FailureScope scope) {
+    const wchar_t* title = scope == FailureScope::Process ? ErrorTitle : Product;
+    MessageBoxW(owner, message.c_str(), title, MB_OK | MB_ICONERROR);
+}
+
+void showFailure(HWND owner, const std::exception& error, FailureScope scope) {
+    showFailure(owner, widenMessage(error.what()), scope);
 }
 
 }  // namespace dormalis

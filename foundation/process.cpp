@@ -21,4 +21,17 @@ std::vector<std::wstring> commandArguments() {
     return arguments;
 }
 
+std::wstring ownProgramPath() {
+    std::vector<wchar_t> buffer(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    return std::wstring(buffer.data(), length);
+}
+
+std::wstring imagePath(HANDLE process) {
+    std::vector<wchar_t> buffer(32768, L'\0');
+    DWORD length = static_cast<DWORD>(buffer.size());
+    if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &length)) return {};
+    return std::wstring(buffer.data(), length);
+}
+
 }  // namespace dormalis

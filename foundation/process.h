@@ -16,4 +16,10 @@ extern bool quitAfterTest;         // UI test mode: close after writing the pict
 // The process's own arguments, without its path.
 std::vector<std::wstring> commandArguments();
 
+// This program's own file.
+std::wstring ownProgramPath();
+
+// The full path of a process's image file; empty when it cannot be read.
+std::wstring imagePath(HANDLE process);
+
 }  // namespace dormalis

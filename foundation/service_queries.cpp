@@ -9,8 +9,6 @@ namespace dormalis {
 
 namespace {
 
-using UniqueService = Unique<SC_HANDLE, &CloseServiceHandle>;
-
 // SERVICE_USER_DEFINED_CONTROL: the only right a user needs to ask for a restore.
 constexpr DWORD UserDefinedControlRight = 256;
 

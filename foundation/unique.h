@@ -49,6 +49,7 @@ using UniqueLocal = Unique<HLOCAL, &LocalFree>;
 using UniqueIcon = Unique<HICON, &DestroyIcon>;
 using UniqueMenu = Unique<HMENU, &DestroyMenu>;
 using UniqueDc = Unique<HDC, &DeleteDC>;
+using UniqueService = Unique<SC_HANDLE, &CloseServiceHandle>;
 
 template <typename G>
 using UniqueGdi = Unique<G, &DeleteObject>;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "foundation/failure.h"
 #include "foundation/unique.h"
 
 namespace dormalis {
@@ -12,23 +13,23 @@ namespace dormalis {
 // LocalSystem and administrators, read and run for users, all inherited by files and subfolders.
 inline constexpr const wchar_t* InstallFolderSddl = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)";
 
-using UniqueService = Unique<SC_HANDLE, &CloseServiceHandle>;
-
 // When set, install and uninstall failures are recorded but not shown: the setup's quiet mode has no one to answer
 // a message box.
 extern bool installQuiet;
 
+// The stages of an installation a window can show while it waits.
+enum class InstallStep : int { Stopping = 1, Copying, Registering, Starting };
+
+// When set, installNative posts InstallProgressMessage to this window, the stage in wParam, as each stage begins.
+extern HWND installProgressWindow;
+inline constexpr UINT InstallProgressMessage = WM_APP + 13;
+void reportInstallStep(InstallStep step);
+
 // Whether the caller's token is a member of BUILTIN\Administrators; false when the check itself fails.
 bool isAdministrator();
 
-// Whether the DormalisNative service is registered; connect and query-status access only, closed at once.
-bool installedServiceExists();
-
 // Case-insensitive comparison of two whole paths.
 bool samePath(const std::wstring& a, const std::wstring& b);
-
-// An exception message (8-bit ASCII) as UTF-16, one code unit per byte.
-std::wstring widenMessage(const char* message);
 
 // The error box of install and uninstall; nothing is shown in quiet mode.
 void showInstallError(const std::wstring& message);

@@ -1,6 +1,7 @@
 #include "install/folder_validation.h"
 
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
+#include "foundation/unique.h"
 #include "install/admin.h"
 #include "install/install.h"
 
@@ -26,8 +29,6 @@ constexpr const char* NotFixed = "Choose a local fixed disk.";
 constexpr const char* InstalledElsewhere =
     "To change the folder of an existing installation, uninstall Dormalis first, then run Setup again.";
 constexpr const char* NoParent = "The parent folder must already exist.";
-constexpr const char* NoToken = "Cannot verify folder security.";
-constexpr const char* NoUserView = "Cannot verify installation folder permissions.";
 constexpr const char* UnsafeAncestor =
     "Choose a protected folder (for example under Program Files). User-writable parent folders and links are not "
     "safe for a Windows service.";
@@ -69,7 +70,7 @@ void checkParent(const std::wstring& path) {
     if (!std::filesystem::is_directory(status)) throw std::runtime_error(NoParent);
 }
 
-bool folderIsSafe(const std::wstring& folder, HANDLE userView, DWORD forbidden) {
+bool folderIsSafe(const std::wstring& folder, DWORD forbidden) {
     if (isReparsePoint(folder)) return false;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     const DWORD read =
@@ -78,7 +79,7 @@ bool folderIsSafe(const std::wstring& folder, HANDLE userView, DWORD forbidden) 
                               nullptr, nullptr, nullptr, nullptr, &descriptor);
     UniqueLocal held{descriptor};
     if (read != ERROR_SUCCESS || !descriptor) return false;
-    return folderDescriptorIsSafe(descriptor, userView, forbidden);
+    return folderDescriptorIsSafe(descriptor, forbidden);
 }
 
 // Whether the parent folder lists an entry of this name, even one whose attributes cannot be read.
@@ -88,6 +89,34 @@ bool hasDirectoryEntry(const std::wstring& path) {
     if (search == INVALID_HANDLE_VALUE) return false;
     FindClose(search);
     return true;
+}
+
+std::wstring sidText(PSID sid) {
+    wchar_t* text = nullptr;
+    if (!sid || !IsValidSid(sid) || !ConvertSidToStringSidW(sid, &text)) return {};
+    UniqueLocal held{text};
+    return text;
+}
+
+// The principals that may control the folders a LocalSystem service runs from.
+bool isTrusted(PSID sid) {
+    const std::wstring text = sidText(sid);
+    return text == L"S-1-5-18" || text == L"S-1-5-32-544" ||
+           text == L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";  // TrustedInstaller
+}
+
+bool isCreatorOwner(PSID sid) {
+    return sidText(sid) == L"S-1-3-0";
+}
+
+bool isDenyEntry(BYTE type) {
+    return type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_OBJECT_ACE_TYPE ||
+           type == ACCESS_DENIED_CALLBACK_ACE_TYPE || type == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE;
+}
+
+// Entries laid out as header, mask, SID.
+bool hasPlainLayout(BYTE type) {
+    return type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
 }
 
 std::wstring rootOf(const std::wstring& folder) {
@@ -107,50 +136,36 @@ std::wstring normalisedInstallPath(const std::wstring& requested) {
     return path;
 }
 
-UniqueHandle ordinaryUserView() {
-    UniqueHandle processToken;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, processToken.put())) {
-        throw std::runtime_error(NoToken);
-    }
-    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
-    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
-                                  0, &administrators)) {
-        throw std::runtime_error(NoUserView);
-    }
-    SID_AND_ATTRIBUTES disabled{administrators, 0};
-    UniqueHandle restricted;
-    const BOOL made = CreateRestrictedToken(processToken.get(), DISABLE_MAX_PRIVILEGE, 1, &disabled, 0, nullptr, 0,
-                                            nullptr, restricted.put());
-    FreeSid(administrators);
-    if (!made) throw std::runtime_error(NoUserView);
-    UniqueHandle impersonation;
-    if (!DuplicateToken(restricted.get(), SecurityImpersonation, impersonation.put())) {
-        throw std::runtime_error(NoUserView);
-    }
-    return impersonation;
-}
-
-bool folderDescriptorIsSafe(PSECURITY_DESCRIPTOR descriptor, HANDLE userView, DWORD forbidden) {
+bool folderDescriptorIsSafe(PSECURITY_DESCRIPTOR descriptor, DWORD forbidden) {
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (!descriptor || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !isTrusted(owner)) return false;
+    BOOL present = FALSE;
+    PACL dacl = nullptr;
+    // Without a DACL everyone may do everything.
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || !dacl) return false;
     GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
-    std::vector<BYTE> privileges(4096);
-    DWORD privilegesLength = static_cast<DWORD>(privileges.size());
-    DWORD granted = 0;
-    BOOL status = FALSE;
-    if (!AccessCheck(descriptor, userView, MAXIMUM_ALLOWED, &mapping,
-                     reinterpret_cast<PPRIVILEGE_SET>(privileges.data()), &privilegesLength, &granted, &status)) {
-        return false;
+    for (DWORD index = 0; index < dacl->AceCount; ++index) {
+        void* entry = nullptr;
+        if (!GetAce(dacl, index, &entry)) return false;
+        const auto* header = static_cast<const ACE_HEADER*>(entry);
+        if (isDenyEntry(header->AceType)) continue;
+        ACCESS_MASK rights = static_cast<const ACCESS_ALLOWED_ACE*>(entry)->Mask;
+        MapGenericMask(&rights, &mapping);
+        if ((rights & forbidden) == 0) continue;
+        // Entries of other kinds place their SID elsewhere; one that grants a forbidden right cannot be vouched for.
+        if (!hasPlainLayout(header->AceType)) return false;
+        PSID grantee = const_cast<DWORD*>(&static_cast<const ACCESS_ALLOWED_ACE*>(entry)->SidStart);
+        if (!isTrusted(isCreatorOwner(grantee) ? owner : grantee)) return false;
     }
-    // A folder the view cannot even read cannot be judged, so it is not trusted either.
-    if (!status || granted == 0) return false;
-    return (granted & forbidden) == 0;
+    return true;
 }
 
-bool ancestorsAreSafe(const std::wstring& folder, HANDLE userView) {
+bool ancestorsAreSafe(const std::wstring& folder) {
     std::wstring current = folder;
     for (;;) {
         const bool isRoot = samePath(current, rootOf(current));
-        if (!folderIsSafe(current, userView, isRoot ? RootForbiddenRights : AncestorForbiddenRights)) return false;
+        if (!folderIsSafe(current, isRoot ? RootForbiddenRights : AncestorForbiddenRights)) return false;
         std::wstring parent = std::filesystem::path(current).parent_path().wstring();
         if (parent.empty() || samePath(parent, current)) return true;
         current = parent;
@@ -174,15 +189,12 @@ void checkTargetFolder(const std::wstring& path, bool serviceInstalled) {
 std::wstring validateInstallDirectory(const std::wstring& requested) {
     const std::wstring path = normalisedInstallPath(requested);
     if (GetDriveTypeW(path.substr(0, 3).c_str()) != DRIVE_FIXED) throw std::runtime_error(NotFixed);
-    const bool serviceInstalled = installedServiceExists();
-    if (serviceInstalled && !samePath(path, installDir())) throw std::runtime_error(InstalledElsewhere);
+    const bool installed = serviceInstalled();
+    if (installed && !samePath(path, installDir())) throw std::runtime_error(InstalledElsewhere);
     checkParent(path);
-    UniqueHandle userView = ordinaryUserView();
-    if (!ancestorsAreSafe(std::filesystem::path(path).parent_path().wstring(), userView.get())) {
+    if (!ancestorsAreSafe(std::filesystem::path(path).parent_path().wstring()))
         throw std::runtime_error(UnsafeAncestor);
-    }
-    userView.reset();
-    checkTargetFolder(path, serviceInstalled);
+    checkTargetFolder(path, installed);
     return path;
 }
 

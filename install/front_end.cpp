@@ -5,11 +5,14 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include "foundation/constants.h"
-#include "foundation/failure.h"
+#include <exception>
+
+#include "foundation/contract.h"
 #include "foundation/process.h"
+#include "foundation/registry.h"
 #include "foundation/settings.h"
 #include "foundation/unique.h"
+#include "install/mode_change.h"
 
 namespace dormalis {
 
@@ -65,12 +68,6 @@ unsigned languageForUi(unsigned short languageId) {
     }
 }
 
-std::wstring ownProgramPath() {
-    std::vector<wchar_t> buffer(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    return std::wstring(buffer.data(), length);
-}
-
 namespace {
 
 constexpr const wchar_t* ElevatedMark = L"--elevated";
@@ -84,25 +81,20 @@ bool takeElevatedMark(std::vector<std::wstring>& arguments) {
 }
 
 int runElevated(const std::wstring& arguments, bool quiet) {
-    const std::wstring path = ownProgramPath();
     const std::wstring marked = arguments.empty() ? ElevatedMark : arguments + L" " + ElevatedMark;
-    SHELLEXECUTEINFOW execute{};
-    execute.cbSize = sizeof(execute);
-    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
-    execute.lpVerb = L"runas";
-    execute.lpFile = path.c_str();
-    execute.lpParameters = marked.c_str();
-    execute.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&execute) || !execute.hProcess) {
-        const DWORD error = GetLastError();
-        if (!quiet) MessageBoxW(nullptr, errorText(error).c_str(), Product, MB_OK | MB_ICONERROR);
-        return 1;
+    return runElevatedCopy(nullptr, marked, SW_SHOWNORMAL, quiet);
+}
+
+void recordInstallError(const std::wstring& message) {
+    try {
+        writeString(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue, message);
+    } catch (const std::exception&) {
+        // Without the machine key nothing can carry the reason; the exit code still tells the failure.
     }
-    UniqueHandle process{execute.hProcess};
-    WaitForSingleObject(process.get(), INFINITE);
-    DWORD exitCode = 1;
-    if (!GetExitCodeProcess(process.get(), &exitCode)) exitCode = 1;
-    return static_cast<int>(exitCode);
+}
+
+void clearInstallError() {
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue);
 }
 
 }  // namespace dormalis

@@ -9,6 +9,12 @@ namespace dormalis {
 
 // What the setup program and the uninstaller share.
 
+// The exit codes of both front ends: the ones deployment tools already read (3010, restart needed, is never used).
+inline constexpr int ExitSucceeded = 0;
+inline constexpr int ExitBadCommandLine = 87;  // ERROR_INVALID_PARAMETER
+inline constexpr int ExitCancelled = 1223;     // ERROR_CANCELLED: the elevation prompt or the question declined
+inline constexpr int ExitFailed = 1603;        // ERROR_INSTALL_FAILURE: the reason is in LastInstallError
+
 // What both front ends do first: the instance, the common controls, COM, and the settings shown in the Windows
 // display language.
 void startFrontEnd(HINSTANCE module);
@@ -19,15 +25,17 @@ std::wstring joinArguments(const std::vector<std::wstring>& arguments);
 // The settings language index (0 French ... 5 Italian) for the Windows display language; English otherwise.
 unsigned languageForUi(unsigned short languageId);
 
-// This program's own file.
-std::wstring ownProgramPath();
-
 // Removes the mark that runElevated adds and tells whether it was there: a copy started elevated that still is
 // no administrator (a refused or absent elevation that Windows let through anyway) must not start yet another.
 bool takeElevatedMark(std::vector<std::wstring>& arguments);
 
-// Runs this program again elevated with `arguments` (and the mark) and waits: its exit code, or 1 when it could not
-// start (the reason is shown unless `quiet`).
+// Runs this program again elevated with `arguments` (and the mark) and waits: its exit code, ExitCancelled when the
+// prompt was declined, or ExitFailed when it could not start (the reason is shown unless `quiet`).
 int runElevated(const std::wstring& arguments, bool quiet);
+
+// Writes `message` to LastInstallError of the machine key; silent when it cannot.
+void recordInstallError(const std::wstring& message);
+// Removes LastInstallError: after a success an earlier failure no longer describes the machine.
+void clearInstallError();
 
 }  // namespace dormalis

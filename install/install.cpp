@@ -1,17 +1,17 @@
 #include "install/install.h"
 
-#include <aclapi.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <exception>
-#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
 #include "foundation/contract.h"
+#include "foundation/process.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
+#include "install/event_source.h"
+#include "install/install_folder.h"
 #include "install/shortcut.h"
 
 namespace dormalis {
@@ -34,28 +34,6 @@ constexpr ULONGLONG StartTimeoutMs = 15000;
 
 void requireAdministrator() {
     if (!isAdministrator()) fail("Administrator rights required.");
-}
-
-void secureFolder(const std::wstring& dir) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(InstallFolderSddl, SDDL_REVISION_1, &descriptor,
-                                                              nullptr)) {
-        fail("Cannot prepare folder permissions.");
-    }
-    UniqueLocal held{descriptor};
-    PACL dacl = nullptr;
-    BOOL daclPresent = FALSE, daclDefaulted = FALSE, ownerDefaulted = FALSE;
-    PSID owner = nullptr;
-    if (!GetSecurityDescriptorDacl(descriptor, &daclPresent, &dacl, &daclDefaulted) ||
-        !GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted)) {
-        fail("Cannot prepare folder permissions.");
-    }
-    std::wstring path = dir;
-    const DWORD result = SetNamedSecurityInfoW(
-        path.data(), SE_FILE_OBJECT,
-        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner, nullptr,
-        dacl, nullptr);
-    if (result != ERROR_SUCCESS) fail("Cannot secure installation folder.");
 }
 
 void copyProgramFiles(const std::wstring& dir, const std::wstring& programFile, const std::wstring& uninstallerFile) {
@@ -140,23 +118,27 @@ void writeUninstallEntry(const std::wstring& dir) {
     writeDword(HKEY_LOCAL_MACHINE, UninstallKey, L"NoRepair", 1);
 }
 
-void install(bool firewall, const std::wstring& programFile, const std::wstring& uninstallerFile,
-             UniqueService& manager, UniqueService& service) {
+// The service handles close as a failure unwinds, before the caller shows it and the service is left to others.
+void install(bool firewall, const std::wstring& programFile, const std::wstring& uninstallerFile) {
     requireAdministrator();
-    manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
     if (!manager) fail("Service manager unavailable.");
     if (UniqueService old{OpenServiceW(manager.get(), OldServiceName, SERVICE_QUERY_STATUS)}) {
         fail("Please uninstall Dormalis 1.x before installing the native edition.");
     }
     const std::wstring dir = installDir();
-    std::filesystem::create_directories(dir);
-    secureFolder(dir);
-    service.reset(OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS));
+    const UniqueHandle claimed = claimInstallFolder(dir);  // held until the files are in place
+    reportInstallStep(InstallStep::Stopping);
+    UniqueService service{OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS)};
     if (service) stopService(service.get());
     closeInstalledWindows();
+    reportInstallStep(InstallStep::Copying);
     copyProgramFiles(dir, programFile, uninstallerFile);
+    reportInstallStep(InstallStep::Registering);
     recordModeAndFolder(firewall, dir);
+    registerEventSource(installedFile(ProgramFileName, dir));
     configureService(manager.get(), service, dir);
+    reportInstallStep(InstallStep::Starting);
     startAndWait(service.get());
     writeUninstallEntry(dir);
     writeString(HKEY_LOCAL_MACHINE, RunKey, ServiceName, L"\"" + installedFile(ProgramFileName, dir) + L"\" --tray");
@@ -171,13 +153,6 @@ struct ClosingWindows {
     std::wstring saver;
     std::vector<UniqueHandle> processes;
 };
-
-std::wstring imagePath(HANDLE process) {
-    std::vector<wchar_t> buffer(32768, L'\0');
-    DWORD length = static_cast<DWORD>(buffer.size());
-    if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &length)) return {};
-    return std::wstring(buffer.data(), length);
-}
 
 BOOL CALLBACK closeIfInstalled(HWND window, LPARAM context) {
     auto& closing = *reinterpret_cast<ClosingWindows*>(context);
@@ -242,10 +217,8 @@ void closeInstalledWindows() {
 }
 
 int installNative(bool firewall, const std::wstring& programFile, const std::wstring& uninstallerFile) {
-    UniqueService manager;
-    UniqueService service;
     try {
-        install(firewall, programFile, uninstallerFile, manager, service);
+        install(firewall, programFile, uninstallerFile);
         return 0;
     } catch (const std::exception& error) {
         const std::wstring message = widenMessage(error.what());
@@ -254,8 +227,6 @@ int installNative(bool firewall, const std::wstring& programFile, const std::wst
         } catch (const std::exception&) {
             // The failure itself is what the user must see; a record that cannot be written changes nothing.
         }
-        service.reset();
-        manager.reset();
         showInstallError(message);
         return 1;
     }

@@ -8,8 +8,11 @@
 
 #include "foundation/contract.h"
 #include "foundation/failure.h"
+#include "foundation/process.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "install/admin.h"
+#include "install/front_end.h"
 
 namespace dormalis {
 
@@ -17,7 +20,7 @@ namespace {
 
 void recordMode(bool firewall) {
     if (!isAdministrator()) throw std::runtime_error("Administrator rights required.");
-    if (!installedServiceExists()) throw std::runtime_error("Service is not installed. Run Dormalis Setup.");
+    if (!serviceInstalled()) throw std::runtime_error("Service is not installed. Run Dormalis Setup.");
     // Only a network that is not interrupted may change mode: the pause in progress was made in the old one.
     DWORD state = 0;
     DWORD bytes = sizeof(state);
@@ -28,12 +31,6 @@ void recordMode(bool firewall) {
     }
     writeDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, firewall ? 1 : 0);
     writeDword(HKEY_LOCAL_MACHINE, RegistryPath, ModeConfiguredValue, 1);
-}
-
-std::wstring ownPath() {
-    std::vector<wchar_t> buffer(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    return std::wstring(buffer.data(), length);
 }
 
 void pumpUntilEnded(HANDLE process) {
@@ -55,37 +52,43 @@ int changeNetworkMode(bool firewall) {
         recordMode(firewall);
         return 0;
     } catch (const std::exception& error) {
-        MessageBoxW(nullptr, widenMessage(error.what()).c_str(), Product, MB_OK | MB_ICONERROR);
+        showFailure(nullptr, error, FailureScope::Action);
         return 1;
     }
 }
 
-bool elevateAndWait(HWND owner, const std::wstring& arguments) {
-    const std::wstring path = ownPath();
+int runElevatedCopy(HWND owner, const std::wstring& arguments, int show, bool quiet) {
+    const std::wstring path = ownProgramPath();
     SHELLEXECUTEINFOW execute{};
     execute.cbSize = sizeof(execute);
-    execute.fMask = SEE_MASK_NOCLOSEPROCESS;
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
     execute.hwnd = owner;
     execute.lpVerb = L"runas";
     execute.lpFile = path.c_str();
     execute.lpParameters = arguments.c_str();
-    execute.nShow = SW_HIDE;
+    execute.nShow = show;
     if (!ShellExecuteExW(&execute)) {
         const DWORD error = GetLastError();
-        MessageBoxW(owner, errorText(error).c_str(), Product, MB_OK | MB_ICONERROR);
-        return false;
+        if (!quiet) showFailure(owner, errorText(error), FailureScope::Action);
+        return error == ERROR_CANCELLED ? ExitCancelled : ExitFailed;
     }
     UniqueHandle process{execute.hProcess};
-    EnableWindow(owner, FALSE);
+    if (owner) EnableWindow(owner, FALSE);
     DWORD exitCode = 1;
     if (process) {
         pumpUntilEnded(process.get());
         if (!GetExitCodeProcess(process.get(), &exitCode)) exitCode = 1;
     }
     process.reset();
-    EnableWindow(owner, TRUE);
-    SetForegroundWindow(owner);
-    return exitCode == 0;
+    if (owner) {
+        EnableWindow(owner, TRUE);
+        SetForegroundWindow(owner);
+    }
+    return static_cast<int>(exitCode);
+}
+
+bool elevateAndWait(HWND owner, const std::wstring& arguments) {
+    return runElevatedCopy(owner, arguments, SW_HIDE, false) == 0;
 }
 
 }  // namespace dormalis

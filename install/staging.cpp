@@ -18,9 +18,9 @@ constexpr int NameAttempts = 20;
 }  // namespace
 
 std::wstring makePrivateFolder(const wchar_t* prefix) {
-    std::vector<wchar_t> temp(MAX_PATH + 1, L'\0');
-    const DWORD length = GetTempPathW(static_cast<DWORD>(temp.size()), temp.data());
-    if (length == 0 || length > temp.size()) throw std::runtime_error("Temporary folder unavailable");
+    std::vector<wchar_t> windows(MAX_PATH + 1, L'\0');
+    const DWORD length = GetSystemWindowsDirectoryW(windows.data(), static_cast<UINT>(windows.size()));
+    if (length == 0 || length >= windows.size()) throw std::runtime_error("Temporary folder unavailable");
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, FALSE};
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(PrivateSddl, SDDL_REVISION_1,
                                                               &attributes.lpSecurityDescriptor, nullptr)) {
@@ -28,7 +28,7 @@ std::wstring makePrivateFolder(const wchar_t* prefix) {
     }
     UniqueLocal descriptor{attributes.lpSecurityDescriptor};
     const std::wstring base =
-        std::wstring(temp.data(), length) + prefix + L"-" + std::to_wstring(GetCurrentProcessId());
+        std::wstring(windows.data(), length) + L"\\Temp\\" + prefix + L"-" + std::to_wstring(GetCurrentProcessId());
     // A folder that already exists may have been prepared by someone else: only a folder we create is used.
     for (int attempt = 0; attempt < NameAttempts; ++attempt) {
         const std::wstring candidate = base + L"-" + std::to_wstring(GetTickCount64() % 1000000 + attempt);

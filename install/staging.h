@@ -4,8 +4,9 @@
 
 namespace dormalis {
 
-// A new folder under the temporary folder that only LocalSystem and administrators may change: the setup and the
-// uninstaller stage programs there that run elevated, so an unelevated process must not be able to swap them.
+// A new folder that only LocalSystem and administrators may change, in the Windows folder's Temp, whose entries
+// users cannot rename or delete either: the setup and the uninstaller stage programs there that run elevated, and
+// the user's own %TEMP% would let an unelevated process rename the staging folder away and put its own in place.
 // Throws when no such folder can be made.
 std::wstring makePrivateFolder(const wchar_t* prefix);
 

@@ -6,6 +6,7 @@
 #include "foundation/contract.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
+#include "install/event_source.h"
 #include "install/install.h"
 #include "service/network.h"
 
@@ -49,13 +50,16 @@ void removeEntries() {
     }
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, RegistryPath);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, RegistryPath);
+    removeEventSource();
 }
 
-void uninstall(UniqueService& manager, UniqueService& service) {
+// The service handles close as a failure unwinds, before the caller shows it: a box left open would otherwise keep
+// a service that is marked for deletion alive.
+void uninstall() {
     if (!isAdministrator()) fail("Administrator rights required.");
-    manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
     if (!manager) fail("Service manager unavailable.");
-    service.reset(OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS));
+    UniqueService service{OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS)};
     if (service) stopService(service.get());
     closeInstalledWindows();
     // With the service stopped or gone nothing else brings the listed adapters back: the uninstaller does it with
@@ -86,15 +90,18 @@ void uninstall(UniqueService& manager, UniqueService& service) {
 }  // namespace
 
 int uninstallNative() {
-    UniqueService manager;
-    UniqueService service;
     try {
-        uninstall(manager, service);
+        uninstall();
         return 0;
     } catch (const std::exception& error) {
-        service.reset();
-        manager.reset();
-        showInstallError(widenMessage(error.what()));
+        const std::wstring message = widenMessage(error.what());
+        try {
+            // Read by deployment tools after a refused or failed removal; the key itself still exists here.
+            writeString(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue, message);
+        } catch (const std::exception&) {
+            // The failure shown and the exit code still tell it.
+        }
+        showInstallError(message);
         return 1;
     }
 }

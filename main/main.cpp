@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/constants.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/settings.h"
 #include "foundation/unique.h"
@@ -28,22 +28,15 @@ void prepareProcess(HINSTANCE module) {
     settings.load();
 }
 
-std::wstring widened(const char* message) {
-    int length = MultiByteToWideChar(CP_ACP, 0, message, -1, nullptr, 0);
-    std::wstring wide(length > 0 ? length : 1, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, message, -1, wide.data(), length);
-    wide.resize(wcslen(wide.c_str()));
-    return wide;
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);  // later loads come from System32 only
     prepareProcess(module);
     try {
         return runRole(chooseRole(commandArguments()));
     } catch (const std::exception& error) {
-        MessageBoxW(nullptr, widened(error.what()).c_str(), ErrorTitle, MB_OK | MB_ICONERROR);
+        showFailure(nullptr, error, FailureScope::Process);
         return 1;
     }
 }

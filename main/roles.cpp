@@ -4,7 +4,6 @@
 #include <shellapi.h>
 
 #include <cstdint>
-#include <stdexcept>
 
 #include "foundation/contract.h"
 #include "foundation/process.h"
@@ -22,11 +21,6 @@
 namespace dormalis {
 
 namespace {
-
-// Roles whose code has not landed yet; each is replaced by its real call as its area arrives.
-[[noreturn]] int notBuilt() {
-    throw std::runtime_error("This role is not available in this build");
-}
 
 int startUninstaller() {
     const std::wstring uninstaller = installedFile(UninstallerFileName);
@@ -105,9 +99,9 @@ int runRole(const Role& role) {
         case RoleKind::ScreenSaver:
             return screenSaver();
         case RoleKind::SettingsWindow:
-            return settingsWindow(role);
+            break;
     }
-    return notBuilt();
+    return settingsWindow(role);
 }
 
 }  // namespace dormalis

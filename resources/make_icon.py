@@ -4,6 +4,7 @@ import math
 import random
 import struct
 import sys
+import zlib
 
 SIZES = [16, 24, 32, 48, 64, 128, 256]
 SUPERSAMPLE = 4
@@ -89,9 +90,20 @@ def bmp_entry(size, rows):
     return header + bytes(pixels) + mask
 
 
+def png_entry(size, rows):
+    """The largest size as PNG, which Windows reads in icons and which keeps every program that carries the icon
+    a quarter of a megabyte smaller. Fixed compression settings: the same drawing gives the same bytes."""
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+    scanlines = b''.join(b'\0' + b''.join(bytes(pixel) for pixel in row) for row in rows)
+    header = struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) + chunk(b'IDAT', zlib.compress(scanlines, 9)) +
+            chunk(b'IEND', b''))
+
+
 def main(path):
     stars = star_field()
-    images = [bmp_entry(size, render(size, stars)) for size in SIZES]
+    images = [(png_entry if size == 256 else bmp_entry)(size, render(size, stars)) for size in SIZES]
     out = bytearray(struct.pack('<HHH', 0, 1, len(SIZES)))
     offset = 6 + 16 * len(SIZES)
     for size, data in zip(SIZES, images):

@@ -1,6 +1,7 @@
 #include "saver/starfield.h"
 
 #include <string_view>
+#include <utility>
 
 #include "foundation/contract.h"
 #include "foundation/service_queries.h"
@@ -27,58 +28,55 @@ bool servedByService(HANDLE pipe) {
 
 void connect(Saver& saver) {
     // Identification only: whoever answers cannot act as the user.
-    HANDLE pipe = CreateFileW(PipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
-    if (pipe == INVALID_HANDLE_VALUE) return;
-    if (!servedByService(pipe)) {
-        CloseHandle(pipe);  // not a word to an impostor; the run goes on unprotected and says so
-        return;
-    }
+    UniqueHandle pipe(CreateFileW(PipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    if (!pipe) return;
+    // Not a word to an impostor: the run goes on unprotected and says so.
+    if (!servedByService(pipe.get())) return;
     // Non-blocking, so the frame timer never waits on the service.
     DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
-    SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
-    saver.pipe = pipe;
-    writeWord(pipe, StartWord);
+    SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr);
+    saver.pipe = std::move(pipe);
+    writeWord(saver.pipe.get(), StartWord);
 }
 
 void readReply(Saver& saver) {
     char reply[16] = {};
     DWORD read = 0;
-    const bool whole = ReadFile(saver.pipe, reply, 15, &read, nullptr) != FALSE;
+    const bool whole = ReadFile(saver.pipe.get(), reply, 15, &read, nullptr) != FALSE;
     const bool partial = !whole && GetLastError() == ERROR_MORE_DATA;
     if (!whole && !partial) return;
     if (read > 0) saver.suspended = whole && std::string_view(reply, read) == OkWord;
     // The tail of an oversized reply would otherwise be taken for a reply of its own at the next step.
     for (bool more = partial; more;) {
         char rest[64];
-        more = !ReadFile(saver.pipe, rest, sizeof(rest), &read, nullptr) && GetLastError() == ERROR_MORE_DATA;
+        more = !ReadFile(saver.pipe.get(), rest, sizeof(rest), &read, nullptr) && GetLastError() == ERROR_MORE_DATA;
     }
 }
 
 }  // namespace
 
 void Saver::release() {
-    if (pipe != INVALID_HANDLE_VALUE) {
-        writeWord(pipe, StopWord);
-        CloseHandle(pipe);
-        pipe = INVALID_HANDLE_VALUE;
+    if (pipe) {
+        writeWord(pipe.get(), StopWord);
+        pipe.reset();
     }
     suspended = false;
 }
 
 void pipeStep(Saver& saver, std::uint64_t now) {
-    if (saver.pipe == INVALID_HANDLE_VALUE) {
+    if (!saver.pipe) {
         // A run that missed the service early on stays unconnected: it never interrupts the network late.
         if (now - saver.startTick < ConnectWindowMs) connect(saver);
         return;
     }
     DWORD waiting = 0;
-    if (!PeekNamedPipe(saver.pipe, nullptr, 0, nullptr, &waiting, nullptr)) {
+    if (!PeekNamedPipe(saver.pipe.get(), nullptr, 0, nullptr, &waiting, nullptr)) {
         saver.release();
         return;
     }
     if (waiting > 0) readReply(saver);
-    if (!writeWord(saver.pipe, AliveWord)) saver.release();
+    if (!writeWord(saver.pipe.get(), AliveWord)) saver.release();
 }
 
 }  // namespace dormalis

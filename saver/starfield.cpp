@@ -24,10 +24,9 @@ float uniform(std::mt19937& random) {
     return static_cast<float>(random()) * 0x1p-32f;
 }
 
-void rebirth(Star& star, std::mt19937& random) {
-    star.x = 2 * uniform(random) - 1;
-    star.y = 2 * uniform(random) - 1;
-    star.z = RebornDepth;
+// A star in a random direction at the far end of the flight.
+Star farStar(std::mt19937& random) {
+    return Star{2 * uniform(random) - 1, 2 * uniform(random) - 1, RebornDepth};
 }
 
 COLORREF scaled(COLORREF color, float brightness) {
@@ -61,13 +60,13 @@ void advanceStars(HDC dc, StarField& field, int width, int height, std::mt19937&
         const float previousDepth = star.z;
         star.z = previousDepth + step;
         if (star.z < MinimumDepth) {
-            rebirth(star, random);
+            star = farStar(random);
             continue;
         }
         const float px = star.x * view.scale / star.z + view.centreX;
         const float py = star.y * view.scale / star.z + view.centreY;
         if (px < 0 || py < 0 || px > static_cast<float>(width) || py > static_cast<float>(height)) {
-            rebirth(star, random);
+            star = farStar(random);
             continue;
         }
         drawStreak(dc, star, previousDepth, view, px, py);
@@ -94,9 +93,8 @@ std::wstring overlayLine(const Saver& saver) {
 }
 
 Star Saver::makeStar() {
-    Star star;
-    star.x = 2 * uniform(random) - 1;
-    star.y = 2 * uniform(random) - 1;
+    Star star = farStar(random);
+    // A new field starts spread through its depth rather than all at the far end.
     star.z = 0.05f + 0.95f * uniform(random);
     return star;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/unique.h"
+
 namespace dormalis {
 
 // One star: a fixed direction (x, y) on the projection plane and a depth z that shrinks as it approaches.
@@ -26,7 +28,7 @@ struct StarField {
 struct Saver {
     HWND hwnd = nullptr;
     HWND parent = nullptr;
-    HANDLE pipe = INVALID_HANDLE_VALUE;
+    UniqueHandle pipe;
     bool preview = true;
     bool suspended = false;
     bool embedded = false;

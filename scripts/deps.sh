@@ -6,6 +6,7 @@ packages=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     googletest
     wine wine64 xvfb xauth x11-utils imagemagick
+    osslsigncode openssl
     fonts-wqy-microhei fonts-dejavu-core
 )
 missing=()

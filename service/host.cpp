@@ -8,7 +8,7 @@
 namespace dormalis {
 
 std::atomic<bool> restoreRequested{false};
-std::atomic<HANDLE> stopEvent{nullptr};
+UniqueHandle stopEvent;
 
 namespace {
 
@@ -36,7 +36,7 @@ bool endsUserPresence(DWORD control, DWORD eventType) {
 }
 
 void WINAPI serviceMain(DWORD, wchar_t**) {
-    stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     statusHandle = RegisterServiceCtrlHandlerExW(ServiceName, controlEx, nullptr);
     if (!statusHandle) return;
     report(SERVICE_START_PENDING, 0, 1, 30000);
@@ -60,7 +60,7 @@ DWORD WINAPI controlEx(DWORD control, DWORD eventType, void*, void*) {
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
         // Stop pending goes out before the event: the loop may report stopped at once after it.
         report(SERVICE_STOP_PENDING, 0, 1, 30000);
-        if (HANDLE event = stopEvent.load()) SetEvent(event);
+        if (stopEvent) SetEvent(stopEvent.get());
     } else if (endsUserPresence(control, eventType)) {
         restoreRequested.exchange(true);
     }
@@ -71,7 +71,7 @@ void runService() {
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(ServiceName), serviceMain}, {nullptr, nullptr}};
     StartServiceCtrlDispatcherW(table);
     // The handler can no longer be called.
-    if (HANDLE event = stopEvent.exchange(nullptr)) CloseHandle(event);
+    stopEvent.reset();
 }
 
 }  // namespace dormalis

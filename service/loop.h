@@ -13,7 +13,7 @@ namespace dormalis {
 extern std::atomic<bool> restoreRequested;
 // Manual reset; signalled on stop or shutdown. It exists before the control handler is registered and is closed
 // only once the dispatcher has returned, so the handler never sees it half made or closed.
-extern std::atomic<HANDLE> stopEvent;
+extern UniqueHandle stopEvent;
 
 // The extended control handler; always answers success.
 DWORD WINAPI controlEx(DWORD control, DWORD eventType, void* eventData, void* context);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "foundation/contract.h"
+#include "foundation/process.h"
 #include "foundation/registry.h"
 #include "service/log.h"
 #include "service/loop.h"
@@ -76,14 +77,6 @@ void readStep(HANDLE pipe, Connection& connection) {
         goOn = word == AliveWord && !lost;
     }
     if (!goOn) endSession(pipe, connection);
-}
-
-std::wstring imagePath(HANDLE process) {
-    std::wstring path(32768, L'\0');
-    DWORD length = static_cast<DWORD>(path.size());
-    if (!QueryFullProcessImageNameW(process, 0, path.data(), &length)) return {};
-    path.resize(length);
-    return path;
 }
 
 bool sessionActive(DWORD session) {
@@ -218,7 +211,7 @@ void loopPass(HANDLE pipe, Connection& connection) {
 
 void runLoop(HANDLE pipe) {
     Connection connection;
-    while (WaitForSingleObject(stopEvent, LoopPeriodMs) == WAIT_TIMEOUT)
+    while (WaitForSingleObject(stopEvent.get(), LoopPeriodMs) == WAIT_TIMEOUT)
         guardedPass(pipe, connection);
     restore();
     connection.client.reset();

@@ -5,11 +5,13 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 #include <vector>
 
 #include "foundation/contract.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -42,49 +44,47 @@ void writePayload(int id, const std::wstring& path) {
     }
 }
 
-void recordFailure(const char* message) {
-    try {
-        writeString(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue, widenMessage(message));
-    } catch (const std::exception&) {
-        // Nothing else can carry the reason in quiet mode; the exit code still tells the failure.
-    }
-}
-
-bool parseOptions(const std::vector<std::wstring>& arguments, SetupOptions& options) {
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::wstring& argument = arguments[i];
-        const bool hasValue = i + 1 < arguments.size();
-        if (argument == L"--quiet") {
-            options.quiet = true;
-        } else if (argument == L"--dir" && hasValue) {
-            options.folder = arguments[++i];
-        } else if (argument == L"--mode" && hasValue && arguments[i + 1] == L"firewall") {
-            options.firewall = true;
-            ++i;
-        } else if (argument == L"--mode" && hasValue && arguments[i + 1] == L"adapters") {
-            options.firewall = false;
-            ++i;
-        } else {
-            return false;
-        }
-    }
-    return true;
+// The administrator's explicit choice: counted as made, so a standard user can Enable without an administrator.
+void recordChosenMode(bool firewall) {
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, firewall ? 1 : 0);
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, ModeConfiguredValue, 1);
 }
 
 int runQuiet(const SetupOptions& options) {
     installQuiet = true;
-    if (!options.folder.empty()) {
-        try {
-            installDirectoryOverride = validateInstallDirectory(options.folder);
-        } catch (const std::exception& error) {
-            recordFailure(error.what());
-            return 1;
-        }
+    try {
+        if (!options.folder.empty()) installDirectoryOverride = validateInstallDirectory(options.folder);
+        if (installPayload(options.firewall) != 0) return ExitFailed;
+        if (options.modeGiven) recordChosenMode(options.firewall);
+    } catch (const std::exception& error) {
+        recordInstallError(widenMessage(error.what()));
+        return ExitFailed;
     }
-    return installPayload(options.firewall);
+    return ExitSucceeded;
 }
 
 }  // namespace
+
+bool parseSetupOptions(const std::vector<std::wstring>& arguments, SetupOptions& options) {
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::wstring& argument = arguments[i];
+        const std::wstring* value = i + 1 < arguments.size() ? &arguments[i + 1] : nullptr;
+        if (argument == L"--quiet") {
+            options.quiet = true;
+            continue;
+        }
+        if (argument == L"--dir" && value && !value->empty() && value->rfind(L"--", 0) != 0) {
+            options.folder = *value;
+        } else if (argument == L"--mode" && value && (*value == L"firewall" || *value == L"adapters")) {
+            options.firewall = *value == L"firewall";
+            options.modeGiven = true;
+        } else {
+            return false;
+        }
+        ++i;
+    }
+    return true;
+}
 
 int installPayload(bool firewall) {
     std::wstring program;
@@ -96,38 +96,43 @@ int installPayload(bool firewall) {
         writePayload(ProgramPayload, program);
         writePayload(UninstallerPayload, uninstaller);
     } catch (const std::exception& error) {
-        recordFailure(error.what());
+        recordInstallError(widenMessage(error.what()));
         if (!program.empty()) {
             DeleteFileW(program.c_str());
             removeStaged(uninstaller);
         }
-        if (!installQuiet)
-            MessageBoxW(nullptr, text("setup.packageIncomplete").c_str(), ErrorTitle, MB_OK | MB_ICONERROR);
+        if (!installQuiet) showFailure(nullptr, text("setup.packageIncomplete"), FailureScope::Process);
         return 1;
     }
     const int result = installNative(firewall, program, uninstaller);
     DeleteFileW(program.c_str());
     removeStaged(uninstaller);
+    if (result == 0) clearInstallError();
     return result;
 }
 
 }  // namespace dormalis
 
 int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);  // later loads come from System32 only
     startFrontEnd(module);
 
     std::vector<std::wstring> arguments = commandArguments();
     const bool elevatedCopy = takeElevatedMark(arguments);
     SetupOptions options;
-    for (const std::wstring& argument : arguments)
-        options.quiet = options.quiet || argument == L"--quiet";
-    const bool understood = parseOptions(arguments, options);
-    if (!elevatedCopy && !isAdministrator()) return runElevated(joinArguments(arguments), options.quiet);
-    if (!understood) {
-        const char* usage = "Usage: \"Dormalis Setup.exe\" [--quiet [--dir PATH] [--mode firewall|adapters]]";
-        recordFailure(usage);
-        if (!options.quiet) MessageBoxW(nullptr, widenMessage(usage).c_str(), ErrorTitle, MB_OK | MB_ICONERROR);
-        return 1;
+    options.quiet = std::find(arguments.begin(), arguments.end(), L"--quiet") != arguments.end();
+    // Checked before elevation: a typo never costs a prompt.
+    if (!parseSetupOptions(arguments, options)) {
+        if (!options.quiet) {
+            showFailure(nullptr, L"Usage: \"Dormalis Setup.exe\" [--quiet] [--dir PATH] [--mode firewall|adapters]",
+                        FailureScope::Process);
+        }
+        return ExitBadCommandLine;
     }
-    return options.quiet ? runQuiet(options) : runSetupWindow();
+    if (!isAdministrator()) {
+        // Quiet means no prompt at all; without the machine key there is nowhere to record why.
+        if (options.quiet) return ExitFailed;
+        if (!elevatedCopy) return runElevated(joinArguments(arguments), false);
+    }
+    return options.quiet ? runQuiet(options) : runSetupWindow(options);
 }

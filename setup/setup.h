@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace dormalis {
 
@@ -8,14 +9,19 @@ namespace dormalis {
 struct SetupOptions {
     bool quiet = false;
     bool firewall = true;
-    std::wstring folder;  // empty: the current installation folder, or the default one
+    bool modeGiven = false;  // --mode was on the command line
+    std::wstring folder;     // empty: the current installation folder, or the default one
 };
 
-// Writes the two programs carried by the setup to a private folder and installs them into installDir(); the
-// result of installNative.
+// The switches --quiet, --dir PATH and --mode firewall|adapters; false for anything else, a switch without its
+// value, another mode or an empty folder.
+bool parseSetupOptions(const std::vector<std::wstring>& arguments, SetupOptions& options);
+
+// Writes the two programs carried by the setup to a private folder and installs them into installDir(): the result
+// of installNative; a success removes the record of an earlier failure.
 int installPayload(bool firewall);
 
-// The interactive setup: the window until it is closed; 0 when an installation succeeded.
-int runSetupWindow();
+// The interactive setup, preset by `options`: the window until it is closed; the front end's exit code.
+int runSetupWindow(const SetupOptions& options);
 
 }  // namespace dormalis

@@ -14,5 +14,9 @@ inline constexpr int Adapters = 107;
 inline constexpr int AdaptersHint = 108;
 inline constexpr int AdminNote = 109;
 inline constexpr int Install = 110;
+inline constexpr int Browse = 111;
+inline constexpr int Cancel = 112;
+inline constexpr int Progress = 113;  // the stage under way, then the result
+inline constexpr int FolderCaption = 114;
 
 }  // namespace dormalis::setup_controls

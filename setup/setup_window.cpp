@@ -1,49 +1,68 @@
-// The setup's window: the folder with its check, the interruption mode and Install.
+// The setup's window, in the settings window's family: the header band, the folder with its check and Browse, the
+// interruption mode, and Install, which runs on a worker thread while the window shows each stage.
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 
 #include <exception>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <thread>
 
-#include "foundation/constants.h"
+#include "foundation/contract.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
+#include "foundation/settings.h"
 #include "foundation/text.h"
 #include "foundation/unique.h"
 #include "install/admin.h"
 #include "install/folder_validation.h"
+#include "install/front_end.h"
 #include "install/install.h"
 #include "setup/setup.h"
 #include "setup/setup_controls.h"
+#include "setup/setup_texts.h"
+#include "ui/ui.h"
 
 namespace dormalis {
 
 namespace {
 
 constexpr const wchar_t* WindowClass = L"Dormalis.Native.Setup";
-constexpr int Width = 520;
-constexpr int Margin = 16;
+constexpr UINT InstallDoneMessage = WM_APP + 14;
+constexpr int Width = 600;
+constexpr int Margin = 20;
+constexpr int HeaderHeight = 100;
+constexpr COLORREF FailureColor = RGB(158, 38, 38);
 
 using namespace setup_controls;
 
 struct SetupWindow {
     HWND hwnd = nullptr;
-    UniqueFont font;
+    float scale = 1.0f;
+    UniqueFont body;
+    UniqueFont title;
+    SetupOptions presets;
     std::wstring proposedFolder;  // the current installation or the default; not a folder the user chose
     bool installed = false;
-    int result = 1;
-};
+    bool busy = false;
+    bool failed = false;
+    std::thread worker;
+    int result = ExitCancelled;
 
-int scaled(HWND hwnd, int value) {
-    return MulDiv(value, static_cast<int>(GetDpiForWindow(hwnd)), 96);
-}
+    int px(double dips) const { return static_cast<int>(dips * scale); }
+};
 
 HWND addControl(SetupWindow& setup, const wchar_t* className, const std::wstring& text, DWORD style, int id, int x,
                 int y, int width, int height) {
-    HWND hwnd = setup.hwnd;
-    HWND control = CreateWindowExW(0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, scaled(hwnd, x),
-                                   scaled(hwnd, y), scaled(hwnd, width), scaled(hwnd, height), hwnd,
+    HWND control = CreateWindowExW(0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, setup.px(x), setup.px(y),
+                                   setup.px(width), setup.px(height), setup.hwnd,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(setup.font.get()), TRUE);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(setup.body.get()), TRUE);
     return control;
 }
 
@@ -67,10 +86,49 @@ std::wstring checkedFolder(const SetupWindow& setup, std::wstring& message) {
 }
 
 void onFolderChanged(SetupWindow& setup) {
+    if (setup.busy) return;
     std::wstring message;
     const bool usable = !checkedFolder(setup, message).empty();
     SetDlgItemTextW(setup.hwnd, FolderMessage, message.c_str());
     EnableWindow(GetDlgItem(setup.hwnd, Install), usable);
+}
+
+// The modern folder picker; a folder that is not empty gets the product's own subfolder.
+void onBrowse(SetupWindow& setup) {
+    IFileOpenDialog* dialog = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog)))) return;
+    FILEOPENDIALOGOPTIONS options = 0;
+    dialog->GetOptions(&options);
+    dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
+    dialog->SetTitle(setuptext::folderCaption().c_str());
+    // The picker opens where the folder shown would go.
+    const std::wstring shown = controlText(setup.hwnd, Folder);
+    IShellItem* start = nullptr;
+    if (SUCCEEDED(SHCreateItemFromParsingName(shown.substr(0, shown.find_last_of(L'\\')).c_str(), nullptr,
+                                              IID_PPV_ARGS(&start)))) {
+        dialog->SetFolder(start);
+        start->Release();
+    }
+    IShellItem* chosen = nullptr;
+    wchar_t* path = nullptr;
+    if (SUCCEEDED(dialog->Show(setup.hwnd)) && SUCCEEDED(dialog->GetResult(&chosen)) &&
+        SUCCEEDED(chosen->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+        std::wstring folder = path;
+        CoTaskMemFree(path);
+        std::error_code unreadable;
+        if (!std::filesystem::is_empty(std::filesystem::path(folder), unreadable) || unreadable)
+            folder += (folder.back() == L'\\' ? L"" : L"\\") + std::wstring(ServiceName);
+        SetDlgItemTextW(setup.hwnd, Folder, folder.c_str());
+    }
+    if (chosen) chosen->Release();
+    dialog->Release();
+}
+
+void setBusy(SetupWindow& setup, bool busy) {
+    setup.busy = busy;
+    for (int id : {Folder, Browse, Firewall, Adapters, Install, Cancel})
+        EnableWindow(GetDlgItem(setup.hwnd, id), !busy);
+    if (setup.installed) EnableWindow(GetDlgItem(setup.hwnd, Browse), FALSE);
 }
 
 void onInstall(SetupWindow& setup) {
@@ -83,81 +141,253 @@ void onInstall(SetupWindow& setup) {
     // Validation compares with the current installation, so the chosen folder takes over only now.
     installDirectoryOverride = folder;
     const bool firewall = IsDlgButtonChecked(setup.hwnd, Firewall) == BST_CHECKED;
-    EnableWindow(setup.hwnd, FALSE);
-    const int result = installPayload(firewall);
-    EnableWindow(setup.hwnd, TRUE);
+    setup.failed = false;
+    setBusy(setup, true);
+    SetDlgItemTextW(setup.hwnd, Progress, L"");
+    installQuiet = true;  // the window shows the reason itself
+    installProgressWindow = setup.hwnd;
+    HWND window = setup.hwnd;
+    setup.worker = std::thread([window, firewall] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        const int result = installPayload(firewall);
+        CoUninitialize();
+        PostMessageW(window, InstallDoneMessage, static_cast<WPARAM>(result), 0);
+    });
+}
+
+// The settings window opens in the language this window spoke, unless the user already chose one.
+void rememberLanguage() {
+    if (readDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 0xFFFFFFFF) != 0xFFFFFFFF) return;
+    try {
+        writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", settings.language);
+    } catch (const std::exception&) {
+        // The settings window then falls back to its default language.
+    }
+}
+
+void onInstallDone(SetupWindow& setup, int result) {
+    setup.worker.join();
+    installProgressWindow = nullptr;
     installDirectoryOverride.clear();
-    if (result != 0) return;  // the installation has shown its reason
-    setup.result = 0;
-    MessageBoxW(setup.hwnd, text("setup.installSuccess").c_str(), Product, MB_OK | MB_ICONINFORMATION);
-    DestroyWindow(setup.hwnd);
+    setBusy(setup, false);
+    if (result != 0) {
+        setup.failed = true;
+        setup.result = ExitFailed;
+        const std::wstring reason =
+            readString(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue, text("setup.operationFailed"));
+        SetDlgItemTextW(setup.hwnd, Progress, setuptext::failed(reason).c_str());
+        return;
+    }
+    setup.result = ExitSucceeded;
+    setup.installed = true;
+    rememberLanguage();
+    const std::wstring folder = readString(HKEY_LOCAL_MACHINE, RegistryPath, InstallPathValue, installDir());
+    const bool firewall = readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) != 0;
+    SetDlgItemTextW(setup.hwnd, Progress, setuptext::installedIn(folder, firewall).c_str());
+    SetDlgItemTextW(setup.hwnd, Status, text("setup.installed").c_str());
+    SetDlgItemTextW(setup.hwnd, Cancel, setuptext::close().c_str());
+    for (int id : {Folder, Browse, Firewall, Adapters, Install})
+        EnableWindow(GetDlgItem(setup.hwnd, id), FALSE);
+    SetFocus(GetDlgItem(setup.hwnd, Cancel));
+}
+
+void makeFonts(SetupWindow& setup) {
+    setup.body.reset(CreateFontW(-setup.px(16), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
+                                 L"Segoe UI"));
+    setup.title.reset(CreateFontW(-setup.px(30), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
+                                  L"Segoe UI"));
 }
 
 void createControls(SetupWindow& setup) {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof(metrics);
-    SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, GetDpiForWindow(setup.hwnd));
-    setup.font.reset(CreateFontIndirectW(&metrics.lfMessageFont));
+    makeFonts(setup);
     const int inner = Width - 2 * Margin;
-    addControl(setup, L"STATIC", text("setup.subtitle"), SS_LEFT, Subtitle, Margin, 12, inner, 36);
+    const int browseWidth = 130;
+    int y = HeaderHeight + 14;
+    addControl(setup, L"STATIC", text("setup.subtitle"), SS_LEFT, Subtitle, Margin, y, inner, 46);
+    y += 52;
     addControl(setup, L"STATIC", text(setup.installed ? "setup.installed" : "setup.notInstalled"), SS_LEFT, Status,
-               Margin, 54, inner, 18);
+               Margin, y, inner, 22);
+    y += 30;
+    addControl(setup, L"STATIC", setuptext::folderCaption(), SS_LEFT, FolderCaption, Margin, y, inner, 22);
+    y += 24;
+    const std::wstring folder = setup.presets.folder.empty() ? setup.proposedFolder : setup.presets.folder;
     // An installed service keeps its folder: moving it needs an uninstallation first.
-    addControl(setup, L"EDIT", setup.proposedFolder,
-               WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | (setup.installed ? ES_READONLY : 0), Folder, Margin, 80, inner,
-               24);
-    addControl(setup, L"STATIC", L"", SS_LEFT, FolderMessage, Margin, 108, inner, 48);
-    addControl(setup, L"STATIC", text("setup.networkModeTitle"), SS_LEFT, ModeTitle, Margin, 162, inner, 18);
+    addControl(setup, L"EDIT", folder, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | (setup.installed ? ES_READONLY : 0),
+               Folder, Margin, y + 2, inner - browseWidth - 10, 28);
+    HWND browse = addControl(setup, L"BUTTON", setuptext::browse(), BS_OWNERDRAW | WS_TABSTOP, Browse,
+                             Width - Margin - browseWidth, y - 2, browseWidth, 36);
+    EnableWindow(browse, !setup.installed);
+    y += 38;
+    addControl(setup, L"STATIC", L"", SS_LEFT, FolderMessage, Margin, y, inner, 40);
+    y += 44;
+    addControl(setup, L"STATIC", text("setup.networkModeTitle"), SS_LEFT, ModeTitle, Margin, y, inner, 22);
+    y += 26;
     addControl(setup, L"BUTTON", text("setup.networkModeFirewall"), BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP,
-               Firewall, Margin, 184, inner, 20);
-    addControl(setup, L"STATIC", text("setup.networkModeFirewallHint"), SS_LEFT, FirewallHint, Margin + 18, 206,
-               inner - 18, 34);
-    addControl(setup, L"BUTTON", text("setup.networkModeAdapters"), BS_AUTORADIOBUTTON, Adapters, Margin, 244, inner,
-               20);
-    addControl(setup, L"STATIC", text("setup.networkModeAdaptersHint"), SS_LEFT, AdaptersHint, Margin + 18, 266,
-               inner - 18, 34);
-    addControl(setup, L"STATIC", text("setup.adminNote"), SS_LEFT, AdminNote, Margin, 308, inner, 34);
-    addControl(setup, L"BUTTON", text("setup.install"), BS_DEFPUSHBUTTON | WS_TABSTOP, Install, Width - Margin - 200,
-               348, 200, 30);
-    CheckRadioButton(setup.hwnd, Firewall, Adapters, Firewall);
+               Firewall, Margin, y, inner, 24);
+    y += 26;
+    addControl(setup, L"STATIC", text("setup.networkModeFirewallHint"), SS_LEFT, FirewallHint, Margin + 20, y,
+               inner - 20, 44);
+    y += 50;
+    addControl(setup, L"BUTTON", text("setup.networkModeAdapters"), BS_AUTORADIOBUTTON, Adapters, Margin, y, inner, 24);
+    y += 26;
+    addControl(setup, L"STATIC", text("setup.networkModeAdaptersHint"), SS_LEFT, AdaptersHint, Margin + 20, y,
+               inner - 20, 44);
+    y += 52;
+    addControl(setup, L"STATIC", setuptext::adminNote(), SS_LEFT, AdminNote, Margin, y, inner, 44);
+    y += 50;
+    addControl(setup, L"STATIC", L"", SS_LEFT, Progress, Margin, y, inner, 66);
+    y += 74;
+    addControl(setup, L"BUTTON", setuptext::cancel(), BS_OWNERDRAW | WS_TABSTOP, Cancel, Width - Margin - 380, y, 160,
+               42);
+    addControl(setup, L"BUTTON", text("setup.install"), BS_OWNERDRAW | WS_TABSTOP, Install, Width - Margin - 210, y,
+               210, 42);
+    CheckRadioButton(setup.hwnd, Firewall, Adapters, setup.presets.firewall ? Firewall : Adapters);
+    if (!setup.presets.folder.empty()) onFolderChanged(setup);
+}
+
+int clientHeight() {
+    return HeaderHeight + 14 + 52 + 30 + 24 + 38 + 44 + 26 + 26 + 50 + 26 + 52 + 50 + 74 + 42 + Margin;
+}
+
+void paintHeader(SetupWindow& setup, HDC dc) {
+    RECT client{};
+    GetClientRect(setup.hwnd, &client);
+    RECT band{0, 0, client.right, setup.px(HeaderHeight)};
+    UniqueBrush header{CreateSolidBrush(HeaderColor)};
+    FillRect(dc, &band, header.get());
+    RECT accent{0, 0, client.right, setup.px(4)};
+    UniqueBrush accentBrush{CreateSolidBrush(AccentColor)};
+    FillRect(dc, &accent, accentBrush.get());
+    const int size = setup.px(48);
+    UniqueIcon icon{
+        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, LR_DEFAULTCOLOR))};
+    if (icon) DrawIconEx(dc, setup.px(24), setup.px(26), icon.get(), size, size, 0, nullptr, DI_NORMAL);
+    SetBkMode(dc, TRANSPARENT);
+    SelectionGuard titleFont(dc, setup.title.get());
+    SetTextColor(dc, LabelColor);
+    RECT title{setup.px(88), setup.px(18), client.right - setup.px(Margin), setup.px(60)};
+    DrawTextW(dc, Product, -1, &title, DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, setup.body.get());
+    SetTextColor(dc, VersionColor);
+    const std::wstring version = std::wstring(L"v") + Version + L"  \u00B7  Windows x64";
+    RECT versionArea{setup.px(88), setup.px(62), client.right - setup.px(Margin), setup.px(HeaderHeight)};
+    DrawTextW(dc, version.c_str(), -1, &versionArea, DT_SINGLELINE | DT_NOPREFIX);
+}
+
+LRESULT onPaint(SetupWindow& setup) {
+    PAINTSTRUCT paint{};
+    HDC dc = BeginPaint(setup.hwnd, &paint);
+    paintHeader(setup, dc);
+    EndPaint(setup.hwnd, &paint);
+    return 0;
+}
+
+LRESULT onEraseBackground(SetupWindow& setup, HDC dc) {
+    RECT client{};
+    GetClientRect(setup.hwnd, &client);
+    UniqueBrush brush{CreateSolidBrush(BackgroundColor)};
+    FillRect(dc, &client, brush.get());
+    return 1;
+}
+
+LRESULT onControlColor(SetupWindow& setup, HDC dc, HWND control) {
+    const int id = GetDlgCtrlID(control);
+    COLORREF color = SystemControlText;
+    if (id == FolderMessage || (id == Progress && setup.failed)) color = FailureColor;
+    if (id == Progress && setup.result == ExitSucceeded) color = StatusInstalledColor;
+    if (id == AdminNote || id == FirewallHint || id == AdaptersHint) color = NoteColor;
+    if (id == Status) color = setup.installed ? StatusInstalledColor : StatusMissingColor;
+    SetTextColor(dc, color);
+    SetBkColor(dc, BackgroundColor);
+    SetDCBrushColor(dc, BackgroundColor);
+    return reinterpret_cast<LRESULT>(GetStockObject(DC_BRUSH));
+}
+
+LRESULT onDrawItem(SetupWindow& setup, const DRAWITEMSTRUCT& item) {
+    SetBkMode(item.hDC, TRANSPARENT);
+    SelectionGuard font(item.hDC, setup.body.get());
+    RECT area = item.rcItem;
+    UniqueBrush background{CreateSolidBrush(BackgroundColor)};
+    FillRect(item.hDC, &area, background.get());
+    const ButtonColors colors = item.CtlID == Install  ? buttonColors(EnableButton)
+                                : item.CtlID == Cancel ? buttonColors(CancelButton)
+                                                       : buttonColors(0);
+    drawRoundedButton(item, colors, setup.scale);
+    return TRUE;
+}
+
+void onClose(SetupWindow& setup) {
+    if (!setup.busy) DestroyWindow(setup.hwnd);  // an installation under way cannot be stopped half-way
 }
 
 LRESULT onCommand(SetupWindow& setup, WPARAM wParam) {
-    if (LOWORD(wParam) == Folder && HIWORD(wParam) == EN_CHANGE) onFolderChanged(setup);
-    if (LOWORD(wParam) == Install && HIWORD(wParam) == BN_CLICKED) onInstall(setup);
+    const int id = LOWORD(wParam);
+    const int code = HIWORD(wParam);
+    if (id == Folder && code == EN_CHANGE) onFolderChanged(setup);
+    if (code != BN_CLICKED) return 0;
+    if (id == Install) onInstall(setup);
+    if (id == Browse) onBrowse(setup);
+    if (id == Cancel || id == IDCANCEL) onClose(setup);
     return 0;
+}
+
+LRESULT onStep(SetupWindow& setup, WPARAM step) {
+    SetDlgItemTextW(setup.hwnd, Progress, setuptext::step(static_cast<InstallStep>(step)).c_str());
+    return 0;
+}
+
+LRESULT handleMessage(SetupWindow& setup, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            createControls(setup);
+            return 0;
+        case WM_PAINT:
+            return onPaint(setup);
+        case WM_ERASEBKGND:
+            return onEraseBackground(setup, reinterpret_cast<HDC>(wParam));
+        case WM_CTLCOLORSTATIC:
+            return onControlColor(setup, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+        case WM_DRAWITEM:
+            return onDrawItem(setup, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        case WM_COMMAND:
+            return onCommand(setup, wParam);
+        case InstallProgressMessage:
+            return onStep(setup, wParam);
+        case InstallDoneMessage:
+            onInstallDone(setup, static_cast<int>(wParam));
+            return 0;
+        case WM_CLOSE:
+            onClose(setup);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcW(setup.hwnd, message, wParam, lParam);
+    }
 }
 
 LRESULT CALLBACK setupProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     if (message == WM_NCCREATE) {
         auto* created = reinterpret_cast<CREATESTRUCTW*>(lParam);
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created->lpCreateParams));
-        static_cast<SetupWindow*>(created->lpCreateParams)->hwnd = hwnd;
+        auto* setup = static_cast<SetupWindow*>(created->lpCreateParams);
+        setup->hwnd = hwnd;
+        setup->scale = static_cast<float>(GetDpiForWindow(hwnd)) / 96.0f;
     }
     auto* setup = reinterpret_cast<SetupWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!setup) return DefWindowProcW(hwnd, message, wParam, lParam);
-    switch (message) {
-        case WM_CREATE:
-            createControls(*setup);
-            return 0;
-        case WM_COMMAND:
-            return onCommand(*setup, wParam);
-        case WM_CTLCOLORSTATIC:
-            SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
-        default:
-            return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
+    return guardedMessage(hwnd, FailureScope::Process, [&] { return handleMessage(*setup, message, wParam, lParam); });
 }
 
 }  // namespace
 
-int runSetupWindow() {
+int runSetupWindow(const SetupOptions& options) {
     SetupWindow setup;
-    setup.installed = installedServiceExists();
+    setup.presets = options;
+    setup.installed = serviceInstalled();
     setup.proposedFolder = installDir();
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = setupProc;
@@ -165,14 +395,14 @@ int runSetupWindow() {
     windowClass.lpszClassName = WindowClass;
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-    windowClass.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
     RegisterClassW(&windowClass);
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    RECT frame{0, 0, Width, 392};
-    AdjustWindowRect(&frame, style, FALSE);
+    const UINT dpi = GetDpiForSystem();
+    RECT frame{0, 0, MulDiv(Width, static_cast<int>(dpi), 96), MulDiv(clientHeight(), static_cast<int>(dpi), 96)};
+    AdjustWindowRectExForDpi(&frame, style, FALSE, 0, dpi);
     HWND hwnd = CreateWindowExW(0, WindowClass, Product, style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
                                 frame.bottom - frame.top, nullptr, nullptr, instance, &setup);
-    if (!hwnd) return 1;
+    if (!hwnd) return ExitFailed;
     ShowWindow(hwnd, SW_SHOWNORMAL);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) == TRUE) {
@@ -180,6 +410,7 @@ int runSetupWindow() {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    if (setup.worker.joinable()) setup.worker.join();  // the session ended under a running installation
     return setup.result;
 }
 

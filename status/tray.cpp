@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/contract.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/service_queries.h"
@@ -83,10 +84,9 @@ void showBalloon() {
 }
 
 void startSelf(const wchar_t* arguments) {
-    std::vector<wchar_t> path(32768, L'\0');
-    DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0 || length >= path.size()) return;
-    ShellExecuteW(nullptr, L"open", path.data(), arguments, nullptr, SW_SHOWNORMAL);
+    const std::wstring path = ownProgramPath();
+    if (path.empty()) return;
+    ShellExecuteW(nullptr, L"open", path.c_str(), arguments, nullptr, SW_SHOWNORMAL);
 }
 
 // Once per entry into the error state: re-armed only after a tick outside it.
@@ -145,7 +145,7 @@ void onDestroy(HWND hwnd) {
     PostQuitMessage(0);
 }
 
-LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+LRESULT handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (taskbarCreated != 0 && message == taskbarCreated) {
         // The shell restarted and forgot every icon.
         Shell_NotifyIconW(NIM_ADD, &notification);
@@ -165,6 +165,10 @@ LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noe
         default:
             return DefWindowProcW(hwnd, message, wParam, lParam);
     }
+}
+
+LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    return guardedMessage(hwnd, FailureScope::Process, [&] { return handleMessage(hwnd, message, wParam, lParam); });
 }
 
 HWND createTrayWindow() {

@@ -1,5 +1,5 @@
-// What the buttons, lists and boxes of the pages do. Every action runs under one guard: an exception shows its
-// message and the window carries on.
+// What the buttons, lists and boxes of the pages do. A failing action reaches the window procedure's guard, which
+// shows its message; the window carries on.
 #include "ui/ui.h"
 
 #include <commdlg.h>
@@ -106,8 +106,15 @@ bool notification(Ui& ui, WPARAM wParam) {
         if (chosen < 0 || chosen > 5) return true;  // no selection: keep the language rather than store garbage
         settings.language = static_cast<unsigned>(chosen);
         settings.save();
-        ui.layout();
-        ui.fitHeight();
+        // The list is rebuilt once its notification has returned, and an open list once it closes: destroyed
+        // earlier, it would end arrow-key selection after one step.
+        ui.languagePending = SendMessageW(ui.control(LanguageList), CB_GETDROPPEDSTATE, 0, 0) != FALSE;
+        if (!ui.languagePending) PostMessageW(ui.window, RebuildMessage, 0, 0);
+        return true;
+    }
+    if (wParam == MAKEWPARAM(LanguageList, CBN_CLOSEUP)) {
+        if (ui.languagePending) PostMessageW(ui.window, RebuildMessage, 0, 0);
+        ui.languagePending = false;
         return true;
     }
     if (wParam == MAKEWPARAM(DisplaysCombo, CBN_SELCHANGE)) {
@@ -173,15 +180,12 @@ void action(Ui& ui, int id) {
 }  // namespace
 
 void command(Ui& ui, WPARAM wParam) {
-    HWND window = ui.window;
-    try {
-        if (notification(ui, wParam)) return;
-        const int id = LOWORD(wParam);
-        if (id < EnableButton || id > RestoreButton) return;
-        action(ui, id);
-    } catch (const std::exception& error) {
-        MessageBoxA(window, error.what(), "Dormalis", MB_OK | MB_ICONERROR);
-    }
+    // Before any page or box this command opens disables the window and takes the focus from its control.
+    rememberFocus(ui);
+    if (notification(ui, wParam)) return;
+    const int id = LOWORD(wParam);
+    if (id < EnableButton || id > RestoreButton) return;
+    action(ui, id);
 }
 
 }  // namespace dormalis

@@ -31,7 +31,7 @@ RECT primaryWorkArea() {
     return work;
 }
 
-// The header is the same on every page; returns its height H in DIPs.
+// The header is the same on every page; returns its height in DIPs.
 int layoutHeader(Ui& ui, int width) {
     const int titleHeight = ui.label(Product, 88, 24, width - 116, true);
     const int versionHeight =
@@ -86,11 +86,39 @@ void updateScrollBar(Ui& ui) {
     ui.scroll = GetScrollPos(ui.window, SB_VERT);
 }
 
+void build(Ui& ui, int width) {
+    const int createdAt = ui.scroll;
+    destroyControls(ui);
+    const int header = layoutHeader(ui, width);
+    const int top = header + 44;
+    int bottom = 0;
+    switch (ui.page) {
+        case SetupPage:
+            bottom = layoutSetupPage(ui, width, header);
+            break;
+        case CustomizePage:
+            bottom = layoutCustomizePage(ui, width, top);
+            break;
+        case ModePage:
+            bottom = layoutModePage(ui, width, top);
+            break;
+        default:
+            bottom = layoutAboutPage(ui, width, top);
+            break;
+    }
+    ui.contentHeight = ui.px(bottom);
+    updateScrollBar(ui);
+    // The controls were made at their scrolled places; only a clamped scroll position moves them.
+    if (ui.scroll != createdAt) placeControls(ui);
+    InvalidateRect(ui.window, nullptr, TRUE);
+}
+
 }  // namespace
 
 void Ui::fonts() {
     for (int index = 0; index < 2; ++index) {
         const bool title = index == 1;
+        if (!retired[index]) retired[index] = std::move(typefaces[index]);
         typefaces[index].reset(CreateFontW(-px(title ? 30 : 16), 0, 0, 0, title ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
                                            FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                            CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
@@ -125,34 +153,35 @@ HWND Ui::add(const wchar_t* className, const std::wstring& text, int id, int x, 
     return control;
 }
 
+bool rememberFocus(Ui& ui) {
+    HWND focus = GetFocus();
+    if (!focus || !IsChild(ui.window, focus)) return false;
+    while (GetParent(focus) != ui.window)
+        focus = GetParent(focus);
+    ui.focusId = GetDlgCtrlID(focus);
+    return true;
+}
+
+void restoreFocus(Ui& ui) {
+    HWND control = ui.focusId ? ui.control(ui.focusId) : nullptr;
+    if (control) SetFocus(control);
+}
+
 void Ui::layout() {
-    if (layingOut || !window) return;
+    // A minimized window has no width to lay out for; restoring it brings a WM_SIZE.
+    if (layingOut || !window || IsIconic(window)) return;
     layingOut = true;
-    const int createdAt = scroll;
-    destroyControls(*this);
-    const int width = static_cast<int>(clientWidth(window) / scale);
-    const int header = layoutHeader(*this, width);
-    const int top = header + 44;
-    int bottom = 0;
-    switch (page) {
-        case SetupPage:
-            bottom = layoutSetupPage(*this, width, header);
-            break;
-        case CustomizePage:
-            bottom = layoutCustomizePage(*this, width, top);
-            break;
-        case ModePage:
-            bottom = layoutModePage(*this, width, top);
-            break;
-        default:
-            bottom = layoutAboutPage(*this, width, top);
-            break;
+    const bool hadFocus = rememberFocus(*this);
+    // The scroll bar appearing or going changes the client width, and the WM_SIZE telling so arrives while this
+    // layout runs: build again for the new width. Content only grows as the page narrows, so it settles at once.
+    for (int pass = 0; pass < 3; ++pass) {
+        const int width = clientWidth(window);
+        build(*this, static_cast<int>(width / scale));
+        if (clientWidth(window) == width) break;
     }
-    contentHeight = px(bottom);
-    updateScrollBar(*this);
-    // The controls were made at their scrolled places; only a clamped scroll position moves them.
-    if (scroll != createdAt) placeControls(*this);
-    InvalidateRect(window, nullptr, TRUE);
+    if (hadFocus) restoreFocus(*this);
+    retired[0].reset();
+    retired[1].reset();
     layingOut = false;
 }
 

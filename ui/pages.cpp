@@ -4,6 +4,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 
 #include "foundation/service_queries.h"
 #include "foundation/text.h"
@@ -20,10 +22,34 @@ bool wide(int width) {
     return width >= 796;
 }
 
-HWND button(Ui& ui, const std::wstring& caption, int id, int x, int y, int width, int height) {
-    HWND created = ui.add(L"BUTTON", caption, id, x, y, width, height, BS_OWNERDRAW);
+// The height in DIPs a button of `width` needs to show its wrapped caption whole, never below `height`.
+int fitted(Ui& ui, const std::wstring& caption, int width, int height) {
+    const RECT area = buttonTextArea(ui.scale, RECT{0, 0, ui.px(width), ui.px(height)});
+    RECT measured{0, 0, area.right - area.left, 0};
+    {
+        WindowDc dc(ui.window);
+        SelectionGuard font(dc.get(), ui.typefaces[0].get());
+        DrawTextW(dc.get(), caption.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
+    }
+    const int padding = ui.px(height) - (area.bottom - area.top);
+    return std::max(height, static_cast<int>(std::ceil((measured.bottom + padding) / ui.scale)));
+}
+
+// An owner-drawn button at least `height` DIPs high; returns the height it took.
+int button(Ui& ui, const std::wstring& caption, int id, int x, int y, int width, int height) {
+    const int used = fitted(ui, caption, width, height);
+    HWND created = ui.add(L"BUTTON", caption, id, x, y, width, used, BS_OWNERDRAW);
     if (created) SetWindowSubclass(created, hoverProc, 1, 0);
-    return created;
+    return used;
+}
+
+// Two buttons side by side in halves of the page, as high as the taller needs; returns that height.
+int buttonPair(Ui& ui, int width, int y, const std::wstring& left, int leftId, const std::wstring& right, int rightId) {
+    const int half = (width - 68) / 2;
+    const int height = std::max(fitted(ui, left, half, 46), fitted(ui, right, half, 46));
+    button(ui, left, leftId, 28, y, half, height);
+    button(ui, right, rightId, half + 40, y, half, height);
+    return height;
 }
 
 bool saverEnabled() {
@@ -48,7 +74,8 @@ void languageList(Ui& ui, int x, int y, int width) {
     SendMessageW(list, CB_SETCURSEL, settings.language, 0);
 }
 
-// Rows 7 to 12: two columns when wide, one stacked column when narrow; returns S, the restore button's row.
+// The six setup buttons: two columns when wide, one stacked column when narrow; returns the row of the restore
+// button below them.
 int setupButtons(Ui& ui, int width, int row) {
     const bool twoColumns = wide(width);
     const int half = (width - 70) / 2;
@@ -66,13 +93,18 @@ int setupButtons(Ui& ui, int width, int row) {
         {text("setup.networkModeTitle"), ModeButton, 0},
         {uitext::check(), CheckButton, 1},
     };
-    int index = 0;
-    for (const auto& entry : buttons) {
-        const int y = twoColumns ? row + 64 * (index / 2) : row + 64 * index;
-        button(ui, entry.caption, entry.id, entry.column == 0 ? 28 : right, y, columnWidth, 52);
-        ++index;
+    // A row is as high as its tallest caption needs; the rows below move down by what it adds.
+    const size_t perRow = twoColumns ? 2 : 1;
+    int y = row;
+    for (size_t first = 0; first < std::size(buttons); first += perRow) {
+        int height = 52;
+        for (size_t i = first; i < first + perRow; ++i)
+            height = std::max(height, fitted(ui, buttons[i].caption, columnWidth, 52));
+        for (size_t i = first; i < first + perRow; ++i)
+            button(ui, buttons[i].caption, buttons[i].id, buttons[i].column == 0 ? 28 : right, y, columnWidth, height);
+        y += height + 12;
     }
-    return row + (twoColumns ? 200 : 392);
+    return y + 8;
 }
 
 }  // namespace
@@ -96,13 +128,13 @@ int layoutSetupPage(Ui& ui, int width, int header) {
     ui.card = RECT{ui.px(28), ui.px(cardTop + 18), ui.px(width - 28), ui.px(cardTop + 48 + status)};
 
     const int restoreY = setupButtons(ui, width, cardTop + status + 70);
-    button(ui, uitext::restore(), RestoreButton, 28, restoreY, width - 56, 44);
-    const int note = ui.label(uitext::uninstallNote(), 28, restoreY + 56, width - 56, false);
+    const int noteY = restoreY + button(ui, uitext::restore(), RestoreButton, 28, restoreY, width - 56, 44) + 12;
+    const int aboutY = noteY + ui.label(uitext::uninstallNote(), 28, noteY, width - 56, false) + 18;
     ui.labels.back().color = NoteColor;
     const int aboutWidth = std::min(width - 56, 370);
-    button(ui, text("about.button"), AboutButton, 28 + (width - 56 - aboutWidth) / 2, restoreY + note + 74, aboutWidth,
-           48);
-    return restoreY + note + 142;
+    return aboutY +
+           button(ui, text("about.button"), AboutButton, 28 + (width - 56 - aboutWidth) / 2, aboutY, aboutWidth, 48) +
+           20;
 }
 
 int layoutCustomizePage(Ui& ui, int width, int top) {
@@ -111,7 +143,6 @@ int layoutCustomizePage(Ui& ui, int width, int top) {
     const int previewWidth = twoColumns ? half1 : width - 56;
     const int previewX = twoColumns ? width - half1 - 28 : 28;
     const int leftWidth = twoColumns ? width - 56 - (half1 + 24) : width - 56;
-    const int half2 = (width - 68) / 2;
 
     const int title = ui.label(text("dialog.title"), 28, top, width - 56, false);
     const int previewTop = top + title + 16;
@@ -126,20 +157,23 @@ int layoutCustomizePage(Ui& ui, int width, int top) {
     }
 
     const int colorY = twoColumns ? previewTop : previewTop + caption + 218;
-    button(ui, text("dialog.color"), ColorButton, 28, colorY, leftWidth, 46);
-    const int density = ui.label(text("dialog.density") + L" (40\u2013600)", 28, colorY + 64, leftWidth, false);
-    const int densityY = colorY + 64 + density;
+    const int densityLabelY = colorY + button(ui, text("dialog.color"), ColorButton, 28, colorY, leftWidth, 46) + 18;
+    const int densityY =
+        densityLabelY + ui.label(text("dialog.density") + L" (40\u2013600)", 28, densityLabelY, leftWidth, false);
     HWND densityBar = ui.add(TRACKBAR_CLASSW, L"", DensityBar, 28, densityY, leftWidth, 40, TBS_AUTOTICKS);
     SendMessageW(densityBar, TBM_SETRANGE, TRUE, MAKELPARAM(MinDensity, MaxDensity));
     SendMessageW(densityBar, TBM_SETPOS, TRUE, settings.density);
+    // A tick per step would merge 561 ticks into a grey bar; ten even steps end on the last one.
+    SendMessageW(densityBar, TBM_SETTICFREQ, (MaxDensity - MinDensity) / 10, 0);
     const int speed = ui.label(text("dialog.speed") + L" (1\u201312)", 28, densityY + 58, leftWidth, false);
     const int speedY = densityY + 58 + speed;
     HWND speedBar = ui.add(TRACKBAR_CLASSW, L"", SpeedBar, 28, speedY, leftWidth, 40, TBS_AUTOTICKS);
     SendMessageW(speedBar, TBM_SETRANGE, TRUE, MAKELPARAM(MinSpeed, MaxSpeed));
     SendMessageW(speedBar, TBM_SETPOS, TRUE, settings.speed);
-    button(ui, text("dialog.reset"), ResetButton, 28, speedY + 60, leftWidth, 46);
+    const int belowReset =
+        speedY + 60 + button(ui, text("dialog.reset"), ResetButton, 28, speedY + 60, leftWidth, 46) + 16;
 
-    const int idleY = twoColumns ? std::max(previewTop + caption + 328, speedY + 122) : speedY + 122;
+    const int idleY = twoColumns ? std::max(previewTop + caption + 328, belowReset) : belowReset;
     const int idle = ui.label(uitext::idleCaption(), 28, idleY, width - 56, false);
     ui.add(L"EDIT", std::to_wstring(ui.minutes), MinutesEdit, 28, idleY + idle, 110, 34, ES_NUMBER | WS_BORDER);
     const int displaysY = idleY + idle + 50;
@@ -152,13 +186,11 @@ int layoutCustomizePage(Ui& ui, int width, int top) {
     SendMessageW(combo, CB_SETCURSEL, settings.displays, 0);
     const int hint = ui.label(text("dialog.saveHint"), 28, comboY + 52, width - 56, false);
     const int saveY = comboY + hint + 68;
-    button(ui, text("common.save"), SaveButton, 28, saveY, half2, 46);
-    button(ui, text("common.cancel"), CancelButton, half2 + 40, saveY, half2, 46);
-    return saveY + 66;
+    return saveY + buttonPair(ui, width, saveY, text("common.save"), SaveButton, text("common.cancel"), CancelButton) +
+           20;
 }
 
 int layoutModePage(Ui& ui, int width, int top) {
-    const int half2 = (width - 68) / 2;
     const int title = ui.label(text("setup.networkModeTitle"), 28, top, width - 56, false);
     const int firewallY = top + title + 18;
     HWND firewall = ui.add(L"BUTTON", text("setup.networkModeFirewall"), FirewallRadio, 28, firewallY, width - 56, 42,
@@ -171,9 +203,10 @@ int layoutModePage(Ui& ui, int width, int top) {
     SendMessageW(adapters, BM_SETCHECK, settings.firewall ? BST_UNCHECKED : BST_CHECKED, 0);
     const int adaptersHint = ui.label(text("setup.networkModeAdaptersHint"), 48, adaptersY + 50, width - 76, false);
     const int buttonsY = adaptersY + adaptersHint + 78;
-    button(ui, text("common.continue"), ContinueButton, 28, buttonsY, half2, 46);
-    button(ui, text("common.cancel"), CancelButton, half2 + 40, buttonsY, half2, 46);
-    return buttonsY + 66;
+    return buttonsY +
+           buttonPair(ui, width, buttonsY, text("common.continue"), ContinueButton, text("common.cancel"),
+                      CancelButton) +
+           20;
 }
 
 int layoutAboutPage(Ui& ui, int width, int top) {
@@ -182,9 +215,8 @@ int layoutAboutPage(Ui& ui, int width, int top) {
     const int runtime = ui.label(uitext::runtimeLine(), 28, runtimeY, width - 56, false);
     const int descriptionY = runtimeY + runtime + 18;
     const int bottom = descriptionY + ui.label(uitext::description(), 28, descriptionY, width - 56, false);
-    button(ui, uitext::publisher(), AboutButton, 28, bottom + 24, width - 56, 46);
-    button(ui, text("common.close"), CancelButton, 28, bottom + 90, width - 56, 46);
-    return bottom + 156;
+    const int closeY = bottom + 24 + button(ui, uitext::publisher(), AboutButton, 28, bottom + 24, width - 56, 46) + 20;
+    return closeY + button(ui, text("common.close"), CancelButton, 28, closeY, width - 56, 46) + 20;
 }
 
 }  // namespace dormalis

@@ -41,36 +41,41 @@ void drawIcon(Ui& ui, HDC dc) {
     if (icon) DrawIconEx(dc, ui.px(28), ui.px(28) - ui.scroll, icon.get(), size, size, 0, nullptr, DI_NORMAL);
 }
 
-void drawLanguageItem(const DRAWITEMSTRUCT& item) {
+void drawLanguageItem(Ui& ui, const DRAWITEMSTRUCT& item) {
     HDC dc = item.hDC;
     fill(dc, item.rcItem, (item.itemState & ODS_SELECTED) ? ListSelected : ListPlain);
     const int index =
         static_cast<int>(item.itemID) < 0 ? static_cast<int>(settings.language) : static_cast<int>(item.itemID);
     if (index > 5) return;
+    // 30 x 16 at 100 %, scaled whole so the flag keeps its shape at every DPI, centred in the item's height.
     const RECT& r = item.rcItem;
-    flag(dc, RECT{r.left + 8, r.top + 8, r.left + 38, r.bottom - 8}, index);
+    const int top = r.top + (r.bottom - r.top - ui.px(16)) / 2;
+    flag(dc, RECT{r.left + ui.px(8), top, r.left + ui.px(38), top + ui.px(16)}, index);
     RECT name = r;
-    name.left += 50;
+    name.left += ui.px(50);
     SetTextColor(dc, ListText);
     DrawTextW(dc, languageNames[index], -1, &name, DT_SINGLELINE | DT_VCENTER);
 }
 
-void drawButton(Ui& ui, const DRAWITEMSTRUCT& item) {
+}  // namespace
+
+void drawRoundedButton(const DRAWITEMSTRUCT& item, ButtonColors colors, float scale) {
+    const auto px = [scale](double dips) { return static_cast<int>(dips * scale); };
     HDC dc = item.hDC;
-    const ButtonColors colors = buttonColors(static_cast<int>(item.CtlID));
     const bool hovered = GetPropW(item.hwndItem, L"Hover") != nullptr;
     const bool pressed = (item.itemState & ODS_SELECTED) != 0;
     const bool focused = (item.itemState & ODS_FOCUS) != 0;
+    const bool disabled = (item.itemState & ODS_DISABLED) != 0;
     const int darkening = pressed ? 18 : hovered ? 7 : 0;
-    const int border = ui.px(hovered || focused ? 3 : 1);
+    const int border = px(hovered || focused ? 3 : 1);
     RECT box = item.rcItem;
-    InflateRect(&box, -ui.px(2), -ui.px(2));
-    roundedBox(dc, box, darker(colors.fill, darkening), colors.border, border, ui.px(18));
+    InflateRect(&box, -px(2), -px(2));
+    roundedBox(dc, box, disabled ? BackgroundColor : darker(colors.fill, darkening), colors.border, border, px(18));
 
     wchar_t caption[512] = {};
     GetWindowTextW(item.hwndItem, caption, 512);
-    SetTextColor(dc, ButtonText);
-    RECT textArea{box.left + ui.px(12), box.top + ui.px(5), box.right - ui.px(12), box.bottom - ui.px(5)};
+    SetTextColor(dc, disabled ? NoteColor : ButtonText);
+    RECT textArea = buttonTextArea(scale, item.rcItem);
     RECT measured = textArea;
     DrawTextW(dc, caption, -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
     const int room = (textArea.bottom - textArea.top) - (measured.bottom - measured.top);
@@ -78,7 +83,11 @@ void drawButton(Ui& ui, const DRAWITEMSTRUCT& item) {
     DrawTextW(dc, caption, -1, &textArea, DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
 }
 
-}  // namespace
+RECT buttonTextArea(float scale, RECT item) {
+    const auto px = [scale](double dips) { return static_cast<int>(dips * scale); };
+    InflateRect(&item, -px(2) - px(12), -px(2) - px(5));
+    return item;
+}
 
 ButtonColors buttonColors(int id) {
     switch (id) {
@@ -143,9 +152,9 @@ void drawItem(Ui& ui, const DRAWITEMSTRUCT& item) {
     SetBkMode(item.hDC, TRANSPARENT);
     SelectionGuard font(item.hDC, ui.typefaces[0].get());
     if (item.CtlID == LanguageList) {
-        drawLanguageItem(item);
+        drawLanguageItem(ui, item);
     } else {
-        drawButton(ui, item);
+        drawRoundedButton(item, buttonColors(static_cast<int>(item.CtlID)), ui.scale);
     }
 }
 

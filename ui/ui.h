@@ -13,6 +13,9 @@ namespace dormalis {
 
 inline constexpr const wchar_t* UiClass = L"Dormalis.Native.Ui";
 
+// Posted to rebuild a page once the notification that asked for it has returned.
+inline constexpr UINT RebuildMessage = WM_APP + 1;
+
 // Pages of the settings window.
 inline constexpr int SetupPage = 0;
 inline constexpr int CustomizePage = 1;
@@ -67,6 +70,7 @@ struct Ui {
     int scroll = 0;
     int contentHeight = 0;
     UniqueFont typefaces[2];  // 0 body, 1 title; remade by fonts()
+    UniqueFont retired[2];    // the fonts live controls still hold until the next layout replaces them
     std::vector<HWND> controls;
     std::vector<Box> rects;
     std::vector<Label> labels;
@@ -78,6 +82,9 @@ struct Ui {
     int result = 0;
     Settings saved = settings;
     bool layingOut = false;
+    int focusId = 0;    // the control that had the keyboard focus, given it back after a rebuild or activation
+    int wheelRest = 0;  // wheel delta short of a whole notch, so small touchpad steps add up
+    bool languagePending = false;  // a language chosen in the open list, shown when the list closes
 
     Ui() = default;
     explicit Ui(int firstPage) : page(firstPage) {}
@@ -98,7 +105,12 @@ struct Ui {
 // Creates, lays out and fits the page window of `ui`; null when the window cannot be created.
 HWND createUi(Ui& ui, HWND owner);
 
-// Builders of each page's content below the header (pages.cpp); T is the content top in DIPs, W the width.
+// Remembers which control has the focus (true when one of this window's has it) and gives it back.
+bool rememberFocus(Ui& ui);
+void restoreFocus(Ui& ui);
+
+// Builders of each page's content below the header (pages.cpp), in DIPs: the setup page takes the header's
+// height, the others the content's top; each returns the bottom of its content.
 int layoutSetupPage(Ui& ui, int width, int headerHeight);
 int layoutCustomizePage(Ui& ui, int width, int top);
 int layoutModePage(Ui& ui, int width, int top);
@@ -106,7 +118,7 @@ int layoutAboutPage(Ui& ui, int width, int top);
 
 // Window (window.cpp).
 int showPage(HWND owner, int page);
-LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 LRESULT CALLBACK hoverProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
 void scrollTo(Ui& ui, int position);
 bool registerUiClass();
@@ -121,6 +133,8 @@ LRESULT controlColors(HDC dc);
 void measureItem(Ui& ui, MEASUREITEMSTRUCT& item);
 void drawItem(Ui& ui, const DRAWITEMSTRUCT& item);
 void flag(HDC dc, RECT area, int language);
+// Where an owner-drawn button of rectangle `item` draws its caption.
+RECT buttonTextArea(float scale, RECT item);
 
 // Palette.
 inline constexpr COLORREF BackgroundColor = RGB(246, 248, 252);
@@ -146,6 +160,9 @@ struct ButtonColors {
     COLORREF border;
 };
 ButtonColors buttonColors(int id);
+// One rounded button in `colors`, its caption centred; lengths in DIPs times `scale`. The setup window draws its
+// buttons with it too.
+void drawRoundedButton(const DRAWITEMSTRUCT& item, ButtonColors colors, float scale);
 
 // Snapshot (capture.cpp): the client area and its children as a 32-bit top-down BMP; silent on failure.
 void capture(HWND window, const std::wstring& path);

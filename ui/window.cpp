@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "foundation/failure.h"
 #include "foundation/process.h"
 
 namespace dormalis {
@@ -41,7 +42,7 @@ void onClose(Ui& ui) {
             settings.save();
         } catch (const std::exception& error) {
             // The page must still close; the user learns that the old settings could not be stored.
-            MessageBoxA(ui.window, error.what(), "Dormalis", MB_OK | MB_ICONERROR);
+            showFailure(ui.window, error, FailureScope::Action);
         }
     }
     DestroyWindow(ui.window);
@@ -50,10 +51,28 @@ void onClose(Ui& ui) {
 LRESULT onDpiChanged(Ui& ui, WPARAM wParam, LPARAM lParam) {
     ui.scale = static_cast<float>(HIWORD(wParam)) / 96.0f;
     ui.fonts();
+    RECT before{}, after{};
+    GetClientRect(ui.window, &before);
     const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
     SetWindowPos(ui.window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    GetClientRect(ui.window, &after);
+    // A resize has laid the page out for the new scale already; an unchanged size brings no WM_SIZE.
+    if (EqualRect(&before, &after)) ui.layout();
     return 0;
+}
+
+// As a dialog does: the control that had the focus gets it back when the window is active again.
+LRESULT onActivate(Ui& ui, WPARAM wParam, LPARAM lParam) {
+    if (LOWORD(wParam) == WA_INACTIVE) {
+        rememberFocus(ui);
+        return 0;
+    }
+    if (!HIWORD(wParam) && ui.focusId && ui.control(ui.focusId)) {
+        restoreFocus(ui);
+        return 0;
+    }
+    return DefWindowProcW(ui.window, WM_ACTIVATE, wParam, lParam);
 }
 
 void onTrackBar(Ui& ui) {
@@ -90,8 +109,14 @@ void onVerticalScroll(Ui& ui, WPARAM wParam) {
 }
 
 void onWheel(Ui& ui, WPARAM wParam) {
-    const int notches = static_cast<short>(HIWORD(wParam)) / WHEEL_DELTA;
-    scrollTo(ui, ui.scroll - WheelStep * notches);
+    // Precision touchpads and smooth wheels send fractions of a notch; what is left over counts towards the next
+    // one, until the direction changes.
+    const int delta = static_cast<short>(HIWORD(wParam));
+    if ((delta < 0) != (ui.wheelRest < 0)) ui.wheelRest = 0;
+    ui.wheelRest += delta;
+    const int notches = ui.wheelRest / WHEEL_DELTA;
+    ui.wheelRest -= notches * WHEEL_DELTA;
+    if (notches != 0) scrollTo(ui, ui.scroll - WheelStep * notches);
 }
 
 void onTimer(Ui& ui) {
@@ -118,6 +143,12 @@ LRESULT dispatch(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SIZE:
             ui.layout();
             return 0;
+        case RebuildMessage:
+            ui.layout();
+            ui.fitHeight();
+            return 0;
+        case WM_ACTIVATE:
+            return onActivate(ui, wParam, lParam);
         case WM_CLOSE:
             onClose(ui);
             return 0;
@@ -208,7 +239,7 @@ void scrollTo(Ui& ui, int position) {
     InvalidateRect(ui.window, nullptr, TRUE);
 }
 
-LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     if (message == WM_NCCREATE) {
         auto* ui = static_cast<Ui*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         ui->window = window;
@@ -217,7 +248,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
     Ui* ui = uiOf(window);
     if (!ui) return DefWindowProcW(window, message, wParam, lParam);
-    return dispatch(*ui, message, wParam, lParam);
+    return guardedMessage(window, FailureScope::Action, [&] { return dispatch(*ui, message, wParam, lParam); });
 }
 
 LRESULT CALLBACK hoverProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {

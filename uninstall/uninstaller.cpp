@@ -1,15 +1,15 @@
-// Uninstall.exe: removes the installation. The installed copy cannot delete its own file, so it hands the work to
-// a copy of itself outside the installation folder and leaves.
+// Uninstall.exe: removes the installation and returns the outcome as its exit code. Run from the installation, it
+// first moves its own file out of the folder it removes.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
 
-#include <cwchar>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "foundation/contract.h"
+#include "foundation/failure.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -24,13 +24,10 @@ using namespace dormalis;
 
 namespace {
 
-constexpr DWORD HandOverTimeoutMs = 15000;
-
 struct UninstallOptions {
     bool uninstall = false;
     bool quiet = false;
     bool confirmed = false;  // asked already, by the copy that started this one
-    DWORD waitFor = 0;       // the process this one takes over from
     bool understood = true;
 };
 
@@ -43,8 +40,6 @@ UninstallOptions parseOptions(const std::vector<std::wstring>& arguments) {
             options.quiet = true;
         } else if (arguments[i] == L"--confirmed") {
             options.confirmed = true;
-        } else if (arguments[i] == L"--after" && i + 1 < arguments.size()) {
-            options.waitFor = static_cast<DWORD>(std::wcstoul(arguments[++i].c_str(), nullptr, 10));
         } else {
             options.understood = false;
         }
@@ -53,79 +48,95 @@ UninstallOptions parseOptions(const std::vector<std::wstring>& arguments) {
 }
 
 void showError(const UninstallOptions& options, const std::wstring& message) {
-    if (!options.quiet) MessageBoxW(nullptr, message.c_str(), ErrorTitle, MB_OK | MB_ICONERROR);
+    if (!options.quiet) showFailure(nullptr, message, FailureScope::Process);
 }
 
 bool runsFromInstallation(const std::wstring& self) {
     return samePath(self.substr(0, self.find_last_of(L'\\')), installDir());
 }
 
-// Copies this program to a private folder and starts the copy; 0 when it runs.
-int handOver(const UninstallOptions& options, const std::wstring& self) {
-    std::wstring copy;
+// Where this program's file went, and whether the folder holding it is its own.
+struct Aside {
+    std::wstring path;
+    bool ownFolder = false;
+};
+
+// Windows keeps a running program's file from being deleted but lets it be renamed on its own volume: this file
+// moves out of the folder it removes, into a private folder (or, when that is on another volume, beside the
+// protected installation folder), and goes at the next restart. An empty path when it cannot move.
+Aside moveAside(const std::wstring& self) {
     try {
-        copy = installedFile(UninstallerFileName, makePrivateFolder(L"Dormalis-Uninstall"));
+        const std::wstring path = installedFile(UninstallerFileName, makePrivateFolder(L"Dormalis-Uninstall"));
+        if (MoveFileExW(self.c_str(), path.c_str(), 0)) return {path, true};
+        RemoveDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str());
     } catch (const std::exception&) {
-        showError(options, text("setup.prepareUninstallFailed"));
-        return 1;
+        // The folder beside the installation is tried next.
     }
-    if (!CopyFileW(self.c_str(), copy.c_str(), TRUE)) {
-        removeStaged(copy);
-        showError(options, text("setup.prepareUninstallFailed"));
-        return 1;
-    }
-    std::vector<std::wstring> arguments{L"--uninstall", L"--confirmed", L"--after",
-                                        std::to_wstring(GetCurrentProcessId())};
-    if (options.quiet) arguments.emplace_back(L"--quiet");
-    std::wstring commandLine = joinArguments({copy}) + L" " + joinArguments(arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(copy.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &started)) {
-        removeStaged(copy);
-        showError(options, text("setup.uninstallerStartFailed"));
-        return 1;
-    }
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-    return 0;
+    const std::wstring beside = installDir() + L"-Uninstall-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    return {MoveFileExW(self.c_str(), beside.c_str(), 0) ? beside : std::wstring(), false};
 }
 
-void waitForPredecessor(DWORD processId) {
-    if (processId == 0) return;
-    UniqueHandle predecessor{OpenProcess(SYNCHRONIZE, FALSE, processId)};
-    if (predecessor) WaitForSingleObject(predecessor.get(), HandOverTimeoutMs);
+void discard(const Aside& aside) {
+    if (aside.ownFolder) {
+        removeStaged(aside.path);
+    } else if (!DeleteFileW(aside.path.c_str())) {
+        MoveFileExW(aside.path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
 }
 
-int uninstallHere(const UninstallOptions& options, const std::wstring& self) {
-    waitForPredecessor(options.waitFor);
+int uninstallHere(const UninstallOptions& options) {
     installQuiet = options.quiet;
-    const int result = uninstallNative();
-    if (result == 0 && !options.quiet) {
+    const std::wstring self = ownProgramPath();
+    const bool installed = runsFromInstallation(self);
+    const Aside aside = installed ? moveAside(self) : Aside{};
+    if (installed && aside.path.empty()) {
+        recordInstallError(L"Cannot move the uninstaller out of the installation folder.");
+        showError(options, text("setup.prepareUninstallFailed"));
+        return ExitFailed;
+    }
+    if (uninstallNative() != 0) {
+        // The installation stays, so does its uninstaller.
+        if (installed && !MoveFileExW(aside.path.c_str(), self.c_str(), 0)) {
+            CopyFileW(aside.path.c_str(), self.c_str(), FALSE);
+        }
+        return ExitFailed;
+    }
+    if (installed) discard(aside);
+    if (!options.quiet) {
         MessageBoxW(nullptr, text("setup.uninstallSuccess").c_str(), Product, MB_OK | MB_ICONINFORMATION);
     }
-    if (options.waitFor != 0) removeStaged(self);  // a staged copy goes; this one is still running, so at restart
-    return result;
+    return ExitSucceeded;
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);  // later loads come from System32 only
     startFrontEnd(module);
+    // A current folder inside the installation would keep that folder from being removed.
+    std::vector<wchar_t> system(MAX_PATH + 1, L'\0');
+    if (GetSystemDirectoryW(system.data(), MAX_PATH)) SetCurrentDirectoryW(system.data());
 
     std::vector<std::wstring> arguments = commandArguments();
     const bool elevatedCopy = takeElevatedMark(arguments);
     const UninstallOptions options = parseOptions(arguments);
+    // Checked before elevation: a typo never costs a prompt.
     if (!options.uninstall || !options.understood) {
         showError(options, L"Usage: " + std::wstring(UninstallerFileName) + L" --uninstall [--quiet]");
-        return 1;
+        return ExitBadCommandLine;
     }
-    if (!elevatedCopy && !isAdministrator()) return runElevated(joinArguments(arguments), options.quiet);
     if (!options.quiet && !options.confirmed &&
         MessageBoxW(nullptr, text("setup.uninstallQuestion").c_str(), Product, MB_YESNO | MB_ICONQUESTION) != IDYES) {
-        return 1;
+        return ExitCancelled;
     }
-    const std::wstring self = ownProgramPath();
-    return runsFromInstallation(self) ? handOver(options, self) : uninstallHere(options, self);
+    if (!isAdministrator()) {
+        // Quiet means no prompt at all; without the machine key there is nowhere to record why.
+        if (options.quiet) return ExitFailed;
+        if (!elevatedCopy) {
+            std::vector<std::wstring> confirmed = arguments;
+            confirmed.emplace_back(L"--confirmed");
+            return runElevated(joinArguments(confirmed), false);
+        }
+    }
+    return uninstallHere(options);
 }

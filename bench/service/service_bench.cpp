@@ -92,7 +92,7 @@ int main() {
     installSaverCopy(installedSaver());
     installDirectoryOverride = InstallFolder;
 
-    stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     HANDLE pipe = createControlPipe();
     if (pipe == INVALID_HANDLE_VALUE) {
         std::printf("pipe creation failed: %lu\n", GetLastError());
@@ -125,7 +125,7 @@ int main() {
     loop.join();
     CloseHandle(loopThread);
     CloseHandle(pipe);
-    CloseHandle(stopEvent);
+    stopEvent.reset();
     testbed::reset();
     return 0;
 }

@@ -2,6 +2,7 @@
 # Runs the road on a fresh prefix of its own, copied from the build folder's template, with its own wine server:
 # the installation, the service and the uninstallation must meet a machine nobody else touched.
 #   road.sh ROAD_EXE [gtest arguments]
+#   ROAD_SETUP  the setup to install with (a Unix path; default: the build folder's), e.g. a release's in dist/
 #
 # Wine turns the X pointer entering a newly shown window into mouse input, which Windows never does: a saver
 # appearing under the pointer would take it for the user's return and end at once. A small X client (Python and
@@ -39,4 +40,5 @@ grep -q held "$work/hold_pointer.out" || { echo "The X pointer could not be grab
 # Wine's background processes (services.exe, explorer, ...) must not hold CTest's output pipes open.
 wineserver -p
 wine cmd /c exit </dev/null >/dev/null 2>&1
+[ -z "${ROAD_SETUP:-}" ] || ROAD_SETUP=$(winepath -w "$ROAD_SETUP")
 wine "$exe" "$@"

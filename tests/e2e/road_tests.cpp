@@ -273,8 +273,12 @@ TEST_F(Road, Step1_QuietSetupInstallsAndTheServiceRuns) {
     world->all.push_back(ethernet(3, 131, false));
     say("machine: session %lu active; %s", session, network().c_str());
 
-    const ProcessResult setup =
-        runProcess(quoted(buildFolder() + L"\\Dormalis Setup.exe") + L" --quiet --mode firewall", 120000);
+    // This build's setup, or the one road.sh was given (a release's).
+    wchar_t given[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"ROAD_SETUP", given, MAX_PATH);
+    const std::wstring setupProgram = length && length < MAX_PATH ? given : buildFolder() + L"\\Dormalis Setup.exe";
+    say("installing with %s", narrow(setupProgram).c_str());
+    const ProcessResult setup = runProcess(quoted(setupProgram) + L" --quiet", 120000);
     ASSERT_TRUE(setup.finished);
     ASSERT_EQ(setup.exitCode, 0u) << narrow(machineString(L"LastInstallError"));
     ASSERT_TRUE(waitForService(SERVICE_RUNNING, 15000)) << "the installed service does not run";
@@ -487,10 +491,7 @@ TEST_F(Road, Step7_UninstallLeavesNothingBehind) {
     const ProcessResult uninstaller =
         runProcess(quoted(DefaultFolder + L"\\Uninstall.exe") + L" --uninstall --quiet", 60000);
     EXPECT_TRUE(uninstaller.finished);
-    EXPECT_EQ(uninstaller.exitCode, 0u);
-    // The installed uninstaller hands over to a copy of itself outside the folder it deletes.
-    ASSERT_TRUE(waitUntil([] { return !serviceExists() && machineString(L"InstallPath") == L"<absent>"; }, 90000))
-        << "the uninstallation did not finish";
+    EXPECT_EQ(uninstaller.exitCode, 0u) << "the installed uninstaller returns once everything is removed";
     say("uninstalled");
     EXPECT_FALSE(serviceExists());
     for (const wchar_t* name : {L"Dormalis.exe", L"Dormalis.scr", L"Uninstall.exe"})

@@ -114,7 +114,7 @@ void registerStandInService(const std::wstring& commandLine, const wchar_t* name
 
 namespace dormalis::testing {
 
-UniqueHandle startAsOrdinaryUser(const std::wstring& commandLine, HANDLE job) {
+UniqueHandle ordinaryUserToken() {
     UniqueHandle own;
     OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, own.put());
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
@@ -127,6 +127,11 @@ UniqueHandle startAsOrdinaryUser(const std::wstring& commandLine, HANDLE job) {
         CreateRestrictedToken(own.get(), DISABLE_MAX_PRIVILEGE, 1, &disabled, 0, nullptr, 0, nullptr, restricted.put());
     FreeSid(administrators);
     if (!made) throw std::runtime_error("cannot make an ordinary user's token");
+    return restricted;
+}
+
+UniqueHandle startAsOrdinaryUser(const std::wstring& commandLine, HANDLE job) {
+    UniqueHandle restricted = ordinaryUserToken();
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started{};

@@ -36,6 +36,9 @@ inline const std::wstring DefaultFolder = L"C:\\Program Files\\DormalisNative";
 
 namespace dormalis::testing {
 
+// The same account without its administrator membership (deny-only) and privileges, as a primary token.
+UniqueHandle ordinaryUserToken();
+
 // Starts a command line (inside `job` when given) as the same account without its administrator membership (deny-only)
 // and privileges: the ordinary user that Wine, where every program is an elevated administrator, cannot otherwise show.
 UniqueHandle startAsOrdinaryUser(const std::wstring& commandLine, HANDLE job = nullptr);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <aclapi.h>
 #include <objbase.h>
+#include <sddl.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +17,7 @@
 #include "foundation/registry.h"
 #include "install/admin.h"
 #include "install/install.h"
+#include "install/staging.h"
 #include "tests/install/install_fixture.h"
 #include "tests/support/support.h"
 
@@ -96,6 +99,16 @@ TEST(CopyWithRetry, CopiesOverwritesAndGivesUpAsDescribed) {
     EXPECT_EQ(contents(destination), "newer program");
 }
 
+TEST(Staging, ProgramsAreStagedWhereUsersCannotRenameTheirFolderAway) {
+    const std::filesystem::path folder = makePrivateFolder(L"Dormalis-Test");
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    // In the user's own %TEMP% its owner may rename any folder, protected or not, and put another in its place.
+    EXPECT_TRUE(samePath(folder.parent_path().wstring(), std::wstring(windows) + L"\\Temp"))
+        << narrow(folder.wstring());
+    RemoveDirectoryW(folder.c_str());
+}
+
 // The installed programs are played by copies of the test driver and of this program under the installed names.
 struct InstalledStandIns {
     CleanMachine clean;
@@ -161,6 +174,37 @@ struct QuietInstall {
         installQuiet = false;
     }
 };
+
+// A folder's entries as Wine reports them. Wine keeps no ACL, but it derives the Unix mode from the descriptor a
+// folder is created with (the protected one leaves others nothing) and reports the mode back as entries; a
+// descriptor applied to a folder created without one leaves Everyone's read entry in place.
+std::wstring reportedEntries(const std::wstring& folder) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                          &descriptor);
+    UniqueLocal held{descriptor};
+    wchar_t* text = nullptr;
+    if (!descriptor || !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                                             DACL_SECURITY_INFORMATION, &text, nullptr))
+        return L"<unreadable>";
+    UniqueLocal heldText{text};
+    return text;
+}
+
+TEST(InstallNative, AFolderFoundInPlaceIsRefusedAndAFreshOneIsCreatedProtected) {
+    QuietInstall install;
+    // Any user may make the folder first (under Wine it is owned by the installing user) and keep a handle to it
+    // that outlives the descriptor the installation sets.
+    std::filesystem::create_directories(std::filesystem::path(DefaultFolder));
+    EXPECT_EQ(installNative(true, install.program, install.uninstaller), 1);
+    EXPECT_EQ(lastInstallError(), L"Cannot secure installation folder.");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(DefaultFolder + L"\\Dormalis.exe")));
+
+    ASSERT_TRUE(RemoveDirectoryW(DefaultFolder.c_str()));
+    ASSERT_EQ(installNative(true, install.program, install.uninstaller), 0) << narrow(lastInstallError());
+    const std::wstring entries = reportedEntries(DefaultFolder);
+    EXPECT_EQ(entries.find(L";;;WD)"), std::wstring::npos) << "not created protected: " << narrow(entries);
+}
 
 TEST(InstallNative, RunFromTheInstalledProgramItRefreshesOnlyTheScreenSaverCopy) {
     QuietInstall install;

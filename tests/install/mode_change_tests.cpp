@@ -9,6 +9,7 @@
 #include "foundation/constants.h"
 #include "foundation/failure.h"
 #include "foundation/registry.h"
+#include "install/front_end.h"
 #include "install/mode_change.h"
 #include "tests/install/install_fixture.h"
 #include "tests/support/support.h"
@@ -146,6 +147,7 @@ TEST(Elevation, ReportsTheElevatedCopysExitCodeAndKeepsTheOwnerPaintingButDisabl
 
     EXPECT_FALSE(elevateAndWait(window.owner.hwnd, L"--exit-with 1"));
     EXPECT_FALSE(elevateAndWait(window.owner.hwnd, L"--exit-with 3"));
+    EXPECT_EQ(runElevated(L"--exit-with 1603", true), ExitFailed) << "the front ends pass the copy's code on";
     EXPECT_TRUE(IsWindowEnabled(window.owner.hwnd)) << "enabled again after a failed copy";
     KillTimer(window.owner.hwnd, 1);
 }
@@ -189,11 +191,13 @@ TEST(Elevation, ADeclinedPromptShowsTheErrorTextInABoxTitledDormalis) {
     std::thread reader([&] { box = answerBox(L"Dormalis"); });
     const bool result = elevateAndWait(window.owner.hwnd, L"--exit-with 0");
     reader.join();
+    const int frontEnd = runElevated(L"--exit-with 0", true);
     replaceImport("shell32.dll", "ShellExecuteExW", real);
     EXPECT_FALSE(result);
     EXPECT_EQ(box, narrow(errorText(ERROR_CANCELLED)));
     EXPECT_NE(box.find("(1223)"), std::string::npos);
     EXPECT_TRUE(IsWindowEnabled(window.owner.hwnd)) << "the owner was never disabled";
+    EXPECT_EQ(frontEnd, ExitCancelled);
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ TEST_F(PipeClient, StartOnceThenAliveAndStopWithOkSettingSuspended) {
     const std::uint64_t t = 100000;
     prepare(saver, t);
     pipeStep(saver, t);
-    ASSERT_NE(saver.pipe, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(saver.pipe);
     EXPECT_TRUE(server.clientConnected());
     EXPECT_EQ(server.readAll(), Words{"START"});
     EXPECT_FALSE(saver.suspended);
@@ -50,7 +50,7 @@ TEST_F(PipeClient, StartOnceThenAliveAndStopWithOkSettingSuspended) {
     EXPECT_EQ(server.readAll(), (Words{"ALIVE", "ALIVE", "ALIVE"}));
 
     saver.release();
-    EXPECT_EQ(saver.pipe, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(saver.pipe);
     EXPECT_FALSE(saver.suspended);
     EXPECT_EQ(server.readAll(), (Words{"STOP", "<broken>"}));
 }
@@ -70,7 +70,7 @@ TEST_F(PipeClient, AnyReplyButExactlyOkLeavesTheRunNotSuspended) {
         server.reply("OK");
         pipeStep(saver, 101000);
         EXPECT_TRUE(saver.suspended) << reply;
-        EXPECT_NE(saver.pipe, INVALID_HANDLE_VALUE) << reply;
+        EXPECT_TRUE(saver.pipe) << reply;
     }
 }
 
@@ -87,25 +87,25 @@ TEST_F(PipeClient, AServerThatGoesIsReleasedAndOnlyReconnectedInsideTheFirstSeco
         server.hangUp();
     }
     pipeStep(saver, t + 800);
-    EXPECT_EQ(saver.pipe, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(saver.pipe);
     EXPECT_FALSE(saver.suspended);
 
     // Inside the window: a new connection with a new START.
     {
         PipeServer server;
         pipeStep(saver, t + 1499);
-        ASSERT_NE(saver.pipe, INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(saver.pipe);
         EXPECT_EQ(server.readAll(), Words{"START"});
         server.hangUp();
     }
     pipeStep(saver, t + 1600);
-    EXPECT_EQ(saver.pipe, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(saver.pipe);
 
     // After it: never again, even with a server waiting.
     PipeServer server;
     pipeStep(saver, t + 1500);
     pipeStep(saver, t + 5000);
-    EXPECT_EQ(saver.pipe, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(saver.pipe);
     EXPECT_FALSE(server.clientConnected());
 }
 
@@ -117,7 +117,7 @@ TEST_F(PipeClient, AnImpostorHearsNothingAndTheWarningStays) {
     prepare(saver, 100000);
     for (std::uint64_t at : {100000u, 100500u, 101000u})
         pipeStep(saver, at);
-    EXPECT_EQ(saver.pipe, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(saver.pipe);
     EXPECT_EQ(impostor.readAll(), Words{"<broken>"});
     EXPECT_NE(overlayLine(saver).find(L"not suspended"), std::wstring::npos);
 }

@@ -94,7 +94,7 @@ void ServiceTest::TearDown() {
 void LoopTest::SetUp() {
     ServiceTest::SetUp();
     restoreRequested = false;
-    stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     restore();  // as the service does before it creates the pipe
     pipe = createControlPipe();
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
@@ -111,8 +111,7 @@ void LoopTest::TearDown() {
     testbed::clearFaults();
     stopLoop();
     if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
-    if (stopEvent) CloseHandle(stopEvent);
-    stopEvent = nullptr;
+    stopEvent.reset();
     // Whatever a test left paused (a recovery it kept pending on purpose) is given back for the next one.
     restore();
     EXPECT_EQ(engine, nullptr);

@@ -122,8 +122,11 @@ TEST(NetworkStatus, WithTheServiceRunningShowsModeAndNetworkState) {
     EXPECT_FALSE(text("setup.networkModeAdapters").empty());
     EXPECT_NE(text("setup.networkModeAdapters"), text("setup.networkModeFirewall"));
 
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 0);
-    EXPECT_EQ(networkStatus(), head + L"choose mode on first activation\nBlocked");
+    // Only the 1 the mode change writes confirms a mode; the installer's 0 and a foreign 2 do not.
+    for (DWORD unconfirmed : {0u, 2u}) {
+        writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", unconfirmed);
+        EXPECT_EQ(networkStatus(), head + L"choose mode on first activation\nBlocked") << unconfirmed;
+    }
 }
 
 TEST(ModeLabel, UsesTheLastLoadedSettingsAndTheLanguage) {

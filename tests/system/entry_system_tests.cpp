@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <string>
 
 #include "tests/support/support.h"
 
@@ -57,24 +57,6 @@ TEST(EntrySystem, StartUpSurvivesStoredValuesOfEveryTypeAndOverlongArguments) {
     ProcessResult overlong = runProcess(dormalis(L"/p:" + std::wstring(30000, L'7')), 10000);
     EXPECT_TRUE(overlong.finished);
     EXPECT_EQ(overlong.exitCode, 0u) << "a saturated handle is no window";
-}
-
-TEST(EntrySystem, DriverReadsAndAnswersAMessageBoxOfAnotherProgram) {
-    int answer = 0;
-    std::thread owner([&] { answer = MessageBoxW(nullptr, L"Line one\nLine two", L"Driver check", MB_OKCANCEL); });
-    ProcessResult read = driver(L"message-box \"Driver check\" 10000");
-    ProcessResult pressed = driver(L"press \"Driver check\" 1 10000");
-    owner.join();
-    EXPECT_EQ(read.exitCode, 0u);
-    EXPECT_EQ(read.output, "Line one\nLine two");
-    EXPECT_EQ(pressed.exitCode, 0u);
-    EXPECT_EQ(answer, IDOK);
-}
-
-TEST(EntrySystem, DriverFindsNothingWhenNothingIsThere) {
-    ProcessResult result = driver(L"find - \"No window has this title\" 300");
-    EXPECT_EQ(result.exitCode, 1u);
-    EXPECT_TRUE(result.output.empty());
 }
 
 TEST(EntrySystem, AnEscapingErrorIsShownInTheDormalisNativeBoxAndGivesExitCodeOne) {

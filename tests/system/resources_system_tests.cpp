@@ -108,5 +108,17 @@ TEST(Resources, VersionIsOneZeroZeroZeroNamedDormalis) {
     EXPECT_EQ(versionString(block, L"FileVersion"), L"1.0.0.0");
 }
 
+// Event Viewer formats each service event with the message of ID 1 from the registered file: the line itself.
+TEST(Resources, EventMessageOneIsTheInsertionStringAlone) {
+    LoadedModule image{LoadLibraryExW(programPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)};
+    for (const wchar_t* line : {L"Accepted saver process: 42", L"Firewall filters released."}) {
+        wchar_t text[256] = {};
+        DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(line)};
+        FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, image.module, 1,
+                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), text, 256, reinterpret_cast<va_list*>(inserts));
+        EXPECT_EQ(std::wstring(text), line);
+    }
+}
+
 }  // namespace
 }  // namespace dormalis

@@ -48,6 +48,19 @@ void choose(Ui& ui, int id, int index) {
     sendCommand(ui, id, CBN_SELCHANGE);
 }
 
+// Gives a control the keyboard focus, as a click or Tab does.
+bool focus(Ui& ui, int id) {
+    ShowWindow(ui.window, SW_SHOW);
+    SetForegroundWindow(ui.window);
+    SetFocus(ui.control(id));
+    pumpMessages();
+    return GetFocus() == ui.control(id);
+}
+
+int focused() {
+    return GetDlgCtrlID(GetFocus());
+}
+
 class Commands : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -132,7 +145,9 @@ TEST_F(Commands, CancelAndCloseStoreTheSettingsFromBeforeThePageOpened) {
         EXPECT_EQ(settings.speed, 11);
         choose(*customize, DisplaysCombo, 1);
         EXPECT_EQ(settings.displays, 1u);
+        ASSERT_TRUE(focus(*customize, ResetButton));
         sendCommand(*customize, ResetButton);
+        EXPECT_EQ(focused(), ResetButton) << "the focus survives the rebuild";
         EXPECT_EQ(settings.density, 260);
         EXPECT_EQ(settings.speed, 5);
         EXPECT_EQ(settings.color, RGB(200, 228, 255));
@@ -178,17 +193,35 @@ TEST_F(Commands, EnterAndEscapeCommandsAndUnknownIdentifiersAreIgnored) {
     EXPECT_EQ(stored(L"Density"), 100u);
 }
 
-TEST_F(Commands, ChangingTheLanguageRebuildsTheSetupPageAndRefitsIt) {
+TEST_F(Commands, ArrowKeysInTheLanguageListRebuildThePageInEachLanguageAndKeepTheFocus) {
     OpenPage setup(SetupPage, owner_.window);
     HWND firstButton = setup->control(EnableButton);
-    choose(*setup, LanguageList, 2);
-    EXPECT_EQ(settings.language, 2u);
-    EXPECT_EQ(stored(L"Language"), 2u);
+    ASSERT_TRUE(focus(*setup, LanguageList));
+    for (int press = 0; press < 2; ++press) {
+        HWND list = GetFocus();
+        SendMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+        EXPECT_TRUE(IsWindow(list)) << "the list outlives its own notification";
+        pumpMessages();
+    }
+    EXPECT_EQ(settings.language, 3u) << "Down, Down from English";
+    EXPECT_EQ(focused(), LanguageList);
+    // In the open list the arrows move the choice, and the page follows once the list closes.
+    HWND list = GetFocus();
+    SendMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
+    SendMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+    pumpMessages();
+    EXPECT_TRUE(SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0)) << "still open";
+    SendMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
+    pumpMessages();
+    EXPECT_FALSE(IsWindow(list)) << "rebuilt";
+    EXPECT_EQ(settings.language, 4u);
+    EXPECT_EQ(stored(L"Language"), 4u);
+    EXPECT_EQ(focused(), LanguageList);
     EXPECT_NE(setup->control(EnableButton), firstButton) << "rebuilt";
     EXPECT_EQ(setup->labels[3].caption, text("setup.subtitle"));
     wchar_t caption[128] = {};
     GetWindowTextW(setup->control(EnableButton), caption, 128);
-    EXPECT_STREQ(caption, L"Dormalis aktivieren");
+    EXPECT_STREQ(caption, L"Activar Dormalis");
     RECT frame{}, client{};
     GetWindowRect(setup->window, &frame);
     GetClientRect(setup->window, &client);
@@ -200,7 +233,7 @@ TEST_F(Commands, ChangingTheLanguageRebuildsTheSetupPageAndRefitsIt) {
               std::min<int>(monitor.rcWork.bottom - monitor.rcWork.top - 30, chrome + setup->contentHeight + 8));
     // Other notifications of the list change nothing.
     sendCommand(*setup, LanguageList, CBN_DROPDOWN);
-    EXPECT_EQ(settings.language, 2u);
+    EXPECT_EQ(settings.language, 4u);
 }
 
 TEST_F(Commands, OneWheelNotchScrolls60PixelsAndOneArrow32AtEveryScale) {
@@ -208,7 +241,16 @@ TEST_F(Commands, OneWheelNotchScrolls60PixelsAndOneArrow32AtEveryScale) {
         OpenPage setup(SetupPage, owner_.window);
         setGeometry(*setup, dpi, 800, 400);
         const Box enable = setup->rects[1];
-        SendMessageW(setup->window, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA)), 0);
+        const auto wheel = [&](int delta) {
+            SendMessageW(setup->window, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(delta)), 0);
+        };
+        for (int step = 0; step < 6; ++step)
+            wheel(-40);  // a touchpad's thirds of a notch
+        EXPECT_EQ(setup->scroll, 120) << dpi;
+        for (int step = 0; step < 6; ++step)
+            wheel(40);
+        EXPECT_EQ(setup->scroll, 0) << dpi;
+        wheel(-WHEEL_DELTA);
         EXPECT_EQ(setup->scroll, 60) << dpi;
         SendMessageW(setup->window, WM_VSCROLL, SB_LINEDOWN, 0);
         EXPECT_EQ(setup->scroll, 92) << dpi;
@@ -273,10 +315,12 @@ TEST_F(Commands, EnableWithTheModePageCancelledChangesNothing) {
 TEST_F(Commands, ChangeModeCancelledReloadsAndRebuilds) {
     OpenPage setup(SetupPage, owner_.window);
     HWND before = setup->control(ModeButton);
+    ASSERT_TRUE(focus(*setup, ModeButton));
     std::thread cancel = commandToPage(setup->window, {AdaptersRadio, CancelButton});
     sendCommand(*setup, ModeButton);
     cancel.join();
     EXPECT_NE(setup->control(ModeButton), before) << "the page was rebuilt";
+    EXPECT_EQ(focused(), ModeButton) << "the focus is back where it was";
     EXPECT_TRUE(settings.firewall);
 }
 
@@ -297,10 +341,13 @@ TEST_F(Commands, TheModePageWritesTheFlagAsItsRadiosAreClickedAndOnContinue) {
 TEST_F(Commands, DisableAndCheckConfigurationShowTheirMessages) {
     OpenPage setup(SetupPage, owner_.window);
     HWND before = setup->control(DisableButton);
+    ASSERT_TRUE(focus(*setup, DisableButton));
     {
         BoxAnswerer box;
         sendCommand(*setup, DisableButton);
         const SeenBox seen = box.result();
+        pumpMessages();
+        EXPECT_EQ(focused(), DisableButton) << "the focus survives the rebuild and the message";
         EXPECT_TRUE(seen.informationIcon);
         EXPECT_EQ(seen.text,
                   L"Dormalis is no longer selected as the screen saver. The app remains installed. Close and reopen "
@@ -329,15 +376,35 @@ TEST_F(Commands, TheTimerWritesTheSnapshotOnlyWhenAPathIsSet) {
 
 TEST_F(Commands, DpiChangeRescalesFontsMovesTheWindowAndLimitsItsSize) {
     OpenPage about(AboutPage, owner_.window);
+    // Until the resize lays the page out again, its controls still use the old fonts: those must still exist.
+    int deletedFonts = 0;
+    const auto countDeletedFonts = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                      DWORD_PTR data) -> LRESULT {
+        for (HWND child = GetWindow(window, GW_CHILD); message == WM_SIZE && child;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            const auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(child, WM_GETFONT, 0, 0));
+            if (font && GetObjectType(font) != OBJ_FONT) ++*reinterpret_cast<int*>(data);
+        }
+        return DefSubclassProc(window, message, wParam, lParam);
+    };
+    SetWindowSubclass(about->window, countDeletedFonts, 2, reinterpret_cast<DWORD_PTR>(&deletedFonts));
     RECT suggested{100, 80, 100 + 1200, 80 + 900};
     SendMessageW(about->window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    RemoveWindowSubclass(about->window, countDeletedFonts, 2);
+    EXPECT_EQ(deletedFonts, 0);
     EXPECT_FLOAT_EQ(about->scale, 1.5f);
     RECT frame{};
     GetWindowRect(about->window, &frame);
     EXPECT_TRUE(EqualRect(&frame, &suggested));
-    LOGFONTW body{};
+    LOGFONTW body{}, title{};
     GetObjectW(about->typefaces[0].get(), sizeof(body), &body);
+    GetObjectW(about->typefaces[1].get(), sizeof(title), &title);
     EXPECT_EQ(body.lfHeight, -24);
+    EXPECT_EQ(title.lfHeight, -45);
+    EXPECT_EQ(title.lfWeight, FW_BOLD);
+    EXPECT_STREQ(body.lfFaceName, L"Segoe UI");
+    for (HWND control : about->controls)
+        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), about->typefaces[0].get());
     RECT client{};
     GetClientRect(about->window, &client);
     EXPECT_EQ(about->rects.back().width, static_cast<int>((static_cast<int>(client.right / 1.5f) - 56) * 1.5f))

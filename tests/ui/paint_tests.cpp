@@ -232,6 +232,31 @@ TEST_F(Painting, TheClosedLanguageListShowsTheFlagOfTheCurrentLanguage) {
     }
 }
 
+TEST_F(Painting, TheFlagInTheLanguageListGrowsWithTheScaleAndKeepsItsShape) {
+    settings.language = 0;
+    SIZE band[2] = {};  // the French flag's blue third
+    for (int dpi : {96, 192}) {
+        OpenPage setup(SetupPage);
+        setGeometry(*setup, dpi, 800);
+        const Image image = snapshot(*setup);
+        RECT list{};
+        GetWindowRect(setup->control(LanguageList), &list);
+        MapWindowPoints(nullptr, setup->window, reinterpret_cast<POINT*>(&list), 2);
+        RECT blue{list.right, list.bottom, list.left, list.top};
+        for (int y = list.top; y < list.bottom; ++y) {
+            for (int x = list.left; x < list.right; ++x) {
+                if (image.at(x, y) != RGB(0, 70, 170)) continue;
+                blue = RECT{std::min<LONG>(blue.left, x), std::min<LONG>(blue.top, y),
+                            std::max<LONG>(blue.right, x + 1), std::max<LONG>(blue.bottom, y + 1)};
+            }
+        }
+        band[dpi / 192] = SIZE{blue.right - blue.left, blue.bottom - blue.top};
+    }
+    ASSERT_GT(band[0].cx, 0);
+    EXPECT_NEAR(band[1].cx, 2 * band[0].cx, 1);
+    EXPECT_NEAR(band[1].cy, 2 * band[0].cy, 1);
+}
+
 TEST_F(Painting, FlagsFollowTheirTablesInAnyRectangle) {
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);

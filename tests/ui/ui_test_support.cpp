@@ -54,6 +54,12 @@ BOOL CALLBACK findOwnedPage(HWND window, LPARAM data) {
     return TRUE;
 }
 
+LRESULT CALLBACK anySize(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+    if (message == WM_GETMINMAXINFO) reinterpret_cast<MINMAXINFO*>(lParam)->ptMaxTrackSize = POINT{4000, 4000};
+    return result;
+}
+
 template <typename T>
 T field(const std::vector<char>& bytes, size_t offset) {
     T value{};
@@ -97,22 +103,21 @@ Owner::~Owner() {
 }
 
 void setGeometry(Ui& ui, int dpi, int widthDips, int heightPx) {
+    // The test display is 1920 pixels wide; pages are tried wider than that.
+    SetWindowSubclass(ui.window, anySize, 1, 0);
     if (static_cast<int>(ui.scale * 96.0f + 0.5f) != dpi) {
         RECT frame{};
         GetWindowRect(ui.window, &frame);
         SendMessageW(ui.window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
     }
-    const int wantedClient = static_cast<int>(std::ceil(widthDips * ui.scale));
-    for (int round = 0; round < 3; ++round) {
-        RECT frame{}, client{};
-        GetWindowRect(ui.window, &frame);
-        GetClientRect(ui.window, &client);
-        const int chromeWidth = (frame.right - frame.left) - client.right;
-        const int height =
-            heightPx > 0 ? heightPx + (frame.bottom - frame.top) - client.bottom : frame.bottom - frame.top;
-        SetWindowPos(ui.window, nullptr, 0, 0, wantedClient + chromeWidth, height, SWP_NOZORDER | SWP_NOACTIVATE);
-        ui.layout();
-    }
+    // The frame around a client area of the wanted size, without the scroll bar the content may bring.
+    RECT frame{}, client{};
+    GetWindowRect(ui.window, &frame);
+    GetClientRect(ui.window, &client);
+    RECT wanted{0, 0, static_cast<int>(std::ceil(widthDips * ui.scale)), heightPx};
+    AdjustWindowRectEx(&wanted, GetWindowLongW(ui.window, GWL_STYLE), FALSE, GetWindowLongW(ui.window, GWL_EXSTYLE));
+    const int height = heightPx > 0 ? wanted.bottom - wanted.top : frame.bottom - frame.top;
+    SetWindowPos(ui.window, nullptr, 0, 0, wanted.right - wanted.left, height, SWP_NOZORDER | SWP_NOACTIVATE);
     pumpMessages();
 }
 
@@ -129,16 +134,6 @@ void dropQuit() {
     MSG message;
     while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
-}
-
-int measured(Ui& ui, const std::wstring& text, int widthDips, bool title) {
-    HDC dc = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, ui.typefaces[title ? 1 : 0].get());
-    RECT area{0, 0, static_cast<int>(widthDips * ui.scale), 0};
-    DrawTextW(dc, text.c_str(), -1, &area, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-    SelectObject(dc, old);
-    ReleaseDC(nullptr, dc);
-    return static_cast<int>(std::ceil(area.bottom / ui.scale)) + 6;
 }
 
 BoxAnswerer::BoxAnswerer(const wchar_t* title, int button, DWORD timeoutMs) {

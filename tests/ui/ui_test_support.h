@@ -48,17 +48,14 @@ struct Owner {
     ~Owner();
 };
 
-// Brings the page to `dpi` through WM_DPICHANGED and to a client area `widthDips` wide, then lays it out again so
-// the layout sees the final client width (a scroll bar that appears narrows it).
+// Brings the page to `dpi` through WM_DPICHANGED and its window to a client area `widthDips` wide before any
+// scroll bar (and `heightPx` high, when given), through the messages a user's resize sends.
 void setGeometry(Ui& ui, int dpi, int widthDips, int heightPx = 0);
 
 // Handles queued messages without blocking.
 void pumpMessages();
 // Removes a quit message left by a destroyed top window, so the next modal loop is not ended by it.
 void dropQuit();
-
-// A text's height as Ui::label reports it, measured independently in DIPs (spacing included).
-int measured(Ui& ui, const std::wstring& text, int widthDips, bool title);
 
 // The message box of this process with the caption `title`: waits for it, reads it and presses `button`.
 struct SeenBox {

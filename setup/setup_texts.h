@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+#include "install/admin.h"
+
+// The setup window's own texts in the current language.
+namespace dormalis::setuptext {
+
+std::wstring folderCaption();
+std::wstring browse();
+std::wstring cancel();
+std::wstring close();
+std::wstring adminNote();
+std::wstring step(InstallStep step);
+std::wstring installedIn(const std::wstring& folder, bool firewall);
+std::wstring failed(const std::wstring& reason);
+
+}  // namespace dormalis::setuptext

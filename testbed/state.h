@@ -60,8 +60,7 @@ void pruneDeadSessions();
 // Ends one filtering session: a dynamic one takes everything it added along; the objects of any other stay,
 // owned by the engine, until deleted or the engine restarts (reset()).
 void endSession(const std::wstring& session);
-// Tag of the objects that outlived their session.
-inline constexpr const wchar_t* EngineOwned = L"engine";
+inline constexpr const wchar_t* EngineOwned = L"engine";  // tags the objects that outlived their session
 
 std::wstring guidText(const GUID& guid);
 

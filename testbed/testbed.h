@@ -50,9 +50,8 @@ void setDeviceState(const std::wstring& id, DWORD state);
 void removeDevice(const std::wstring& id);
 // DeviceStopped/DeviceStarted/DeviceDisabled/DeviceNeedsRestart, or -1 when the node does not exist.
 long deviceState(const std::wstring& id);
-// The adapter vetoes being disabled (a program holds it).
+// The adapter vetoes being disabled (a program holds it); enabling it leaves it needing a restart of Windows.
 void vetoDisable(const std::wstring& id);
-// Enabling the adapter leaves it needing a restart of Windows before it starts.
 void needRestartOnEnable(const std::wstring& id);
 // The flags of the last disable asked for the adapter.
 DWORD disableFlags(const std::wstring& id);

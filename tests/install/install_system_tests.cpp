@@ -385,8 +385,7 @@ TEST_F(InstallSystem, TheInstalledUninstallerRefusesWhileAdaptersWaitThenRemoves
     }
 }
 
-// Beside the build's uninstaller lies the test bed's configuration manager, which can enable the listed adapter:
-// with the service stopped the uninstaller brings it back itself, and the removal goes on.
+// The test bed's configuration manager beside it lets the uninstaller enable the listed adapter and go on.
 TEST_F(InstallSystem, TheUninstallerBringsAListedAdapterBackItselfAndGoesOn) {
     ASSERT_EQ(setup(L"--quiet"), 0u) << narrow(machineString(L"LastInstallError"));
     testbed::reset();

@@ -9,6 +9,8 @@
 //   alive:MS           write "ALIVE" every 500 ms for MS; prints "broken" if the service drops us
 //   broken:MS          wait up to MS for the service to drop the connection; prints "broken" or "connected"
 //   close              close the pipe handle (no "STOP")
+//   die                end this process at once, as a crash would
+//   given:MS           wait up to MS for the network to be given back; prints "given" or "held"
 //   timed:WORD         write WORD and wait up to 3 s for the reply; prints "ms:<milliseconds>" or "noreply"
 //   hang               sleep until killed
 // Every printed line ends with a line feed. Exit code 0, or 2 when the pipe cannot be opened.
@@ -20,6 +22,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "tests/service/given_back.h"
 
 namespace {
 
@@ -128,6 +132,13 @@ bool step(const std::string& s) {
     } else if (s == "close") {
         if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
         pipe = INVALID_HANDLE_VALUE;
+    } else if (s == "die") {
+        TerminateProcess(GetCurrentProcess(), 3);
+    } else if (s.rfind("given:", 0) == 0) {
+        const ULONGLONG deadline = GetTickCount64() + number(6);
+        while (!dormalis::testing::networkGivenBack() && GetTickCount64() < deadline)
+            Sleep(10);
+        say(dormalis::testing::networkGivenBack() ? "given" : "held");
     } else if (s.rfind("timed:", 0) == 0) {
         LARGE_INTEGER frequency, start, now;
         QueryPerformanceFrequency(&frequency);

@@ -194,10 +194,11 @@ TEST(SaverSystem, HostedPreviewFillsItsHostAndEndsWithIt) {
     HWND hostWindow = windowOf(found);
     UniqueHandle process = startProcess(saver(L"/p " + std::to_wstring(reinterpret_cast<std::uintptr_t>(hostWindow))));
 
+    // Windows makes a window visible only as CreateWindowEx ends, so it can be found a moment before it shows.
     HWND child = nullptr;
-    for (int i = 0; i < 200 && !child; ++i) {
+    for (int i = 0; i < 200 && !(child && IsWindowVisible(child)); ++i) {
         child = FindWindowExW(hostWindow, nullptr, L"Dormalis.Native.Saver", nullptr);
-        if (!child) Sleep(50);
+        if (!child || !IsWindowVisible(child)) Sleep(50);
     }
     ASSERT_TRUE(child) << "no saver window inside the host";
     // Wine does not put a child window of another process on the X screen, so its pixels cannot be read back

@@ -50,6 +50,7 @@ using UniqueIcon = Unique<HICON, &DestroyIcon>;
 using UniqueMenu = Unique<HMENU, &DestroyMenu>;
 using UniqueDc = Unique<HDC, &DeleteDC>;
 using UniqueService = Unique<SC_HANDLE, &CloseServiceHandle>;
+using UniqueSid = Unique<PSID, &FreeSid>;  // a SID from AllocateAndInitializeSid
 
 template <typename G>
 using UniqueGdi = Unique<G, &DeleteObject>;

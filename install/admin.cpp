@@ -16,15 +16,13 @@ void reportInstallStep(InstallStep step) {
 
 bool isAdministrator() {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
+    UniqueSid administrators;
     if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
-                                  0, &administrators)) {
+                                  0, administrators.put())) {
         return false;
     }
     BOOL member = FALSE;
-    const BOOL checked = CheckTokenMembership(nullptr, administrators, &member);
-    FreeSid(administrators);
-    return checked && member;
+    return CheckTokenMembership(nullptr, administrators.get(), &member) && member;
 }
 
 bool samePath(const std::wstring& a, const std::wstring& b) {

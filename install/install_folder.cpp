@@ -4,13 +4,13 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
 #include "foundation/constants.h"
 #include "foundation/contract.h"
+#include "foundation/file_identity.h"
 #include "foundation/registry.h"
 #include "install/admin.h"
 #include "install/folder_validation.h"
@@ -49,11 +49,7 @@ bool folderIdentity(HANDLE folder, FILE_ID_INFO& identity) {
     if (!GetFileInformationByHandle(folder, &information)) return false;
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
-    return GetFileInformationByHandleEx(folder, FileIdInfo, &identity, sizeof(identity)) != FALSE;
-}
-
-bool sameFolder(const FILE_ID_INFO& a, const FILE_ID_INFO& b) {
-    return a.VolumeSerialNumber == b.VolumeSerialNumber && std::memcmp(&a.FileId, &b.FileId, sizeof(a.FileId)) == 0;
+    return fileIdentity(folder, identity);
 }
 
 bool isRecordedInstallation(const std::wstring& dir) {
@@ -111,7 +107,7 @@ UniqueHandle claimInstallFolder(const std::wstring& dir) {
     // place.
     UniqueHandle reopened = openFolder(dir, FILE_READ_ATTRIBUTES);
     FILE_ID_INFO current{};
-    if (!reopened || !folderIdentity(reopened.get(), current) || !sameFolder(judged, current)) fail(CannotSecure);
+    if (!reopened || !folderIdentity(reopened.get(), current) || !sameIdentity(judged, current)) fail(CannotSecure);
     return folder;
 }
 

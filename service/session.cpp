@@ -8,6 +8,7 @@
 #include <string>
 
 #include "foundation/contract.h"
+#include "foundation/file_identity.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "service/log.h"
@@ -90,19 +91,18 @@ bool sessionActive(DWORD session) {
     return active;
 }
 
-bool fileIdentity(const std::wstring& path, FILE_ID_INFO& id) {
+bool pathIdentity(const std::wstring& path, FILE_ID_INFO& id) {
     UniqueHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
                                   nullptr));
-    return file && GetFileInformationByHandleEx(file.get(), FileIdInfo, &id, sizeof id);
+    return file && fileIdentity(file.get(), id);
 }
 
 // The same file, however either path is spelled: Windows may record the saver or InstallPath in 8.3 form, and
 // the process image may be reported in either form.
 bool sameFile(const std::wstring& a, const std::wstring& b) {
     FILE_ID_INFO first{}, second{};
-    return fileIdentity(a, first) && fileIdentity(b, second) && first.VolumeSerialNumber == second.VolumeSerialNumber &&
-           std::memcmp(&first.FileId, &second.FileId, sizeof first.FileId) == 0;
+    return pathIdentity(a, first) && pathIdentity(b, second) && sameIdentity(first, second);
 }
 
 // The caller's process when it is this product's saver in an active session; otherwise nothing.

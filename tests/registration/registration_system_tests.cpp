@@ -3,7 +3,7 @@
 #include "foundation/constants.h"
 #include "foundation/registry.h"
 #include "tests/registration/desktop_state.h"
-#include "tests/status/service_fixture.h"
+#include "tests/support/stand_in_service.h"
 #include "tests/support/support.h"
 
 namespace dormalis {

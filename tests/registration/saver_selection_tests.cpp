@@ -8,7 +8,7 @@
 #include "foundation/registry.h"
 #include "registration/saver_selection.h"
 #include "tests/registration/desktop_state.h"
-#include "tests/status/service_fixture.h"
+#include "tests/support/stand_in_service.h"
 #include "tests/support/support.h"
 
 namespace dormalis {

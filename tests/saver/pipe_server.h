@@ -7,7 +7,7 @@
 
 #include "foundation/constants.h"
 #include "foundation/unique.h"
-#include "tests/status/service_fixture.h"
+#include "tests/support/stand_in_service.h"
 
 namespace dormalis::testing {
 

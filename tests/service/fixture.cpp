@@ -6,27 +6,6 @@
 
 namespace dormalis::testing {
 
-bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (condition()) return true;
-        if (GetTickCount64() >= deadline) return false;
-        Sleep(10);
-    }
-}
-
-DWORD machineDword(const wchar_t* name, DWORD fallback) {
-    return readDword(HKEY_LOCAL_MACHINE, MachineKey, name, fallback);
-}
-
-void setMachineDword(const wchar_t* name, DWORD value) {
-    writeDword(HKEY_LOCAL_MACHINE, MachineKey, name, value);
-}
-
-void deleteMachineValue(const wchar_t* name) {
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, MachineKey, name);
-}
-
 std::wstring lastLog() {
     return readString(HKEY_LOCAL_MACHINE, MachineKey, L"LastDiagnostic");
 }

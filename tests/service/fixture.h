@@ -23,12 +23,6 @@ inline bool contains(const std::string& output, const std::string& text) {
     return output.find(text) != std::string::npos;
 }
 
-// Polls a condition every 10 ms until it holds or the time is up.
-bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
-
-DWORD machineDword(const wchar_t* name, DWORD fallback = 99);
-void setMachineDword(const wchar_t* name, DWORD value);
-void deleteMachineValue(const wchar_t* name);
 std::wstring lastLog();
 std::vector<std::wstring> recoveryEntries();
 

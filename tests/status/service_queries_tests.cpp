@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/service_queries.h"
-#include "tests/status/service_fixture.h"
+#include "tests/support/stand_in_service.h"
 #include "tests/support/support.h"
 
 namespace dormalis {

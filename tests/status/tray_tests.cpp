@@ -14,7 +14,7 @@
 #include "status/tray.h"
 #include "tests/registration/desktop_state.h"
 #include "tests/status/fake_shell.h"
-#include "tests/status/service_fixture.h"
+#include "tests/support/stand_in_service.h"
 #include "tests/support/support.h"
 
 namespace dormalis {

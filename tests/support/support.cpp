@@ -2,6 +2,9 @@
 
 #include <stdexcept>
 
+#include "foundation/constants.h"
+#include "foundation/registry.h"
+
 namespace dormalis::testing {
 
 std::wstring buildFolder() {
@@ -120,6 +123,44 @@ std::string narrow(const std::wstring& text) {
     std::string bytes(length, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
     return bytes;
+}
+
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition()) return true;
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(10);
+    }
+}
+
+DWORD machineDword(const wchar_t* name, DWORD fallback) {
+    return readDword(HKEY_LOCAL_MACHINE, RegistryPath, name, fallback);
+}
+
+std::wstring machineString(const wchar_t* name, const std::wstring& fallback) {
+    return readString(HKEY_LOCAL_MACHINE, RegistryPath, name, fallback);
+}
+
+void setMachineDword(const wchar_t* name, DWORD value) {
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, name, value);
+}
+
+void deleteMachineValue(const wchar_t* name) {
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, name);
+}
+
+DWORD serviceState() {
+    UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return 0;
+    UniqueService service(OpenServiceW(manager.get(), ServiceName, SERVICE_QUERY_STATUS));
+    SERVICE_STATUS status{};
+    if (!service || !QueryServiceStatus(service.get(), &status)) return 0;
+    return status.dwCurrentState;
+}
+
+bool waitForServiceState(DWORD state, DWORD timeoutMs) {
+    return waitUntil([state] { return serviceState() == state; }, timeoutMs);
 }
 
 }  // namespace dormalis::testing

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "foundation/unique.h"
@@ -34,6 +35,20 @@ std::wstring quoted(const std::wstring& text);
 
 // Deletes a registry key and everything below it; a missing key is fine.
 void deleteKeyTree(HKEY root, const wchar_t* subkey);
+
+// Polls a condition every 10 ms until it holds or the time is up.
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+// Values of the product's machine key; the fallback stands for an absent value.
+DWORD machineDword(const wchar_t* name, DWORD fallback = 0xDEAD);
+std::wstring machineString(const wchar_t* name, const std::wstring& fallback = L"<absent>");
+void setMachineDword(const wchar_t* name, DWORD value);
+void deleteMachineValue(const wchar_t* name);
+
+// The current state of the product's service, or 0 when it is not registered.
+DWORD serviceState();
+// Waits for the product's service to reach a state; returns whether it did.
+bool waitForServiceState(DWORD state, DWORD timeoutMs);
 
 std::wstring widen(const std::string& utf8);
 std::string narrow(const std::wstring& text);

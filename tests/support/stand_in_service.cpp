@@ -1,4 +1,4 @@
-#include "tests/status/service_fixture.h"
+#include "tests/support/stand_in_service.h"
 
 #include <windows.h>
 
@@ -13,7 +13,6 @@ namespace dormalis::testing {
 
 namespace {
 
-using UniqueService = Unique<SC_HANDLE, &CloseServiceHandle>;
 
 constexpr const wchar_t* RecordKey = L"SOFTWARE\\DormalisTestService";
 

@@ -13,7 +13,6 @@ namespace dormalis::testing {
 
 namespace {
 
-
 constexpr const wchar_t* RecordKey = L"SOFTWARE\\DormalisTestService";
 
 UniqueService manager() {

@@ -10,6 +10,7 @@ run, also when the script is interrupted. The results go to standard output and 
 import argparse
 import os
 import pathlib
+import signal
 import subprocess
 import sys
 import time
@@ -111,6 +112,15 @@ def run(command, log, **kwargs):
     return subprocess.run(command, cwd=ROOT, stdout=log, stderr=subprocess.STDOUT, **kwargs).returncode
 
 
+def targets_of(tests, build):
+    """The build targets behind the chosen tests: a test program is built by its own name, and every test may start
+    the product's programs."""
+    listed = subprocess.run(["ctest", "--test-dir", str(build), "-N", "-R", tests], cwd=ROOT, capture_output=True,
+                            text=True).stdout
+    names = [line.split(":", 1)[1].strip() for line in listed.splitlines() if line.strip().startswith("Test")]
+    return ["Dormalis", "DormalisSetup", "Uninstall"] + [name for name in names if name.endswith(("_tests", "_road"))]
+
+
 def try_mutant(mutant, build, log):
     name, file, before, after, tests = mutant
     path = ROOT / file
@@ -120,9 +130,10 @@ def try_mutant(mutant, build, log):
     start = time.monotonic()
     try:
         path.write_text(original.replace(before, after), encoding="utf-8")
-        if run(["cmake", "--build", str(build)], log) != 0:
+        if run(["cmake", "--build", str(build), "--target", *targets_of(tests, build)], log) != 0:
             return "stillborn", time.monotonic() - start
-        env = dict(os.environ, SKIP_DEPS="1", BUILD_DIR=str(build))
+        # The first failing check decides; the rest of a test program need not run.
+        env = dict(os.environ, SKIP_DEPS="1", BUILD_DIR=str(build), BUILD_TARGETS="Dormalis", GTEST_FAIL_FAST="1")
         code = run(["bash", "scripts/test.sh", "-R", tests, "--stop-on-failure", "--timeout", "240"], log, env=env)
         return ("survived" if code == 0 else "killed"), time.monotonic() - start
     finally:
@@ -144,10 +155,10 @@ def main():
             print(f"{name:36} {file:34} {tests}")
         return
     build = pathlib.Path(args.build).resolve()
-    env = dict(os.environ)
-    subprocess.run(["cmake", "--preset", "mingw", "-B", str(build)], cwd=ROOT, check=True, stdout=subprocess.DEVNULL,
-                   env=env)
-    subprocess.run(["cmake", "--build", str(build)], cwd=ROOT, check=True, env=env)
+    # A stop from outside must still undo the fault in hand.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
+    subprocess.run(["cmake", "--preset", "mingw", "-B", str(build)], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", str(build)], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     results = []
     with open(build / "mutants.log", "w", encoding="utf-8") as log:
         for mutant in chosen:

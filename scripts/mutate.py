@@ -10,6 +10,7 @@ run, also when the script is interrupted. The results go to standard output and 
 import argparse
 import os
 import pathlib
+import re
 import signal
 import subprocess
 import sys
@@ -117,7 +118,7 @@ def targets_of(tests, build):
     the product's programs."""
     listed = subprocess.run(["ctest", "--test-dir", str(build), "-N", "-R", tests], cwd=ROOT, capture_output=True,
                             text=True).stdout
-    names = [line.split(":", 1)[1].strip() for line in listed.splitlines() if line.strip().startswith("Test")]
+    names = re.findall(r"Test\s+#\d+: (\S+)", listed)
     return ["Dormalis", "DormalisSetup", "Uninstall"] + [name for name in names if name.endswith(("_tests", "_road"))]
 
 
@@ -134,7 +135,7 @@ def try_mutant(mutant, build, log):
             return "stillborn", time.monotonic() - start
         # The first failing check decides; the rest of a test program need not run.
         env = dict(os.environ, SKIP_DEPS="1", BUILD_DIR=str(build), BUILD_TARGETS="Dormalis", GTEST_FAIL_FAST="1")
-        code = run(["bash", "scripts/test.sh", "-R", tests, "--stop-on-failure", "--timeout", "240"], log, env=env)
+        code = run(["bash", "scripts/test.sh", "-R", tests, "--stop-on-failure", "--timeout", "120"], log, env=env)
         return ("survived" if code == 0 else "killed"), time.monotonic() - start
     finally:
         path.write_text(original, encoding="utf-8")

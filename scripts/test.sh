@@ -17,4 +17,4 @@ cmake --build "$build" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
 . scripts/wine-env.sh
 trap wine_env_stop EXIT
 wine_env_start "$build"
-ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 900 "$@"
+ctest --test-dir "$build" --output-on-failure --no-tests=error --timeout 120 "$@"

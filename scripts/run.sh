@@ -3,7 +3,7 @@
 # and writes a screenshot of the window.
 # Then a demonstration on a fresh prefix of its own: the quiet setup installs the service, Enable in the settings
 # window chooses firewall mode and selects the saver, the saver starts as Windows starts it and cuts the simulated
-# network, a key press brings it back; each step prints the service's log lines and the network's state.
+# network, a key press brings it back; each step prints the network's state.
 #   NO_DEMO=1  only the settings window
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -3,6 +3,8 @@
 
 #include <shellapi.h>
 
+#include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -12,7 +14,6 @@
 #include "install/front_end.h"
 #include "install/mode_change.h"
 #include "tests/install/install_fixture.h"
-#include "tests/support/support.h"
 
 namespace dormalis {
 namespace {
@@ -31,125 +32,100 @@ struct ElevatedCopyStandIn {
     }
 } elevatedCopyStandIn;
 
-constexpr const char* NotInstalled = "Service is not installed. Run Dormalis Setup.";
-constexpr const char* RestoreFirst = "Restore the network before changing the interruption mode.";
-
-std::wstring dormalis(const std::wstring& arguments) {
-    return quoted(buildFolder() + L"\\Dormalis.exe") + L" " + arguments;
+// Answers the box titled Dormalis that this process shows, giving its text; "" when `over` holds first.
+std::string answerOwnBox(const std::function<bool()>& over) {
+    std::string text;
+    waitUntil(
+        [&] {
+            HWND box = FindWindowW(L"#32770", L"Dormalis");
+            if (!box) return over();
+            wchar_t buffer[512] = {};
+            GetWindowTextW(GetDlgItem(box, 0xFFFF), buffer, 512);
+            text = narrow(buffer);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            return true;
+        },
+        10000);
+    return text;
 }
 
-DWORD machineDword(const wchar_t* name, DWORD fallback = 0xDEAD) {
-    return readDword(HKEY_LOCAL_MACHINE, RegistryPath, name, fallback);
+// The elevated copy's work, on a thread of its own as `token` when given: its exit code and the box it showed.
+std::pair<int, std::string> changeMode(bool firewall, HANDLE token = nullptr) {
+    std::atomic<bool> done{false};
+    int result = -1;
+    std::thread worker([&] {
+        if (token) SetThreadToken(nullptr, token);
+        result = changeNetworkMode(firewall);
+        RevertToSelf();
+        done = true;
+    });
+    std::string box = answerOwnBox([&] { return done.load(); });
+    worker.join();
+    return {result, box};
 }
 
-TEST(ModeChange, IsRefusedWithoutAServiceOrWhileTheNetworkIsNotReady) {
+TEST(ModeChange, IsRecordedOnlyByAnAdministratorWithTheServiceInstalledAndTheNetworkReady) {
     CleanMachine clean;
-    BoxedRun run = runAnsweringBox(dormalis(L"--mode-adapters"), L"Dormalis");
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_EQ(run.box, NotInstalled);
-    EXPECT_EQ(machineDword(L"Firewall"), 0xDEADu) << "nothing is written";
-
-    registerStandInService(L"\"C:\\Program Files\\DormalisNative\\Dormalis.exe\" --service");
-    run = runAnsweringBox(dormalis(L"--mode-adapters"), L"Dormalis");
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_EQ(run.box, RestoreFirst) << "a service that never wrote NetworkState";
-
+    const std::string notInstalled = "Service is not installed. Run Dormalis Setup.";
+    const std::string restoreFirst = "Restore the network before changing the interruption mode.";
+    EXPECT_EQ(changeMode(false), std::pair(1, notInstalled));
+    registerStandInService(L"\"" + DefaultFolder + L"\\Dormalis.exe\" --service");
+    EXPECT_EQ(changeMode(false), std::pair(1, restoreFirst)) << "a service that never wrote NetworkState";
     for (DWORD state : {1u, 2u, 3u}) {
-        writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", state);
-        run = runAnsweringBox(dormalis(L"--mode-firewall"), L"Dormalis");
-        EXPECT_EQ(run.exitCode, 1u) << state;
-        EXPECT_EQ(run.box, RestoreFirst) << state;
+        setMachineDword(L"NetworkState", state);
+        EXPECT_EQ(changeMode(true), std::pair(1, restoreFirst)) << state;
     }
     writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", L"0");
-    run = runAnsweringBox(dormalis(L"--mode-firewall"), L"Dormalis");
-    EXPECT_EQ(run.box, RestoreFirst) << "a NetworkState of another type cannot vouch for a ready network";
-    EXPECT_EQ(machineDword(L"Firewall"), 0xDEADu);
+    EXPECT_EQ(changeMode(true), std::pair(1, restoreFirst)) << "another type cannot vouch for a ready network";
+    setMachineDword(L"NetworkState", 0);
+    UniqueHandle ordinary = ordinaryUserToken(), view;
+    ASSERT_TRUE(DuplicateToken(ordinary.get(), SecurityImpersonation, view.put()));
+    EXPECT_EQ(changeMode(true, view.get()), std::pair(1, std::string("Administrator rights required.")));
+    EXPECT_EQ(machineDword(L"Firewall"), 0xDEADu) << "nothing is written on a refusal";
     EXPECT_EQ(machineDword(L"ModeConfigured"), 0xDEADu);
-}
 
-TEST(ModeChange, WritesBothValuesWhenTheNetworkIsReady) {
-    CleanMachine clean;
-    registerStandInService(L"\"C:\\Program Files\\DormalisNative\\Dormalis.exe\" --service");
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", 0);
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 0);
-
-    BoxedRun run = runAnsweringBox(dormalis(L"--mode-adapters"), L"Dormalis", 20000);
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(run.box, "");
-    EXPECT_EQ(machineDword(L"Firewall"), 0u);
-    EXPECT_EQ(machineDword(L"ModeConfigured"), 1u);
-
-    run = runAnsweringBox(dormalis(L"--mode-firewall"), L"Dormalis", 20000);
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(machineDword(L"Firewall"), 1u);
-
-    // The mode already recorded is written again and confirmed.
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 0);
-    run = runAnsweringBox(dormalis(L"--mode-firewall"), L"Dormalis", 20000);
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(machineDword(L"Firewall"), 1u);
-    EXPECT_EQ(machineDword(L"ModeConfigured"), 1u);
-}
-
-TEST(ModeChange, AnOrdinaryUserIsRefused) {
-    CleanMachine clean;
-    registerStandInService(L"\"C:\\Program Files\\DormalisNative\\Dormalis.exe\" --service");
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", 0);
-    UniqueHandle process = startAsOrdinaryUser(dormalis(L"--mode-firewall"));
-    EXPECT_EQ(answerBox(L"Dormalis"), "Administrator rights required.");
-    EXPECT_EQ(finishProcess(process.get(), 15000), 1u);
-    EXPECT_EQ(machineDword(L"Firewall"), 0xDEADu);
+    for (bool firewall : {false, true, true}) {  // the mode already recorded is written again and confirmed
+        setMachineDword(L"ModeConfigured", 0);
+        EXPECT_EQ(changeMode(firewall), std::pair(0, std::string()));
+        EXPECT_EQ(machineDword(L"Firewall"), firewall ? 1u : 0u);
+        EXPECT_EQ(machineDword(L"ModeConfigured"), 1u);
+    }
 }
 
 // An owner window that counts the timer messages it receives while elevateAndWait waits.
-struct Owner {
-    HWND hwnd = nullptr;
-    int ticks = 0;
-    int ticksWhileEnabled = 0;
-};
-Owner* currentOwner = nullptr;
-
+int ticks = 0, ticksWhileEnabled = 0;
 LRESULT CALLBACK ownerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_TIMER && currentOwner) {
-        ++currentOwner->ticks;
-        if (IsWindowEnabled(hwnd)) ++currentOwner->ticksWhileEnabled;
-        return 0;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
+    if (message != WM_TIMER) return DefWindowProcW(hwnd, message, wParam, lParam);
+    ++ticks;
+    if (IsWindowEnabled(hwnd)) ++ticksWhileEnabled;
+    return 0;
 }
 
 struct OwnerWindow {
-    Owner owner;
+    HWND hwnd = nullptr;
     OwnerWindow() {
         WNDCLASSW windowClass{};
         windowClass.lpfnWndProc = ownerProc;
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = L"Dormalis.Test.ElevationOwner";
         RegisterClassW(&windowClass);
-        owner.hwnd = CreateWindowExW(0, windowClass.lpszClassName, L"Elevation owner", WS_OVERLAPPEDWINDOW, 0, 0, 200,
-                                     100, nullptr, nullptr, windowClass.hInstance, nullptr);
-        currentOwner = &owner;
+        hwnd = CreateWindowExW(0, windowClass.lpszClassName, L"Elevation owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                               nullptr, nullptr, windowClass.hInstance, nullptr);
     }
-    ~OwnerWindow() {
-        currentOwner = nullptr;
-        DestroyWindow(owner.hwnd);
-    }
+    ~OwnerWindow() { DestroyWindow(hwnd); }
 };
 
 TEST(Elevation, ReportsTheElevatedCopysExitCodeAndKeepsTheOwnerPaintingButDisabled) {
-    OwnerWindow window;
-    ASSERT_NE(window.owner.hwnd, nullptr);
-    SetTimer(window.owner.hwnd, 1, 50, nullptr);
-    EXPECT_TRUE(elevateAndWait(window.owner.hwnd, L"--exit-with 0"));
-    EXPECT_GT(window.owner.ticks, 2) << "messages must flow while the copy runs";
-    EXPECT_EQ(window.owner.ticksWhileEnabled, 0) << "the owner is disabled during the wait";
-    EXPECT_TRUE(IsWindowEnabled(window.owner.hwnd));
-
-    EXPECT_FALSE(elevateAndWait(window.owner.hwnd, L"--exit-with 1"));
-    EXPECT_FALSE(elevateAndWait(window.owner.hwnd, L"--exit-with 3"));
+    OwnerWindow owner;
+    ASSERT_NE(owner.hwnd, nullptr);
+    SetTimer(owner.hwnd, 1, 50, nullptr);
+    EXPECT_TRUE(elevateAndWait(owner.hwnd, L"--exit-with 0"));
+    EXPECT_GT(ticks, 2) << "messages must flow while the copy runs";
+    EXPECT_EQ(ticksWhileEnabled, 0) << "the owner is disabled during the wait";
+    EXPECT_FALSE(elevateAndWait(owner.hwnd, L"--exit-with 3"));
     EXPECT_EQ(runElevated(L"--exit-with 1603", true), ExitFailed) << "the front ends pass the copy's code on";
-    EXPECT_TRUE(IsWindowEnabled(window.owner.hwnd)) << "enabled again after a failed copy";
-    KillTimer(window.owner.hwnd, 1);
+    EXPECT_TRUE(IsWindowEnabled(owner.hwnd)) << "enabled again after a failed copy";
+    KillTimer(owner.hwnd, 1);
 }
 
 // Wine never shows an elevation prompt, so the user's refusal is played by replacing this program's import of
@@ -184,19 +160,19 @@ void* replaceImport(const char* dll, const char* function, void* replacement) {
 }
 
 TEST(Elevation, ADeclinedPromptShowsTheErrorTextInABoxTitledDormalis) {
-    OwnerWindow window;
+    OwnerWindow owner;
     void* real = replaceImport("shell32.dll", "ShellExecuteExW", reinterpret_cast<void*>(&declinedPrompt));
     ASSERT_NE(real, nullptr) << "ShellExecuteExW is not imported by name";
     std::string box;
-    std::thread reader([&] { box = answerBox(L"Dormalis"); });
-    const bool result = elevateAndWait(window.owner.hwnd, L"--exit-with 0");
+    std::thread reader([&] { box = answerOwnBox([] { return false; }); });
+    const bool result = elevateAndWait(owner.hwnd, L"--exit-with 0");
     reader.join();
     const int frontEnd = runElevated(L"--exit-with 0", true);
     replaceImport("shell32.dll", "ShellExecuteExW", real);
     EXPECT_FALSE(result);
     EXPECT_EQ(box, narrow(errorText(ERROR_CANCELLED)));
     EXPECT_NE(box.find("(1223)"), std::string::npos);
-    EXPECT_TRUE(IsWindowEnabled(window.owner.hwnd)) << "the owner was never disabled";
+    EXPECT_TRUE(IsWindowEnabled(owner.hwnd)) << "the owner was never disabled";
     EXPECT_EQ(frontEnd, ExitCancelled);
 }
 

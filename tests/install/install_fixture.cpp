@@ -44,17 +44,6 @@ void endInstalledProcesses() {
 
 }  // namespace
 
-ScratchFolder::ScratchFolder(std::wstring folder) : path(std::move(folder)) {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(path), ignored);
-    std::filesystem::create_directories(std::filesystem::path(path));
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(path), ignored);
-}
-
 void removeInstallation() {
     if (UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)}) {
         deleteService(manager.get(), ServiceName);

@@ -10,15 +10,6 @@ namespace dormalis::testing {
 
 inline const std::wstring DefaultFolder = L"C:\\Program Files\\DormalisNative";
 
-// A folder made for one test and removed with everything in it afterwards.
-struct ScratchFolder {
-    std::wstring path;
-    explicit ScratchFolder(std::wstring folder);
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-};
-
 // Removes every trace of an installation before and after a test: running installed programs, the services
 // (this edition's and the 1.x one), the files and folder, the shortcut, the machine keys and values.
 void removeInstallation();

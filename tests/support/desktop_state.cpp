@@ -1,4 +1,4 @@
-#include "tests/registration/desktop_state.h"
+#include "tests/support/desktop_state.h"
 
 #include <fstream>
 

@@ -272,29 +272,24 @@ TEST_F(InstallNative, AFolderFoundInPlaceIsRefusedAndAFreshOneIsCreatedProtected
 // recorded a mode without ModeConfigured had it chosen for real.
 TEST_F(InstallNative, AnUpdateKeepsTheRecordedModeAndRefreshesTheScreenSaverEvenFromTheInstalledProgram) {
     const DWORD Absent = 0xDEAD;
-    const struct {
-        DWORD firewallBefore, configuredBefore;
-        bool firewall;
-        DWORD firewallAfter, configuredAfter;
-    } runs[] = {
-        {Absent, Absent, false, 0, 0},  // first installation
-        {0, 0, true, 0, 0},             // an unconfirmed mode is kept as it was
-        {0, Absent, true, 0, 1},        // an older installation's mode
-        {2, 1, true, 1, 1},             // a value that is no mode counts as none
-        {1, Absent, false, 1, 1},
-    };
-    for (const auto& run : runs) {
+    using Run = std::tuple<DWORD, DWORD, bool, DWORD, DWORD>;
+    // Firewall and ModeConfigured before, the setup's proposal, and both values after.
+    for (const auto& [firewallBefore, configuredBefore, firewall, firewallAfter, configuredAfter] :
+         {Run{Absent, Absent, false, 0, 0},  // first installation
+          Run{0, 0, true, 0, 0},             // an unconfirmed mode is kept as it was
+          Run{0, Absent, true, 0, 1},        // an older installation's mode
+          Run{2, 1, true, 1, 1},             // a value that is no mode counts as none
+          Run{1, Absent, false, 1, 1}}) {
         for (const auto& [name, value] :
-             {std::pair{L"Firewall", run.firewallBefore}, std::pair{L"ModeConfigured", run.configuredBefore}}) {
+             {std::pair{L"Firewall", firewallBefore}, std::pair{L"ModeConfigured", configuredBefore}}) {
             if (value == Absent)
                 deleteMachineValue(name);
             else
                 setMachineDword(name, value);
         }
-        ASSERT_EQ(installNative(run.firewall, program, uninstaller), 0) << lastError();
-        EXPECT_EQ(machineDword(L"Firewall"), run.firewallAfter) << run.firewallBefore << "/" << run.configuredBefore;
-        EXPECT_EQ(machineDword(L"ModeConfigured"), run.configuredAfter)
-            << run.firewallBefore << "/" << run.configuredBefore;
+        ASSERT_EQ(installNative(firewall, program, uninstaller), 0) << lastError();
+        EXPECT_EQ(machineDword(L"Firewall"), firewallAfter) << firewallBefore << "/" << configuredBefore;
+        EXPECT_EQ(machineDword(L"ModeConfigured"), configuredAfter) << firewallBefore << "/" << configuredBefore;
     }
     // The same file in another letter case is still the installed program itself: it is not copied onto itself.
     write(DefaultFolder + L"\\Dormalis.scr", "stale screen saver");

@@ -16,12 +16,10 @@ namespace {
 
 using namespace testing;
 
+// The per-user values of the product, as text ("<absent>" when missing).
 std::wstring remembered(const wchar_t* name) {
-    return readString(HKEY_CURRENT_USER, RegistryPath, name, L"<absent>");
-}
-
-DWORD rememberedNumber(const wchar_t* name) {
-    return readDword(HKEY_CURRENT_USER, RegistryPath, name, 0xDEAD);
+    const DWORD number = readDword(HKEY_CURRENT_USER, RegistryPath, name, 0xDEAD);
+    return number != 0xDEAD ? std::to_wstring(number) : readString(HKEY_CURRENT_USER, RegistryPath, name, L"<absent>");
 }
 
 template <typename Call>
@@ -89,7 +87,7 @@ TEST(SaverActivation, IsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(selectedSaver(), L"C:\\Windows\\System32\\Other.scr");
     EXPECT_EQ(saverActive(), FALSE);
     EXPECT_EQ(remembered(L"PreviousSaver"), L"<absent>");
-    EXPECT_EQ(rememberedNumber(L"PreviousSaved"), 0xDEADu);
+    EXPECT_EQ(remembered(L"PreviousSaved"), L"<absent>");
 }
 
 TEST(SaverActivation, RemembersThePreviousChoiceAsStoredOnlyTheFirstTime) {
@@ -115,9 +113,9 @@ TEST(SaverActivation, RemembersThePreviousChoiceAsStoredOnlyTheFirstTime) {
         setTimeoutSeconds(900);
         activateSaver();  // a second activation must not remember our own saver
         EXPECT_EQ(remembered(L"PreviousSaver"), previous);
-        EXPECT_EQ(rememberedNumber(L"PreviousActive"), active ? 1u : 0u);
-        EXPECT_EQ(rememberedNumber(L"PreviousTimeout"), 420u);
-        EXPECT_EQ(rememberedNumber(L"PreviousSaved"), 1u);
+        EXPECT_EQ(remembered(L"PreviousActive"), active ? L"1" : L"0");
+        EXPECT_EQ(remembered(L"PreviousTimeout"), L"420");
+        EXPECT_EQ(remembered(L"PreviousSaved"), L"1");
     }
 }
 

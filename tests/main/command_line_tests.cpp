@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -8,140 +10,76 @@
 namespace dormalis {
 namespace {
 
-Role choose(std::vector<std::wstring> arguments) {
-    return chooseRole(arguments);
+using K = RoleKind;
+
+// Each row: the arguments, the role, and the number that role reads (minutes, host window or first page).
+struct Row {
+    std::wstring arguments;  // separated by '|'; an empty text is none
+    RoleKind kind;
+    std::uint64_t number = 0;
+};
+
+std::uint64_t numberOf(const Role& role) {
+    if (role.kind == K::SetTimeout) return role.timeoutMinutes;
+    if (role.kind == K::EmbeddedPreview) return role.hostWindow;
+    return static_cast<std::uint64_t>(role.page);
 }
 
-TEST(ChooseRole, ExactSwitchesAreWholeAndCaseSensitive) {
-    const std::pair<const wchar_t*, RoleKind> rows[] = {
-        {L"--tray", RoleKind::Tray},
-        {L"--restore-network", RoleKind::RestoreNetwork},
-        {L"--service", RoleKind::Service},
-        {L"--mode-firewall", RoleKind::ModeFirewall},
-        {L"--mode-adapters", RoleKind::ModeAdapters},
-        {L"--activate", RoleKind::Activate},
-        {L"--deactivate", RoleKind::Deactivate},
-        {L"--uninstall", RoleKind::Uninstall},
-        {L"--diagnostics", RoleKind::Diagnostics},
-        {L"--preview", RoleKind::Preview},
-        {L"--preview-test", RoleKind::PreviewTest},
-        {L"--network-test", RoleKind::NetworkTest},
-    };
-    for (const auto& [text, kind] : rows) {
-        EXPECT_EQ(choose({text}).kind, kind) << std::wstring(text).c_str();
-        EXPECT_EQ(choose({text, L"extra", L"words"}).kind, kind) << "later arguments do not matter";
-    }
-    for (const wchar_t* wrong : {L"--TRAY", L"--Service", L"--tray ", L"-tray", L"--previewtest", L"--preview-Test",
-                                 L"--unknown", L"/x", L"", L"--"}) {
-        Role role = choose({wrong});
-        EXPECT_EQ(role.kind, RoleKind::SettingsWindow) << std::wstring(wrong).c_str();
-        EXPECT_EQ(role.page, 0);
-        EXPECT_FALSE(role.uiTest);
-    }
-    EXPECT_EQ(choose({}).kind, RoleKind::SettingsWindow);
-}
-
-TEST(ChooseRole, SetTimeoutNeedsAValueAndReadsItLikeWtoi) {
-    EXPECT_EQ(choose({L"--set-timeout"}).kind, RoleKind::SettingsWindow) << "no value falls through";
-    const std::pair<const wchar_t*, unsigned> values[] = {
-        {L"5", 5},
-        {L"240", 240},
-        {L"0", 0},
-        {L"abc", 0},
-        {L"12abc", 12},
-        {L" 7", 7},
-        {L"+9", 9},
-        {L"-1", 0xFFFFFFFFu},                    // negative wraps and is refused by the range check later
-        {L"99999999999999999999", 0x7FFFFFFFu},  // saturates instead of overflowing
-    };
-    for (const auto& [text, minutes] : values) {
-        Role role = choose({L"--set-timeout", text});
-        EXPECT_EQ(role.kind, RoleKind::SetTimeout);
-        EXPECT_EQ(role.timeoutMinutes, minutes) << std::wstring(text).c_str();
-    }
-}
-
-TEST(ChooseRole, ScreenSaverArgumentsIgnoreCase) {
-    EXPECT_EQ(choose({L"/s"}).kind, RoleKind::ScreenSaver);
-    EXPECT_EQ(choose({L"/S"}).kind, RoleKind::ScreenSaver);
-    EXPECT_EQ(choose({L"/s:5"}).kind, RoleKind::SettingsWindow) << "/s must be the whole switch";
-    EXPECT_EQ(choose({L"/c"}).page, 1);
-    EXPECT_EQ(choose({L"/C:4711"}).page, 1);
-    EXPECT_EQ(choose({L"/c:4711"}).kind, RoleKind::SettingsWindow);
-    EXPECT_EQ(choose({L"/config"}).page, 1) << "anything starting with /c";
-}
-
-TEST(ChooseRole, PreviewHostFromColonOrSecondArgument) {
-    struct Case {
-        std::vector<std::wstring> arguments;
-        std::uint64_t host;
-    };
-    const Case cases[] = {
-        {{L"/p"}, 0},
-        {{L"/p:0"}, 0},
-        {{L"/P:1234"}, 1234},
-        {{L"/p", L"1234"}, 1234},
-        {{L"/p:77", L"1234"}, 77},  // the colon wins over the second argument
-        {{L"/p:", L"1234"}, 0},
-        {{L"/pxyz", L"55"}, 55},
-        {{L"/p", L"not-a-number"}, 0},
-        {{L"/p:18446744073709551615"}, 18446744073709551615ULL},
-        {{L"/p:99999999999999999999999"}, 18446744073709551615ULL},  // saturates
-    };
-    for (const Case& c : cases) {
-        Role role = chooseRole(c.arguments);
-        EXPECT_EQ(role.kind, RoleKind::EmbeddedPreview);
-        EXPECT_EQ(role.hostWindow, c.host) << c.arguments[0].c_str();
-    }
-}
-
-TEST(ChooseRole, UiTestNeedsFourArgumentsAndClampsLanguageAndPage) {
-    Role role = choose({L"--ui-test", L"9", L"7", L"snap"});
-    EXPECT_EQ(role.kind, RoleKind::SettingsWindow);
-    EXPECT_TRUE(role.uiTest);
-    EXPECT_EQ(role.uiTestLanguage, 5u);
-    EXPECT_EQ(role.page, 3);
-    EXPECT_EQ(role.snapshotPath, L"snap");
-
-    role = choose({L"--ui-test", L"-1", L"-1", L"x"});
-    EXPECT_EQ(role.uiTestLanguage, 0u);
-    EXPECT_EQ(role.page, 0);
-
-    role = choose({L"--ui-test", L"2", L"1", L"C:\\shots\\page.bmp", L"ignored"});
-    EXPECT_EQ(role.uiTestLanguage, 2u);
-    EXPECT_EQ(role.page, 1);
-
-    role = choose({L"--ui-test", L"2", L"1"});
-    EXPECT_FALSE(role.uiTest) << "too few arguments simply opens the window";
-    EXPECT_EQ(role.page, 0);
-    EXPECT_FALSE(choose({L"--UI-TEST", L"2", L"1", L"x"}).uiTest);
-}
-
-TEST(ChooseRole, OverlongAndOddArgumentsNeverCrash) {
+TEST(ChooseRole, EachCommandLineSelectsItsRoleAndReadsItsNumber) {
     const std::wstring huge(100000, L'9');
-    EXPECT_EQ(choose({huge}).kind, RoleKind::SettingsWindow);
-    EXPECT_EQ(choose({L"/p:" + huge}).hostWindow, 18446744073709551615ULL);
-    EXPECT_EQ(choose({L"--set-timeout", huge}).timeoutMinutes, 0x7FFFFFFFu);
-    EXPECT_EQ(choose({L"--ui-test", huge, L"-" + huge, huge}).uiTestLanguage, 5u);
-    EXPECT_EQ(choose({std::wstring(L"/s\0x", 4)}).kind, RoleKind::SettingsWindow);
+    // Minutes are read as _wtoi reads: a negative count wraps (the range check refuses it later), a long one saturates.
+    std::vector<Row> rows = {
+        Row{L"--set-timeout", K::SettingsWindow},  // no value
+        Row{L"--set-timeout|12abc", K::SetTimeout, 12},
+        Row{L"--set-timeout|-1", K::SetTimeout, 0xFFFFFFFFu},
+        Row{L"--set-timeout|" + huge, K::SetTimeout, 0x7FFFFFFFu},
+        Row{L"/S", K::ScreenSaver},
+        Row{L"/s:5", K::SettingsWindow},  // the whole switch only
+        Row{L"/C:4711", K::SettingsWindow, 1},
+        Row{L"/config", K::SettingsWindow, 1},  // anything that starts with /c
+        Row{L"/p", K::EmbeddedPreview, 0},
+        Row{L"/P:77|1234", K::EmbeddedPreview, 77},  // the colon wins over the second argument
+        Row{L"/p|1234", K::EmbeddedPreview, 1234},
+        Row{L"/pxyz|55", K::EmbeddedPreview, 55},
+        Row{L"/p|not-a-number", K::EmbeddedPreview, 0},
+        Row{L"/p:" + huge, K::EmbeddedPreview, ~0ULL},  // saturates
+        Row{huge, K::SettingsWindow},
+        Row{std::wstring(L"/s\0x", 4), K::SettingsWindow},
+    };
+    const wchar_t* switches[] = {L"--tray",          L"--restore-network", L"--service",      L"--mode-firewall",
+                                 L"--mode-adapters", L"--activate",        L"--deactivate",   L"--uninstall",
+                                 L"--diagnostics",   L"--preview",         L"--preview-test", L"--network-test"};
+    const RoleKind kinds[] = {K::Tray,         K::RestoreNetwork, K::Service,     K::ModeFirewall,
+                              K::ModeAdapters, K::Activate,       K::Deactivate,  K::Uninstall,
+                              K::Diagnostics,  K::Preview,        K::PreviewTest, K::NetworkTest};
+    for (size_t i = 0; i < std::size(switches); ++i) {
+        rows.push_back({switches[i], kinds[i]});
+        rows.push_back({switches[i] + std::wstring(L"|extra|words"), kinds[i]});  // later arguments do not matter
+    }
+    // Switches are whole and case-sensitive.
+    for (const wchar_t* wrong : {L"--TRAY", L"--Service", L"--tray ", L"-tray", L"--previewtest", L"--preview-Test",
+                                 L"--unknown", L"/x", L"", L"--"})
+        rows.push_back({wrong, K::SettingsWindow});
+    for (const Row& row : rows) {
+        std::vector<std::wstring> arguments;
+        std::wistringstream words(row.arguments);
+        for (std::wstring word; std::getline(words, word, L'|');)
+            arguments.push_back(word);
+        const Role role = chooseRole(arguments);
+        EXPECT_EQ(role.kind, row.kind) << row.arguments.substr(0, 40).c_str();
+        EXPECT_EQ(numberOf(role), row.number) << row.arguments.substr(0, 40).c_str();
+    }
 }
 
+// A start closer to the last input than the Windows timeout less two seconds (at least ten) is a preview.
 TEST(SaverStart, ThresholdIsTimeoutLessTwoSecondsButAtLeastTen) {
-    EXPECT_EQ(saverPreviewThresholdMs(true, 60), 58000u);
-    EXPECT_TRUE(saverStartIsPreview(30000, saverPreviewThresholdMs(true, 60)));
-    EXPECT_TRUE(saverStartIsPreview(57999, saverPreviewThresholdMs(true, 60)));
-    EXPECT_FALSE(saverStartIsPreview(58000, saverPreviewThresholdMs(true, 60)));
-    EXPECT_EQ(saverPreviewThresholdMs(true, 5), 10000u);
-    EXPECT_EQ(saverPreviewThresholdMs(true, 12), 10000u);
-    EXPECT_EQ(saverPreviewThresholdMs(true, 13), 11000u);
-    EXPECT_EQ(saverPreviewThresholdMs(true, 2), 10000u);
-    EXPECT_EQ(saverPreviewThresholdMs(true, 0), 10000u);
-    EXPECT_EQ(saverPreviewThresholdMs(false, 0), 598000u) << "unknown timeout counts as 600 s";
-    EXPECT_EQ(saverPreviewThresholdMs(true, 0xFFFFFFFF), 0xFFFFFFFFu) << "no overflow";
-    // Idle time is unsigned tick arithmetic: a wrapped tick count still gives the right distance.
-    const DWORD lastInput = 0xFFFFF000, now = 0x00001000;
-    EXPECT_EQ(now - lastInput, 0x2000u);
-    EXPECT_TRUE(saverStartIsPreview(now - lastInput, saverPreviewThresholdMs(true, 5)));
+    for (const auto& [known, timeout, threshold] :
+         {std::tuple{true, 60u, 58000u}, std::tuple{true, 13u, 11000u}, std::tuple{true, 12u, 10000u},
+          std::tuple{true, 0u, 10000u}, std::tuple{false, 0u, 598000u},  // unknown counts as 600 s
+          std::tuple{true, 0xFFFFFFFFu, 0xFFFFFFFFu}})                   // no overflow
+        EXPECT_EQ(saverPreviewThresholdMs(known, timeout), threshold) << timeout;
+    EXPECT_TRUE(saverStartIsPreview(57999, 58000));
+    EXPECT_FALSE(saverStartIsPreview(58000, 58000));
 }
 
 }  // namespace

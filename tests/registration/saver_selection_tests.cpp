@@ -7,7 +7,7 @@
 #include "foundation/constants.h"
 #include "foundation/registry.h"
 #include "registration/saver_selection.h"
-#include "tests/registration/desktop_state.h"
+#include "tests/support/desktop_state.h"
 #include "tests/support/stand_in_service.h"
 #include "tests/support/support.h"
 
@@ -16,89 +16,70 @@ namespace {
 
 using namespace testing;
 
-std::string failureOf(void (*operation)()) {
+// The per-user values of the product, as text ("<absent>" when missing).
+std::wstring remembered(const wchar_t* name) {
+    const DWORD number = readDword(HKEY_CURRENT_USER, RegistryPath, name, 0xDEAD);
+    return number != 0xDEAD ? std::to_wstring(number) : readString(HKEY_CURRENT_USER, RegistryPath, name, L"<absent>");
+}
+
+template <typename Call>
+std::string failureOf(Call call) {
     try {
-        operation();
+        call();
     } catch (const std::runtime_error& error) {
         return error.what();
     }
     return "<no failure>";
 }
 
-std::wstring remembered(const wchar_t* name) {
-    return readString(HKEY_CURRENT_USER, RegistryPath, name, L"<absent>");
-}
-
-DWORD rememberedNumber(const wchar_t* name) {
-    return readDword(HKEY_CURRENT_USER, RegistryPath, name, 0xDEAD);
-}
-
 TEST(SaverPath, RecognisesOurFileNameHoweverItIsWritten) {
     SetEnvironmentVariableW(L"DORMALIS_TEST_ROOT", L"C:\\Program Files");
-    EXPECT_TRUE(isDormalisPath(L"  \"C:\\Program Files\\DormalisNative\\DORMALIS.SCR\"\t "));
-    EXPECT_TRUE(isDormalisPath(L"%ProgramFiles%/DormalisNative/Dormalis.scr"));
-    EXPECT_TRUE(isDormalisPath(L"%DORMALIS_TEST_ROOT%/Elsewhere/dormalis.scr"));
-    EXPECT_TRUE(isDormalisPath(L"D:\\Any\\Folder\\Dormalis.ScreenSaver.scr"));
-    EXPECT_TRUE(isDormalisPath(L"Dormalis.scr"));
-    EXPECT_FALSE(isDormalisPath(L"C:\\Program Files\\DormalisNative\\Dormalis.scr.bak"));
-    EXPECT_FALSE(isDormalisPath(L"C:\\Windows\\System32\\Bubbles.scr"));
-    EXPECT_FALSE(isDormalisPath(L"C:\\Dormalis.scr\\Other.scr"));
-    EXPECT_FALSE(isDormalisPath(L""));
-    EXPECT_FALSE(isDormalisPath(L" \"\" \t"));
-}
-
-TEST(SaverPath, NormalisationTrimsExpandsAndTurnsSlashes) {
-    SetEnvironmentVariableW(L"DORMALIS_TEST_ROOT", L"C:\\Program Files");
+    for (const auto& [path, ours] :
+         {std::pair{L"  \"C:\\Program Files\\DormalisNative\\DORMALIS.SCR\"\t ", true},
+          std::pair{L"%ProgramFiles%/DormalisNative/Dormalis.scr", true},
+          std::pair{L"%DORMALIS_TEST_ROOT%/Elsewhere/dormalis.scr", true},
+          std::pair{L"D:\\Any\\Folder\\Dormalis.ScreenSaver.scr", true}, std::pair{L"Dormalis.scr", true},
+          std::pair{L"C:\\Program Files\\DormalisNative\\Dormalis.scr.bak", false},
+          std::pair{L"C:\\Windows\\System32\\Bubbles.scr", false}, std::pair{L"C:\\Dormalis.scr\\Other.scr", false},
+          std::pair{L"", false}, std::pair{L" \"\" \t", false}})
+        EXPECT_EQ(isDormalisPath(path), ours) << narrow(path);
     EXPECT_EQ(normalizeSaverPath(L" \"%DORMALIS_TEST_ROOT%/X/y.scr\" "), L"C:\\Program Files\\X\\y.scr");
-    EXPECT_EQ(normalizeSaverPath(L"\"\t \""), L"");
     // An unknown variable stays as written rather than vanishing.
     EXPECT_EQ(normalizeSaverPath(L"%DORMALIS_NO_SUCH_VARIABLE%\\a.scr"), L"%DORMALIS_NO_SUCH_VARIABLE%\\a.scr");
-}
-
-TEST(SaverPath, ExistingShortNamesBecomeLongOnes) {
     DesktopState state;
     const std::wstring full = state.createFile(L"A rather long saver name.scr");
     wchar_t shortName[MAX_PATH] = {};
-    DWORD length = GetShortPathNameW(full.c_str(), shortName, MAX_PATH);
-    ASSERT_GT(length, 0u);
-    EXPECT_EQ(normalizeSaverPath(shortName), full);
+    ASSERT_GT(GetShortPathNameW(full.c_str(), shortName, MAX_PATH), 0u);
+    EXPECT_EQ(normalizeSaverPath(shortName), full) << "an existing short name becomes the long one";
 }
 
 TEST(SaverTimeout, RefusesOutOfRangeAndSetsSecondsInRange) {
     DesktopState state;
     setTimeoutSeconds(420);
     for (unsigned minutes : {0u, 241u, static_cast<unsigned>(-5)}) {
-        try {
-            setSaverTimeout(minutes);
-            ADD_FAILURE() << minutes << " minutes accepted";
-        } catch (const std::runtime_error& error) {
-            EXPECT_STREQ(error.what(), "Delay must be between 1 and 240 minutes.");
-        }
-        EXPECT_EQ(saverTimeout(), 420u) << "a refused delay changed the timeout";
+        EXPECT_EQ(failureOf([&] { setSaverTimeout(minutes); }), "Delay must be between 1 and 240 minutes.");
+        EXPECT_EQ(saverTimeout(), 420u) << minutes;
     }
-    setSaverTimeout(1);
-    EXPECT_EQ(saverTimeout(), 60u);
-    setSaverTimeout(240);
-    EXPECT_EQ(saverTimeout(), 14400u);
+    for (const auto& [minutes, seconds] : {std::pair{1u, 60u}, std::pair{240u, 14400u}}) {
+        setSaverTimeout(minutes);
+        EXPECT_EQ(saverTimeout(), seconds);
+    }
 }
 
 TEST(SaverActivation, IsRefusedBeforeAnythingIsWritten) {
     DesktopState state;
     selectSaver(L"C:\\Windows\\System32\\Other.scr");
     setSaverActive(false);
-
-    // No mode chosen yet: refused even though everything else is in place.
     TestService service;
     service.start();
     state.createFile(L"Dormalis.scr");
-    EXPECT_EQ(failureOf(activateSaver), "Choose the network interruption mode in Dormalis before activation.");
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 2);
-    EXPECT_EQ(failureOf(activateSaver), "Choose the network interruption mode in Dormalis before activation.");
-
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 1);
+    const std::string noMode = "Choose the network interruption mode in Dormalis before activation.";
+    EXPECT_EQ(failureOf(activateSaver), noMode) << "even with everything else in place";
+    setMachineDword(L"ModeConfigured", 2);
+    EXPECT_EQ(failureOf(activateSaver), noMode);
+    setMachineDword(L"ModeConfigured", 1);
     std::filesystem::remove(state.saverFile());
     EXPECT_EQ(failureOf(activateSaver), "Screen saver file missing. Reinstall Dormalis.");
-
     state.createFile(L"Dormalis.scr");
     service.stop();
     EXPECT_EQ(failureOf(activateSaver), "The Dormalis service is unavailable. Reinstall with the setup program.");
@@ -106,126 +87,73 @@ TEST(SaverActivation, IsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(selectedSaver(), L"C:\\Windows\\System32\\Other.scr");
     EXPECT_EQ(saverActive(), FALSE);
     EXPECT_EQ(remembered(L"PreviousSaver"), L"<absent>");
-    EXPECT_EQ(rememberedNumber(L"PreviousSaved"), 0xDEADu);
+    EXPECT_EQ(remembered(L"PreviousSaved"), L"<absent>");
 }
 
-TEST(SaverActivation, RemembersThePreviousChoiceOnlyTheFirstTime) {
+TEST(SaverActivation, RemembersThePreviousChoiceAsStoredOnlyTheFirstTime) {
     DesktopState state;
     TestService service;
     service.start();
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 1);
+    setMachineDword(L"ModeConfigured", 1);
     state.createFile(L"Dormalis.scr");
-    selectSaver(L"  \"C:\\Windows\\System32\\Other.scr\"");
-    setSaverActive(false);
-    setTimeoutSeconds(420);
-
-    activateSaver();
-    EXPECT_EQ(selectedSaver(), state.saverFile());
-    EXPECT_EQ(saverActive(), TRUE);
-    EXPECT_EQ(saverTimeout(), 420u) << "activation must leave the timeout alone";
-    EXPECT_EQ(remembered(L"PreviousSaver"), L"  \"C:\\Windows\\System32\\Other.scr\"") << "stored as read";
-    EXPECT_EQ(rememberedNumber(L"PreviousActive"), 0u);
-    EXPECT_EQ(rememberedNumber(L"PreviousTimeout"), 420u);
-    EXPECT_EQ(rememberedNumber(L"PreviousSaved"), 1u);
-
-    setTimeoutSeconds(900);
-    activateSaver();
-    EXPECT_EQ(remembered(L"PreviousSaver"), L"  \"C:\\Windows\\System32\\Other.scr\"");
-    EXPECT_EQ(rememberedNumber(L"PreviousActive"), 0u);
-    EXPECT_EQ(rememberedNumber(L"PreviousTimeout"), 420u);
-}
-
-TEST(SaverActivation, WithNothingSelectedRemembersAnEmptyPath) {
-    DesktopState state;
-    TestService service;
-    service.start();
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 1);
-    state.createFile(L"Dormalis.scr");
-    clearSaver();
-    setSaverActive(true);
-
-    activateSaver();
-    EXPECT_EQ(remembered(L"PreviousSaver"), L"");
-    EXPECT_EQ(rememberedNumber(L"PreviousActive"), 1u);
-    EXPECT_TRUE(isDormalisSelected());
-}
-
-TEST(SaverDeactivation, LeavesAnotherProductsSelectionAlone) {
-    DesktopState state;
-    selectSaver(L"C:\\Windows\\System32\\Other.scr");
-    setSaverActive(true);
-    setTimeoutSeconds(480);
-    writeString(HKEY_CURRENT_USER, RegistryPath, L"PreviousSaver", L"C:\\Somewhere\\Else.scr");
-    writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousTimeout", 60);
-    writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousSaved", 1);
-
-    deactivateSaver();
-    EXPECT_EQ(selectedSaver(), L"C:\\Windows\\System32\\Other.scr");
-    EXPECT_EQ(saverActive(), TRUE);
-    EXPECT_EQ(saverTimeout(), 480u);
-}
-
-TEST(SaverDeactivation, GivesBackARememberedSaverThatStillExists) {
-    DesktopState state;
-    const std::wstring other = state.createFile(L"Other Product.scr");
-    selectSaver(state.saverFile());
-    setSaverActive(true);
-    setTimeoutSeconds(900);
-    writeString(HKEY_CURRENT_USER, RegistryPath, L"PreviousSaver", L"\"" + other + L"\"");
-    writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousActive", 0);
-    writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousTimeout", 420);
-    writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousSaved", 1);
-
-    deactivateSaver();
-    EXPECT_EQ(selectedSaver(), other);
-    EXPECT_EQ(saverActive(), FALSE);
-    EXPECT_EQ(saverTimeout(), 420u);
-    EXPECT_FALSE(isDormalisSelected());
-}
-
-TEST(SaverDeactivation, ClearsTheSelectionWhenTheRememberedSaverIsGone) {
-    DesktopState state;
-    const std::wstring other = state.createFile(L"Other.scr");
-    selectSaver(state.saverFile());
-    setSaverActive(true);
-    setTimeoutSeconds(900);
-    writeString(HKEY_CURRENT_USER, RegistryPath, L"PreviousSaver", other);
-    writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousActive", 1);
-    writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousTimeout", 420);
-    writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousSaved", 1);
-    std::filesystem::remove(other);
-
-    deactivateSaver();
-    EXPECT_EQ(selectedSaver(), L"<absent>");
-    EXPECT_EQ(saverActive(), FALSE);
-    EXPECT_EQ(saverTimeout(), 420u) << "the remembered timeout comes back even without the saver";
-}
-
-TEST(SaverDeactivation, RefusesToGiveBackOurOwnSaverOrAFolder) {
-    DesktopState state;
-    for (const std::wstring& previous :
-         {std::wstring(L"D:\\Old\\Dormalis.ScreenSaver.scr"), state.scratch().wstring()}) {
-        selectSaver(state.saverFile());
-        setSaverActive(true);
-        writeString(HKEY_CURRENT_USER, RegistryPath, L"PreviousSaver", previous);
-        deactivateSaver();
-        EXPECT_EQ(selectedSaver(), L"<absent>") << narrow(previous);
-        EXPECT_EQ(saverActive(), FALSE) << narrow(previous);
+    for (const auto& [previous, active] :
+         {std::pair{L"  \"C:\\Windows\\System32\\Other.scr\"", false}, std::pair{L"", true}}) {
+        deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
+        if (*previous)
+            selectSaver(previous);
+        else
+            clearSaver();
+        setSaverActive(active);
+        setTimeoutSeconds(420);
+        activateSaver();
+        EXPECT_TRUE(isDormalisSelected());
+        EXPECT_EQ(selectedSaver(), state.saverFile());
+        EXPECT_EQ(saverActive(), TRUE);
+        EXPECT_EQ(saverTimeout(), 420u) << "activation leaves the timeout alone";
+        setTimeoutSeconds(900);
+        activateSaver();  // a second activation must not remember our own saver
+        EXPECT_EQ(remembered(L"PreviousSaver"), previous);
+        EXPECT_EQ(remembered(L"PreviousActive"), active ? L"1" : L"0");
+        EXPECT_EQ(remembered(L"PreviousTimeout"), L"420");
+        EXPECT_EQ(remembered(L"PreviousSaved"), L"1");
     }
 }
 
-TEST(SaverDeactivation, WithoutRememberedValuesSwitchesOffAndKeepsTheTimeout) {
+TEST(SaverDeactivation, GivesBackOnlyAUsableRememberedSaverAndTheRememberedTimeout) {
     DesktopState state;
-    selectSaver(L"%ProgramFiles%/DormalisNative/dormalis.SCR");
-    setSaverActive(true);
-    setTimeoutSeconds(780);
-
-    deactivateSaver();
-    EXPECT_EQ(selectedSaver(), L"<absent>");
-    EXPECT_EQ(saverActive(), FALSE);
-    EXPECT_EQ(saverTimeout(), 780u);
-    // A second call has nothing left to do and still succeeds.
-    EXPECT_NO_THROW(deactivateSaver());
+    const std::wstring other = state.createFile(L"Other Product.scr"), absent = L"<absent>";
+    const std::wstring bubbles = L"C:\\Windows\\System32\\Bubbles.scr", ours = state.saverFile();
+    const struct {
+        std::wstring selected, previous;  // no remembered values when previous is empty
+        DWORD previousActive;
+        std::wstring after;
+        BOOL activeAfter;
+        UINT timeoutAfter;
+    } cases[] = {
+        {bubbles, other, 0, bubbles, TRUE, 900},  // another product's choice is left alone
+        {ours, L"\"" + other + L"\"", 0, other, FALSE, 420},
+        {ours, state.scratch() / L"Gone.scr", 1, absent, FALSE, 420},  // the timeout comes back without the saver
+        {ours, L"D:\\Old\\Dormalis.ScreenSaver.scr", 1, absent, FALSE, 420},  // never our own
+        {ours, state.scratch().wstring(), 1, absent, FALSE, 420},             // nor a folder
+        {L"%ProgramFiles%/DormalisNative/dormalis.SCR", L"", 1, absent, FALSE, 900},
+    };
+    for (const auto& test : cases) {
+        deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
+        selectSaver(test.selected);
+        setSaverActive(true);
+        setTimeoutSeconds(900);
+        if (!test.previous.empty()) {
+            writeString(HKEY_CURRENT_USER, RegistryPath, L"PreviousSaver", test.previous);
+            writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousActive", test.previousActive);
+            writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousTimeout", 420);
+            writeDword(HKEY_CURRENT_USER, RegistryPath, L"PreviousSaved", 1);
+        }
+        deactivateSaver();
+        EXPECT_EQ(selectedSaver(), test.after) << narrow(test.selected) << " / " << narrow(test.previous);
+        EXPECT_EQ(saverActive(), test.activeAfter) << narrow(test.previous);
+        EXPECT_EQ(saverTimeout(), test.timeoutAfter) << narrow(test.previous);
+    }
+    EXPECT_NO_THROW(deactivateSaver()) << "a second call has nothing left to do";
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "tests/registration/desktop_state.h"
+#include "tests/support/desktop_state.h"
 
 #include <fstream>
 
@@ -15,10 +15,8 @@ constexpr const wchar_t* DesktopKey = L"Control Panel\\Desktop";
 constexpr UINT Flags = SPIF_UPDATEINIFILE | SPIF_SENDCHANGE;
 
 void clearMachineValues() {
-    UniqueKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RegistryPath, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return;
     for (const wchar_t* name : {L"ModeConfigured", L"InstallPath", L"Firewall", L"NetworkState"})
-        RegDeleteValueW(key.get(), name);
+        deleteMachineValue(name);
 }
 
 }  // namespace
@@ -68,9 +66,7 @@ void selectSaver(const std::wstring& path) {
 }
 
 void clearSaver() {
-    UniqueKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, DesktopKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
-        RegDeleteValueW(key.get(), L"SCRNSAVE.EXE");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, DesktopKey, L"SCRNSAVE.EXE");
 }
 
 BOOL saverActive() {

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/support.h"
+
+namespace dormalis {
+namespace {
+
+using namespace testing;
+
+const std::wstring Program = buildFolder() + L"\\Dormalis.exe";
+
+DWORD dormalis(const std::wstring& arguments) {
+    ProcessResult result = runProcess(quoted(Program) + L" " + arguments, 10000);
+    return result.finished ? result.exitCode : STILL_ACTIVE;
+}
+
+// A preview whose host is no window ends at once with 0, whatever the stored settings hold.
+TEST(EntrySystem, StartUpSurvivesStoredValuesOfEveryTypeAndHostsThatAreNoWindow) {
+    const wchar_t* key = L"SOFTWARE\\DormalisNative";
+    const BYTE odd[9] = {'6', 0, '0', 0, 0, 0, '%', 0, 9};  // whole or cut-off texts, numbers too short or long
+    for (const auto& [type, bytes] :
+         {std::pair{REG_SZ, 6}, std::pair{REG_SZ, 3}, std::pair{REG_EXPAND_SZ, 8}, std::pair{REG_MULTI_SZ, 9},
+          std::pair{REG_BINARY, 1}, std::pair{REG_DWORD, 9}, std::pair{REG_QWORD, 8}, std::pair{REG_NONE, 0}}) {
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            UniqueKey opened;
+            ASSERT_EQ(RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, opened.put(), nullptr), 0);
+            for (const wchar_t* name :
+                 {L"Language", L"Density", L"Speed", L"Displays", L"Color", L"Firewall", L"InstallPath"})
+                RegSetValueExW(opened.get(), name, 0, type, odd, bytes);
+        }
+        EXPECT_EQ(dormalis(L"/p 0"), 0u) << "type " << type << ", " << bytes << " bytes";
+    }
+    deleteKeyTree(HKEY_CURRENT_USER, key);
+    deleteKeyTree(HKEY_LOCAL_MACHINE, key);
+    for (const std::wstring& arguments :
+         {std::wstring(L"/p"), std::wstring(L"/P:987654321"), L"/p:" + std::wstring(30000, L'7')})
+        EXPECT_EQ(dormalis(arguments), 0u) << narrow(arguments.substr(0, 20));
+}
+
+TEST(EntrySystem, AnEscapingErrorIsShownInTheDormalisNativeBoxAndGivesExitCodeOne) {
+    UniqueHandle process = startProcess(quoted(Program) + L" --set-timeout 0");
+    ProcessResult box = driver(L"message-box \"Dormalis Native\" 10000");
+    driver(L"press \"Dormalis Native\" 1");
+    EXPECT_EQ(box.output, "Delay must be between 1 and 240 minutes.");
+    EXPECT_EQ(finishProcess(process.get(), 10000), 1u);
+}
+
+using UniqueModule = Unique<HMODULE, &FreeLibrary>;
+const UniqueModule image{LoadLibraryExW(Program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)};
+
+std::string resource(const wchar_t* type, const wchar_t* name) {
+    HRSRC found = FindResourceW(image.get(), name, type);
+    if (!found) return {};
+    return std::string(static_cast<const char*>(LockResource(LoadResource(image.get(), found))),
+                       SizeofResource(image.get(), found));
+}
+
+TEST(Resources, IconOneCarriesSevenSizesAndTheManifestAsksForWhatTheProgramNeeds) {
+    const std::string group = resource(RT_GROUP_ICON, MAKEINTRESOURCEW(1));
+    ASSERT_GE(group.size(), 6u);
+    std::vector<int> sizes;
+    // The group header (reserved, type, count) is followed by 14-byte entries that start with width and height.
+    for (size_t entry = 6; entry + 14 <= group.size(); entry += 14)
+        sizes.push_back(static_cast<BYTE>(group[entry]) ? static_cast<BYTE>(group[entry]) : 256);
+    EXPECT_EQ(sizes, (std::vector<int>{16, 24, 32, 48, 64, 128, 256}));
+
+    const std::string manifest = resource(RT_MANIFEST, MAKEINTRESOURCEW(1));
+    for (const char* needed :
+         {"level=\"asInvoker\"", "Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"", "PerMonitorV2",
+          "<longPathAware", ">true</longPathAware>", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
+        EXPECT_NE(manifest.find(needed), std::string::npos) << needed;
+}
+
+TEST(Resources, VersionIsOneZeroZeroZeroNamedDormalis) {
+    DWORD ignored = 0;
+    std::vector<BYTE> block(GetFileVersionInfoSizeW(Program.c_str(), &ignored));
+    ASSERT_TRUE(GetFileVersionInfoW(Program.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    for (const wchar_t* name : {L"FileDescription", L"ProductName"}) {
+        wchar_t* value = nullptr;
+        VerQueryValueW(block.data(), (std::wstring(L"\\StringFileInfo\\040904B0\\") + name).c_str(),
+                       reinterpret_cast<void**>(&value), &length);
+        EXPECT_EQ(std::wstring(value ? value : L""), L"Dormalis") << narrow(name);
+    }
+}
+
+// Event Viewer formats each service event with the message of ID 1 from the registered file: the line itself.
+TEST(Resources, EventMessageOneIsTheInsertionStringAlone) {
+    for (const wchar_t* line : {L"Accepted saver process: 42", L"Firewall filters released."}) {
+        wchar_t text[256] = {};
+        DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(line)};
+        FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, image.get(), 1,
+                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), text, 256, reinterpret_cast<va_list*>(inserts));
+        EXPECT_EQ(std::wstring(text), line);
+    }
+}
+
+}  // namespace
+}  // namespace dormalis

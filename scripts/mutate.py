@@ -119,7 +119,9 @@ def targets_of(tests, build):
     listed = subprocess.run(["ctest", "--test-dir", str(build), "-N", "-R", tests], cwd=ROOT, capture_output=True,
                             text=True).stdout
     names = re.findall(r"Test\s+#\d+: (\S+)", listed)
-    return ["Dormalis", "DormalisSetup", "Uninstall"] + [name for name in names if name.endswith(("_tests", "_road"))]
+    known = subprocess.run(["ninja", "-C", str(build), "-t", "targets", "all"], capture_output=True, text=True).stdout
+    targets = {line.split(":", 1)[0] for line in known.splitlines()}
+    return ["Dormalis", "DormalisSetup", "Uninstall"] + [name for name in names if name in targets]
 
 
 def try_mutant(mutant, build, log):

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <thread>
 
@@ -12,21 +14,17 @@
 namespace {
 const void* watchedAddress = nullptr;
 int watchedFrees = 0;
-void noteFree(void* p) {
-    if (p && p == watchedAddress) ++watchedFrees;
-}
 }  // namespace
-
 void* operator new(std::size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
 void operator delete(void* p) noexcept {
-    noteFree(p);
+    watchedFrees += p && p == watchedAddress;
     std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
-    noteFree(p);
+    watchedFrees += p && p == watchedAddress;
     std::free(p);
 }
 
@@ -35,256 +33,179 @@ namespace {
 
 using namespace testing;
 
-constexpr const wchar_t* TestClass = L"Dormalis.Test.SaverWindow";
+enum Kind { FullScreen, TimedTest, HostedPreview, SettingsPreview };
+constexpr const char* KindNames[] = {"full screen", "timed test", "hosted preview", "settings preview"};
 
 class SaverWindow : public ::testing::Test {
   protected:
     void SetUp() override {
         useDefaultSettings();
-        registerSaverClass(TestClass);
-        host = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr, instance, nullptr);
+        registerSaverClass(L"Dormalis.Test.SaverWindow");
+        host.reset(
+            CreateWindowExW(0, L"STATIC", L"host", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr, instance, nullptr));
     }
-    void TearDown() override {
-        if (IsWindow(host)) DestroyWindow(host);
-        takeQuitMessage();
+    void TearDown() override { takeQuitMessage(); }
+
+    // A saver window of the given kind whose run started `ageMs` ago; `own` holds the state unless the
+    // settings preview owns it.
+    HWND open(Kind kind, Saver& own, std::uint64_t ageMs) {
+        HWND hwnd = nullptr;
+        if (kind == SettingsPreview) {
+            hwnd = createEmbeddedPreview(host.get(), 0, 0, 100, 50);
+        } else {
+            own.parent = kind == HostedPreview ? host.get() : nullptr;
+            own.testSeconds = kind == TimedTest ? 3 : 0;
+            GetCursorPos(&own.startCursor);
+            hwnd = CreateWindowExW(0, L"Dormalis.Test.SaverWindow", L"saver", own.parent ? WS_CHILD : WS_POPUP, 0, 0,
+                                   200, 100, own.parent, nullptr, instance, &own);
+        }
+        reinterpret_cast<Saver*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA))->startTick = GetTickCount64() - ageMs;
+        return hwnd;
     }
 
-    // A saver window driven by hand: full screen unless a parent is given; the run started `ageMs` ago.
-    HWND open(Saver& saver, HWND parent, int testSeconds, std::uint64_t ageMs) {
-        saver.parent = parent;
-        saver.preview = true;
-        saver.testSeconds = testSeconds;
-        saver.startTick = GetTickCount64() - ageMs;
-        GetCursorPos(&saver.startCursor);
-        const DWORD style = parent ? WS_CHILD | WS_VISIBLE : WS_POPUP;
-        return CreateWindowExW(0, TestClass, L"saver", style, 0, 0, 200, 100, parent, nullptr, instance, &saver);
-    }
-
-    // Whether `send` closes a freshly opened saver window of the given kind.
-    template <typename Send>
-    bool closes(HWND parent, int testSeconds, std::uint64_t ageMs, Send send) {
-        Saver saver;
-        HWND hwnd = open(saver, parent, testSeconds, ageMs);
-        EXPECT_TRUE(hwnd);
-        send(hwnd, saver);
-        const bool closed = !IsWindow(hwnd);
-        if (!closed) DestroyWindow(hwnd);
-        takeQuitMessage();
-        return closed;
-    }
-
-    HWND host = nullptr;
+    UniqueWindow host;
 };
 
-void sendMessage(HWND hwnd, UINT message, WPARAM wParam = 0) {
-    SendMessageW(hwnd, message, wParam, 0);
+HWND underTest = nullptr;
+void send(UINT message, WPARAM wParam = 0) {
+    SendMessageW(underTest, message, wParam, 0);
 }
 
 // Moves the remembered start point instead of the real cursor: the distance is what counts.
-void mouseMovedBy(HWND hwnd, Saver& saver, int dx, int dy) {
+void mouseMovedBy(Saver& saver, int distance) {
     POINT cursor{};
     GetCursorPos(&cursor);
-    saver.startCursor = POINT{cursor.x - dx, cursor.y - dy};
-    sendMessage(hwnd, WM_MOUSEMOVE);
+    saver.startCursor = POINT{cursor.x - distance, cursor.y + distance / 2};
+    send(WM_MOUSEMOVE);
 }
 
-TEST_F(SaverWindow, KeysAndButtonsCloseAFullScreenRunAtAnyTimeButNotAHostedOne) {
-    for (UINT message : {WM_KEYDOWN, WM_SYSKEYDOWN, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN}) {
-        auto press = [message](HWND hwnd, Saver&) { sendMessage(hwnd, message, VK_SPACE); };
-        EXPECT_TRUE(closes(nullptr, 0, 0, press)) << message;
-        EXPECT_TRUE(closes(nullptr, 3, 0, press)) << message;
-        EXPECT_FALSE(closes(host, 0, 5000, press)) << message;
-    }
-}
-
-TEST_F(SaverWindow, MouseJitterOfFourPixelsNeverClosesFiveClosesOnlyAfterThreeHundredMs) {
-    for (auto [dx, dy] : {std::pair{4, 0}, {0, 4}, {-4, -4}, {4, -4}}) {
-        EXPECT_FALSE(closes(nullptr, 0, 5000, [=](HWND h, Saver& s) { mouseMovedBy(h, s, dx, dy); }));
-    }
-    for (auto [dx, dy] : {std::pair{5, 0}, {0, 5}, {-5, 0}, {0, -5}}) {
-        EXPECT_TRUE(closes(nullptr, 0, 400, [=](HWND h, Saver& s) { mouseMovedBy(h, s, dx, dy); }));
-        EXPECT_FALSE(closes(nullptr, 0, 0, [=](HWND h, Saver& s) { mouseMovedBy(h, s, dx, dy); }));
-    }
-    // Timed tests and hosted previews ignore the mouse altogether.
-    EXPECT_FALSE(closes(nullptr, 3, 5000, [](HWND h, Saver& s) { mouseMovedBy(h, s, 200, 200); }));
-    EXPECT_FALSE(closes(host, 0, 5000, [](HWND h, Saver& s) { mouseMovedBy(h, s, 200, 200); }));
-}
-
-TEST_F(SaverWindow, DeactivationClosesOnlyAnUntimedFullScreenRunAfterFiveHundredMs) {
-    auto deactivate = [](HWND hwnd, Saver&) { sendMessage(hwnd, WM_ACTIVATE, WA_INACTIVE); };
-    auto activate = [](HWND hwnd, Saver&) { sendMessage(hwnd, WM_ACTIVATE, WA_ACTIVE); };
-    EXPECT_TRUE(closes(nullptr, 0, 600, deactivate));
-    EXPECT_FALSE(closes(nullptr, 0, 0, deactivate));
-    EXPECT_FALSE(closes(nullptr, 0, 600, activate));
-    EXPECT_FALSE(closes(nullptr, 3, 5000, deactivate));
-    EXPECT_FALSE(closes(host, 0, 5000, deactivate));
-}
-
-TEST_F(SaverWindow, DisplayChangeClosesEveryRunButTheEmbeddedPreview) {
-    auto displayChange = [](HWND hwnd, Saver&) { sendMessage(hwnd, WM_DISPLAYCHANGE, 32); };
-    EXPECT_TRUE(closes(nullptr, 0, 0, displayChange));
-    EXPECT_TRUE(closes(nullptr, 3, 0, displayChange));
-    EXPECT_TRUE(closes(host, 0, 0, displayChange));
-
-    HWND preview = createEmbeddedPreview(host, 0, 0, 100, 50);
-    ASSERT_TRUE(preview);
-    sendMessage(preview, WM_DISPLAYCHANGE, 32);
-    EXPECT_TRUE(IsWindow(preview));
-}
-
-TEST_F(SaverWindow, TheTickEndsTimedRunsAndRunsWhoseHostVanished) {
-    auto tick = [](HWND hwnd, Saver&) { sendMessage(hwnd, WM_TIMER, FrameTimer); };
-    EXPECT_TRUE(closes(nullptr, 1, 1100, tick));
-    EXPECT_FALSE(closes(nullptr, 1, 900, tick));
-    EXPECT_FALSE(closes(nullptr, 0, 100000, tick));
-
-    Saver saver;
-    HWND child = open(saver, host, 0, 0);
-    ASSERT_TRUE(child);
-    // The host goes but the saver window lives on elsewhere: what the tick checks is the host handle.
-    SetParent(child, nullptr);
-    DestroyWindow(host);
-    sendMessage(child, WM_TIMER, FrameTimer);
-    EXPECT_FALSE(IsWindow(child));
-}
-
-TEST_F(SaverWindow, ClosingPostsTheQuitMessageExceptForTheEmbeddedPreview) {
-    Saver saver;
-    HWND hwnd = open(saver, nullptr, 0, 0);
-    takeQuitMessage();
-    sendMessage(hwnd, WM_CLOSE);
-    EXPECT_FALSE(IsWindow(hwnd));
-    EXPECT_TRUE(takeQuitMessage());
-
-    HWND preview = createEmbeddedPreview(host, 0, 0, 100, 50);
-    ASSERT_TRUE(preview);
-    for (UINT message : {WM_KEYDOWN, WM_LBUTTONDOWN, WM_MOUSEMOVE})
-        sendMessage(preview, message);
-    sendMessage(preview, WM_ACTIVATE, WA_INACTIVE);
-    EXPECT_TRUE(IsWindow(preview)) << "input inside the preview must not close it";
-    DestroyWindow(preview);
-    EXPECT_FALSE(takeQuitMessage());
-}
-
-TEST_F(SaverWindow, WatchdogClosesOnInputAfterFiveHundredMsOnTestTimeAndOnAVanishedHost) {
-    struct Case {
-        const char* name;
-        int testSeconds;
-        bool hosted;
-        bool inputChanged;
-        DWORD earliestMs;
+TEST_F(SaverWindow, EachKindOfRunEndsExactlyOnItsOwnTriggers) {
+    struct Row {
+        const char* trigger;
+        std::uint64_t ageMs;
+        std::function<void(Saver&)> act;
+        std::array<bool, 4> closes;  // full screen, timed test, hosted preview, settings preview
     };
-    for (const Case& c : {Case{"input", 0, false, true, 450}, Case{"test time", 1, false, false, 950},
-                          Case{"host gone", 0, true, false, 0}}) {
-        Saver saver;
-        HWND hwnd = open(saver, nullptr, 0, 0);
-        UniqueHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-        HWND gone = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, instance, nullptr);
-        DestroyWindow(gone);
-        LASTINPUTINFO input{sizeof(input), 0};
-        GetLastInputInfo(&input);
-        const ULONGLONG start = GetTickCount64();
-        std::thread watcher(watchdog, WatchdogStart{done.get(), c.testSeconds, start, c.hosted ? gone : nullptr,
-                                                    input.dwTime + (c.inputChanged ? 1 : 0), hwnd});
-        const bool closed = pumpUntil(6000, [&] { return !IsWindow(hwnd); });
-        const ULONGLONG took = GetTickCount64() - start;
-        SetEvent(done.get());
-        watcher.join();
-        EXPECT_TRUE(closed) << c.name;
-        EXPECT_GE(took, c.earliestMs) << c.name;
-        takeQuitMessage();
-    }
-
-    // No input and the host still there: no close.
-    for (HWND parent : {HWND{}, host}) {
-        Saver saver;
-        HWND hwnd = open(saver, nullptr, 0, 0);
-        UniqueHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-        LASTINPUTINFO input{sizeof(input), 0};
-        GetLastInputInfo(&input);
-        std::thread watcher(watchdog, WatchdogStart{done.get(), 0, GetTickCount64(), parent, input.dwTime, hwnd});
-        EXPECT_FALSE(pumpUntil(1200, [&] { return !IsWindow(hwnd); }));
-        SetEvent(done.get());
-        watcher.join();
-        DestroyWindow(hwnd);
-        takeQuitMessage();
-    }
-}
-
-TEST_F(SaverWindow, EmbeddedPreviewFollowsTheDensityAtEveryTick) {
-    settings.density = 260;
-    HWND preview = createEmbeddedPreview(host, 10, 10, 120, 80);
-    ASSERT_TRUE(preview);
-    auto* saver = reinterpret_cast<Saver*>(GetWindowLongPtrW(preview, GWLP_USERDATA));
-    ASSERT_TRUE(saver);
-    EXPECT_TRUE(saver->embedded && saver->preview && saver->parent == host);
-    ASSERT_EQ(saver->fields.size(), 1u);
-    ASSERT_EQ(saver->fields[0].stars.size(), 260u);
-    const auto original = saver->fields[0].stars;
-
-    settings.density = 600;
-    EXPECT_EQ(saver->fields[0].stars.size(), 260u) << "only the tick resizes";
-    sendMessage(preview, WM_TIMER, FrameTimer);
-    ASSERT_EQ(saver->fields[0].stars.size(), 600u);
-    for (size_t i = 0; i < original.size(); ++i)
-        EXPECT_EQ(saver->fields[0].stars[i].x, original[i].x);
-
-    settings.density = 40;
-    sendMessage(preview, WM_TIMER, FrameTimer);
-    ASSERT_EQ(saver->fields[0].stars.size(), 40u);
-    for (size_t i = 0; i < 40; ++i)
-        EXPECT_EQ(saver->fields[0].stars[i].x, original[i].x);
-    DestroyWindow(preview);
-}
-
-TEST_F(SaverWindow, EmbeddedPreviewDrawsWithTheCurrentColourAndFollowsItsWindowSize) {
-    settings.density = 600;
-    HWND preview = createEmbeddedPreview(host, 0, 0, 0, 80);
-    ASSERT_TRUE(preview) << "a collapsed preview still exists";
-    Canvas canvas(300, 200, RGB(255, 255, 255));
-    sendMessage(preview, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc.get()));
-    EXPECT_EQ(canvas.countOther(RECT{0, 0, 300, 200}, RGB(255, 255, 255)), 0) << "nothing drawn at width 0";
-
-    MoveWindow(preview, 0, 0, 200, 100, FALSE);
-    settings.color = RGB(0, 255, 0);
-    for (int i = 0; i < 5; ++i)
-        sendMessage(preview, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc.get()));
-    EXPECT_EQ(canvas.at(250, 150), RGB(255, 255, 255)) << "drawn outside its window";
-    int green = 0, other = 0;
-    for (int y = 0; y < 100; ++y) {
-        for (int x = 0; x < 200; ++x) {
-            const COLORREF c = canvas.at(x, y);
-            if (c == RGB(0, 0, 0)) continue;
-            (GetRValue(c) == 0 && GetBValue(c) == 0 ? green : other)++;
+    const Row rows[] = {
+        {"key", 0, [](Saver&) { send(WM_KEYDOWN, VK_SPACE); }, {1, 1, 0, 0}},
+        {"system key", 0, [](Saver&) { send(WM_SYSKEYDOWN, VK_MENU); }, {1, 1, 0, 0}},
+        {"left button", 0, [](Saver&) { send(WM_LBUTTONDOWN); }, {1, 1, 0, 0}},
+        {"right button", 0, [](Saver&) { send(WM_RBUTTONDOWN); }, {1, 1, 0, 0}},
+        {"middle button", 0, [](Saver&) { send(WM_MBUTTONDOWN); }, {1, 1, 0, 0}},
+        {"mouse jitter of 4 px", 5000, [](Saver& s) { mouseMovedBy(s, 4); }, {0, 0, 0, 0}},
+        {"mouse moved 5 px", 400, [](Saver& s) { mouseMovedBy(s, 5); }, {1, 0, 0, 0}},
+        {"mouse moved 5 px at once", 0, [](Saver& s) { mouseMovedBy(s, 5); }, {0, 0, 0, 0}},
+        {"mouse moved 5 px backwards", 400, [](Saver& s) { mouseMovedBy(s, -5); }, {1, 0, 0, 0}},
+        {"deactivated", 600, [](Saver&) { send(WM_ACTIVATE, WA_INACTIVE); }, {1, 0, 0, 0}},
+        {"deactivated at once", 0, [](Saver&) { send(WM_ACTIVATE, WA_INACTIVE); }, {0, 0, 0, 0}},
+        {"activated", 600, [](Saver&) { send(WM_ACTIVATE, WA_ACTIVE); }, {0, 0, 0, 0}},
+        {"display change", 0, [](Saver&) { send(WM_DISPLAYCHANGE, 32); }, {1, 1, 1, 0}},
+        {"tick before the test time", 2900, [](Saver&) { send(WM_TIMER, FrameTimer); }, {0, 0, 0, 0}},
+        {"tick after the test time", 3100, [](Saver&) { send(WM_TIMER, FrameTimer); }, {0, 1, 0, 0}},
+        {"tick with the host gone",
+         0,
+         [](Saver& s) {
+             // The saver window lives on elsewhere: what the tick checks is the host handle.
+             if (s.parent) SetParent(underTest, nullptr), DestroyWindow(s.parent);
+             send(WM_TIMER, FrameTimer);
+         },
+         {0, 0, 1, 1}},
+        {"close", 0, [](Saver&) { send(WM_CLOSE); }, {1, 1, 1, 1}},
+    };
+    for (const Row& row : rows) {
+        for (Kind kind : {FullScreen, TimedTest, HostedPreview, SettingsPreview}) {
+            SetUp();
+            Saver own;
+            underTest = open(kind, own, row.ageMs);
+            ASSERT_TRUE(underTest);
+            row.act(*reinterpret_cast<Saver*>(GetWindowLongPtrW(underTest, GWLP_USERDATA)));
+            const bool closed = !IsWindow(underTest);
+            EXPECT_EQ(closed, row.closes[kind]) << row.trigger << ", " << KindNames[kind];
+            if (!closed) DestroyWindow(underTest);
+            EXPECT_EQ(takeQuitMessage(), kind != SettingsPreview) << "only a run of its own ends its loop";
         }
     }
-    EXPECT_GT(green, 50);
-    EXPECT_EQ(other, 0) << "no overlay text, no old colour";
-    DestroyWindow(preview);
 }
 
-TEST_F(SaverWindow, DestroyingTheHostFreesThePreviewOnceAndKeepsTheLoopRunning) {
-    HWND preview = createEmbeddedPreview(host, 0, 0, 100, 50);
-    ASSERT_TRUE(preview);
+TEST_F(SaverWindow, WatchdogClosesOnInputAfterTheGraceOnTestTimeAndOnAVanishedHost) {
+    UniqueWindow gone{CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, instance, nullptr)};
+    HWND goneHost = gone.get();
+    gone.reset();
+    struct Row {
+        const char* name;
+        int testSeconds;
+        HWND parent;
+        bool input;
+        ULONGLONG earliest, latest;  // 0: never closes
+    } rows[] = {{"input", 0, nullptr, true, 500, 900},
+                {"test time", 1, nullptr, false, 1000, 1400},
+                {"host gone", 0, goneHost, false, 100, 400},
+                {"no input", 0, nullptr, false, 0, 0},
+                {"host still there", 0, host.get(), false, 0, 0}};
+    // Each run's loop ends as its window goes, and then tells its watchdog, as a real run does.
+    Saver savers[5];
+    HWND windows[5];
+    UniqueHandle done[5];
+    ULONGLONG closedAt[5] = {};
+    std::vector<std::thread> watchers;
+    LASTINPUTINFO input{sizeof(input), 0};
+    GetLastInputInfo(&input);
+    const ULONGLONG start = GetTickCount64();
+    for (int i = 0; i < 5; ++i) {
+        windows[i] = open(FullScreen, savers[i], 0);
+        done[i].reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        watchers.emplace_back(watchdog, WatchdogStart{done[i].get(), rows[i].testSeconds, start, rows[i].parent,
+                                                      input.dwTime - rows[i].input, windows[i]});
+    }
+    pumpUntil(1600, [&] {
+        for (int i = 0; i < 5; ++i)
+            if (!closedAt[i] && !IsWindow(windows[i])) closedAt[i] = GetTickCount64() - start, SetEvent(done[i].get());
+        return false;
+    });
+    for (int i = 0; i < 5; ++i) {
+        SetEvent(done[i].get());
+        watchers[i].join();
+        EXPECT_GE(closedAt[i], rows[i].earliest) << rows[i].name;
+        EXPECT_LE(closedAt[i], rows[i].latest) << rows[i].name;
+        if (IsWindow(windows[i])) DestroyWindow(windows[i]);
+    }
+}
+
+TEST_F(SaverWindow, SettingsPreviewFollowsDensityColourAndSizeAndIsFreedOnceWithItsHost) {
+    settings.density = 260;
+    HWND preview = createEmbeddedPreview(host.get(), 0, 0, 0, 80);
+    ASSERT_TRUE(preview) << "a collapsed preview still exists";
+    auto& stars = reinterpret_cast<Saver*>(GetWindowLongPtrW(preview, GWLP_USERDATA))->fields.at(0).stars;
+    const auto original = stars;
+    for (int density : {600, 40}) {
+        settings.density = density;
+        SendMessageW(preview, WM_TIMER, FrameTimer, 0);
+        ASSERT_EQ(stars.size(), static_cast<size_t>(density)) << "the next tick resizes";
+        for (size_t i = 0; i < std::min<size_t>(density, 260); ++i)
+            EXPECT_EQ(stars[i].x, original[i].x) << "the stars it had stay";
+    }
+
+    Canvas canvas(300, 200, RGB(255, 255, 255));
+    SendMessageW(preview, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc.get()), 0);
+    EXPECT_EQ(canvas.countOther(RECT{0, 0, 300, 200}, RGB(255, 255, 255)), 0) << "nothing drawn at width 0";
+    MoveWindow(preview, 0, 0, 200, 100, FALSE);
+    settings.density = 600;
+    settings.color = RGB(0, 255, 0);
+    for (int i = 0; i < 5; ++i)
+        SendMessageW(preview, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc.get()), 0);
+    EXPECT_EQ(canvas.countOther(RECT{0, 0, 300, 200}, RGB(255, 255, 255)), 200 * 100) << "drawn to its new size";
+    EXPECT_GT(canvas.countOther(RECT{0, 0, 200, 100}, RGB(0, 0, 0)), 50);
+    EXPECT_EQ(canvas.count(RECT{0, 0, 200, 100}, [](COLORREF c) { return GetRValue(c) || GetBValue(c); }), 0)
+        << "no overlay text, no old colour";
+
     watchedAddress = reinterpret_cast<void*>(GetWindowLongPtrW(preview, GWLP_USERDATA));
     watchedFrees = 0;
-    DestroyWindow(host);
+    host.reset();
     EXPECT_FALSE(IsWindow(preview));
     EXPECT_EQ(watchedFrees, 1);
     EXPECT_FALSE(takeQuitMessage()) << "the host's loop must go on";
     watchedAddress = nullptr;
-
-    EXPECT_EQ(createEmbeddedPreview(host, 0, 0, 100, 50), nullptr) << "no host, no preview";
-}
-
-TEST_F(SaverWindow, ATimedFullScreenRunEndsByItselfAndLeavesTheLoopClean) {
-    settings.displays = 1;
-    const ULONGLONG start = GetTickCount64();
-    runSaver(nullptr, true, 1);
-    const ULONGLONG took = GetTickCount64() - start;
-    EXPECT_GE(took, 1000u);
-    EXPECT_LT(took, 6000u);
-    EXPECT_EQ(FindWindowW(L"Dormalis.Native.Saver", nullptr), nullptr);
+    EXPECT_EQ(createEmbeddedPreview(nullptr, 0, 0, 100, 50), nullptr) << "no host, no preview";
 }
 
 }  // namespace

@@ -5,9 +5,7 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-for tool in gcc Xvfb wine wineserver; do
-    command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is not installed"; exit 77; }
-done
+for tool in gcc Xvfb wine wineserver; do command -v "$tool" >/dev/null || { echo "SKIPPED: no $tool"; exit 77; }; done
 [ -d "$build/wine-template" ] || { echo "SKIPPED: no template Wine prefix in $build"; exit 77; }
 
 work=$(mktemp -d "$build/multi-monitor.XXXXXX")
@@ -17,8 +15,7 @@ Xvfb ":$n" -screen 0 3200x1080x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 cleanup() {
     WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
-    kill "$xvfb" 2>/dev/null || true
-    wait "$xvfb" 2>/dev/null || true
+    kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT

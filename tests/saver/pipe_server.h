@@ -4,7 +4,6 @@
 
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "foundation/constants.h"
 #include "foundation/unique.h"
@@ -16,17 +15,13 @@ namespace dormalis::testing {
 inline TestService& runningService() {
     static TestService service;
     static const bool started = (service.start(), true);
-    (void)started;
-    return service;
+    return (void)started, service;
 }
 
-// The service's end of the control pipe, as strict as the service: one message-mode, non-blocking instance;
-// each message is one word read into a zeroed 32-byte buffer, at most 31 bytes, up to the first NUL. The first
-// "START" of a session gets `answer` (anything but "OK" ends the session right after it); "ALIVE" keeps the
-// session; "STOP", a second "START", any other word, an over-long message or a broken pipe end it. An ended
-// session is disconnected and the same instance listens again. The instance is made by the running stand-in
-// service, so the saver finds the service's process at the other end, or by the test itself, as an impostor
-// would.
+// The service's end of the control pipe, as strict as the service: a word is a message of at most 31 bytes up to
+// its first NUL; the first "START" of a session gets `answer`, and anything but "OK" ends the session; "ALIVE"
+// keeps it; any other word, an over-long message or a broken pipe ends it, and the instance listens again. The
+// instance is made by the running stand-in service, or by the test itself, as an impostor would.
 struct PipeServer {
     explicit PipeServer(std::string answer = "OK", bool impostor = false)
         : pipe(impostor
@@ -37,28 +32,23 @@ struct PipeServer {
 
     UniqueHandle pipe;
     std::string answer;
-    std::vector<std::string> heard;  // every word taken, and "|" where a session ended
-    bool connected = false;
-    bool started = false;
+    std::string heard;  // every word taken and "|" where a session ended, each followed by a space
+    bool connected = false, started = false;
 
-    // One pass of the service loop: accept a waiting client, then take every waiting word.
+    // One pass of the service loop. A client that came and already went counts: its first read ends it.
     void serve() {
-        // A client that came and already went counts as one: its session ends at the first read.
-        if (!connected) {
-            connected = ConnectNamedPipe(pipe.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED ||
-                        GetLastError() == ERROR_NO_DATA;
-        }
+        const bool accepted = ConnectNamedPipe(pipe.get(), nullptr) || GetLastError() == ERROR_NO_DATA;
+        connected = connected || accepted || GetLastError() == ERROR_PIPE_CONNECTED;
         while (connected) {
             char buffer[32] = {};
             DWORD got = 0;
             if (!ReadFile(pipe.get(), buffer, 31, &got, nullptr)) {
-                const DWORD error = GetLastError();
-                if (error != ERROR_NO_DATA && error != ERROR_PIPE_LISTENING) endSession();
+                if (GetLastError() != ERROR_NO_DATA) endSession();
                 return;
             }
             if (got == 0) return;
             const std::string word(buffer);
-            heard.push_back(word);
+            heard += word + " ";
             if (word == "START" && !started) {
                 started = true;
                 send(answer);
@@ -68,13 +58,12 @@ struct PipeServer {
             }
         }
     }
-    // Writes a raw reply, whatever the protocol says.
     void send(const std::string& reply) {
         DWORD written = 0;
         WriteFile(pipe.get(), reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr);
     }
     void endSession() {
-        heard.push_back("|");
+        heard += "| ";
         DisconnectNamedPipe(pipe.get());
         ConnectNamedPipe(pipe.get(), nullptr);  // non-blocking: listens again at once
         connected = started = false;

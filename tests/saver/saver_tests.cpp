@@ -112,12 +112,14 @@ TEST_F(SaverWindow, SettingsPreviewFollowsDensityColourAndSizeAndGoesWithItsHost
             EXPECT_EQ(stars[i].x, original[i].x) << "the stars it had stay";
     }
     MoveWindow(window, 0, 0, 200, 100, FALSE);
+    settings.density = 600;
+    SendMessageW(window, WM_TIMER, FrameTimer, 0);
     settings.color = RGB(0, 255, 0);
     Canvas canvas(300, 200, 0xFFFFFF);
     for (int i = 0; i < 5; ++i)
         SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc.get()), 0);
     EXPECT_EQ(canvas.count(RECT{0, 0, 300, 200}, [](COLORREF c) { return c != 0xFFFFFF; }), 200 * 100) << "size";
-    EXPECT_GT(canvas.lit(RECT{0, 0, 200, 100}), 10);
+    EXPECT_GT(canvas.lit(RECT{0, 0, 200, 100}), 50);
     EXPECT_EQ(canvas.count(RECT{0, 0, 200, 100}, [](COLORREF c) { return GetRValue(c) || GetBValue(c); }), 0)
         << "no overlay text, no old colour";
     host.reset();
@@ -125,30 +127,20 @@ TEST_F(SaverWindow, SettingsPreviewFollowsDensityColourAndSizeAndGoesWithItsHost
     EXPECT_FALSE(takeQuitMessage()) << "the host's loop must go on";
 }
 
-constexpr std::uint64_t T = 100000;
-
-// A full-screen run that is not a preview, started at T.
-struct NetworkRun : Saver {
-    NetworkRun() {
-        useDefaultSettings();
-        preview = false;
-        startTick = T;
-    }
-};
-
 TEST(PipeClient, AnyReplyButExactlyOkLeavesTheRunNotSuspended) {
     for (const std::string& reply : std::initializer_list<std::string>{
              "ERROR", "ok", "OK\n", "OKAY", std::string("OK\0", 3), "OK-but-longer-than-15"}) {
         PipeServer server;
-        NetworkRun saver;
-        saver.suspended = true;  // as if an earlier reply had said OK
-        pipeStep(saver, T);
+        Saver saver;  // a full-screen run that is no preview, as if an earlier reply had said OK
+        saver.preview = false;
+        saver.suspended = true;
+        pipeStep(saver, saver.startTick);
         server.send(reply);
-        pipeStep(saver, T + 500);
+        pipeStep(saver, saver.startTick + 500);
         EXPECT_FALSE(saver.suspended) << reply;
         // An oversized reply is one reply: its tail is not read as another one.
         server.send("OK");
-        pipeStep(saver, T + 1000);
+        pipeStep(saver, saver.startTick + 1000);
         EXPECT_TRUE(saver.suspended && saver.pipe) << reply;
     }
 }

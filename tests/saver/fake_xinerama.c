@@ -10,31 +10,23 @@ typedef struct {
 } XineramaScreenInfo;
 
 int XineramaQueryExtension(void* display, int* event_base, int* error_base) {
-    (void)display;
     *event_base = *error_base = 0;
-    return 1;
+    return display != NULL;
 }
 
 int XineramaIsActive(void* display) {
-    (void)display;
-    return 1;
+    return display != NULL;
 }
 
 XineramaScreenInfo* XineramaQueryScreens(void* display, int* count) {
     const char* heads = getenv("FAKE_XINERAMA");
     XineramaScreenInfo* screens = calloc(16, sizeof *screens);
-    int k = 0, x, y, w, h;
+    int x, y, w, h;
     (void)display;
-    while (heads && k < 16 && sscanf(heads, "%d,%d,%d,%d", &x, &y, &w, &h) == 4) {
-        screens[k].screen_number = k;
-        screens[k].x_org = (short)x;
-        screens[k].y_org = (short)y;
-        screens[k].width = (short)w;
-        screens[k].height = (short)h;
-        k++;
+    for (*count = 0; heads && *count < 16 && sscanf(heads, "%d,%d,%d,%d", &x, &y, &w, &h) == 4; ++*count) {
+        screens[*count] = (XineramaScreenInfo){*count, (short)x, (short)y, (short)w, (short)h};
         heads = strchr(heads, ';');
-        if (heads) heads++;
+        heads = heads ? heads + 1 : NULL;
     }
-    *count = k;
     return screens;
 }

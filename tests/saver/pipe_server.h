@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "foundation/constants.h"
 #include "foundation/unique.h"
@@ -15,50 +15,58 @@ namespace dormalis::testing {
 inline TestService& runningService() {
     static TestService service;
     static const bool started = (service.start(), true);
-    (void)started;
-    return service;
+    return (void)started, service;
 }
 
-// The service's end of the control pipe: one message-mode, non-blocking instance, made by the running service
-// and handed to the test, or made by the test itself as an impostor would.
+// The service's end of the control pipe, as strict as the service: a word is a message of at most 31 bytes up to
+// its first NUL; the first "START" of a session gets `answer`, and anything but "OK" ends the session; "ALIVE"
+// keeps it; any other word, an over-long message or a broken pipe ends it, and the instance listens again. The
+// instance is made by the running stand-in service, or by the test itself, as an impostor would.
 struct PipeServer {
-    explicit PipeServer(bool impostor = false)
+    explicit PipeServer(std::string answer = "OK", bool impostor = false)
         : pipe(impostor
                    ? CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT, 1, 128, 128, 0, nullptr)
-                   : runningService().pipe()) {}
+                   : runningService().pipe()),
+          answer(std::move(answer)) {}
 
     UniqueHandle pipe;
+    std::string answer;
+    std::string heard;  // every word taken and "|" where a session ended, each followed by a space
+    bool connected = false, started = false;
 
-    bool clientConnected() {
-        const BOOL connected = ConnectNamedPipe(pipe.get(), nullptr);
-        return connected || GetLastError() == ERROR_PIPE_CONNECTED;
-    }
-    // The next message, "" when none is waiting, "<broken>" once the client is gone.
-    std::string read() {
-        char buffer[32] = {};
-        DWORD got = 0;
-        if (ReadFile(pipe.get(), buffer, 31, &got, nullptr)) return std::string(buffer, got);
-        const DWORD error = GetLastError();
-        if (error == ERROR_NO_DATA || error == ERROR_PIPE_LISTENING) return "";
-        return "<broken>";
-    }
-    // Every message until nothing is waiting.
-    std::vector<std::string> readAll() {
-        std::vector<std::string> words;
-        for (std::string word = read(); !word.empty(); word = read()) {
-            words.push_back(word);
-            if (word == "<broken>") break;
+    // One pass of the service loop. A client that came and already went counts: its first read ends it.
+    void serve() {
+        const bool accepted = ConnectNamedPipe(pipe.get(), nullptr) || GetLastError() == ERROR_NO_DATA;
+        connected = connected || accepted || GetLastError() == ERROR_PIPE_CONNECTED;
+        while (connected) {
+            char buffer[32] = {};
+            DWORD got = 0;
+            if (!ReadFile(pipe.get(), buffer, 31, &got, nullptr)) {
+                if (GetLastError() != ERROR_NO_DATA) endSession();
+                return;
+            }
+            if (got == 0) return;
+            const std::string word(buffer);
+            heard += word + " ";
+            if (word == "START" && !started) {
+                started = true;
+                send(answer);
+                if (answer != "OK") endSession();
+            } else if (word != "ALIVE") {
+                endSession();
+            }
         }
-        return words;
     }
-    void reply(const std::string& word) {
+    void send(const std::string& reply) {
         DWORD written = 0;
-        WriteFile(pipe.get(), word.data(), static_cast<DWORD>(word.size()), &written, nullptr);
+        WriteFile(pipe.get(), reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr);
     }
-    void hangUp() {
+    void endSession() {
+        heard += "| ";
         DisconnectNamedPipe(pipe.get());
-        pipe.reset();
+        ConnectNamedPipe(pipe.get(), nullptr);  // non-blocking: listens again at once
+        connected = started = false;
     }
 };
 

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <vector>
 
 #include "foundation/process.h"
 #include "foundation/settings.h"
@@ -12,95 +12,54 @@
 
 namespace dormalis::testing {
 
-// A 32-bit top-down DIB section selected into its own memory DC: what the saver draws can be read back pixel
-// by pixel.
+using UniqueWindow = Unique<HWND, &DestroyWindow>;
+
+// A 32-bit top-down DIB section selected into its own memory DC: what is drawn into it, or copied from the
+// screen, can be read back pixel by pixel.
 struct Canvas {
-    int width;
-    int height;
-    UniqueDc dc;
-    UniqueBitmap bitmap;
+    int width, height;
+    UniqueDc dc{CreateCompatibleDC(nullptr)};
     std::uint32_t* bits = nullptr;
-    HGDIOBJ previous = nullptr;
+    UniqueBitmap bitmap;
+    SelectionGuard selected;
 
-    Canvas(int w, int h, COLORREF fill = RGB(0, 0, 0)) : width(w), height(h), dc(CreateCompatibleDC(nullptr)) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = -h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* memory = nullptr;
-        bitmap.reset(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &memory, nullptr, 0));
-        bits = static_cast<std::uint32_t*>(memory);
-        previous = SelectObject(dc.get(), bitmap.get());
-        this->fill(fill);
+    Canvas(int w, int h, std::uint32_t fill = 0)
+        : width(w), height(h), bitmap(make(dc.get(), w, h, &bits)), selected(dc.get(), bitmap.get()) {
+        std::fill(bits, bits + w * h, fill);
     }
-    ~Canvas() { SelectObject(dc.get(), previous); }
-    Canvas(const Canvas&) = delete;
-    Canvas& operator=(const Canvas&) = delete;
-
-    void fill(COLORREF color) {
-        GdiFlush();
-        for (int i = 0; i < width * height; ++i)
-            bits[i] = toPixel(color);
+    static HBITMAP make(HDC dc, int w, int h, std::uint32_t** bits) {
+        BITMAPINFO info{{sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+        return CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(bits), nullptr, 0);
     }
-    static std::uint32_t toPixel(COLORREF color) {
-        return (GetRValue(color) << 16) | (GetGValue(color) << 8) | GetBValue(color);
-    }
-    COLORREF at(int x, int y) const {
-        GdiFlush();
+    void captureScreen() { BitBlt(dc.get(), 0, 0, width, height, WindowDc{nullptr}.get(), 0, 0, SRCCOPY); }
+    COLORREF at(int x, int y) const {  // after GdiFlush
         const std::uint32_t p = bits[y * width + x];
-        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+        return RGB(p >> 16, (p >> 8) & 0xFF, p & 0xFF);
     }
-    // Pixels of the rectangle that are not `background`.
-    int countOther(RECT area, COLORREF background) const {
-        int count = 0;
+    // Pixels of the rectangle whose colour passes the test.
+    template <typename Test>
+    int count(RECT area, Test test) const {
+        GdiFlush();
+        int found = 0;
         for (int y = area.top; y < area.bottom; ++y)
             for (int x = area.left; x < area.right; ++x)
-                count += at(x, y) != background;
-        return count;
-    }
-    // Leftmost and rightmost column holding `color` inside the rectangle; {-1, -1} when none does.
-    std::pair<int, int> span(RECT area, COLORREF color) const {
-        std::pair<int, int> found{-1, -1};
-        for (int y = area.top; y < area.bottom; ++y)
-            for (int x = area.left; x < area.right; ++x)
-                if (at(x, y) == color) {
-                    if (found.first < 0 || x < found.first) found.first = x;
-                    found.second = std::max(found.second, x);
-                }
+                found += test(at(x, y)) ? 1 : 0;
         return found;
+    }
+    int lit(RECT area) const {
+        return count(area, [](COLORREF c) { return c != 0; });
     }
 };
 
 inline void useDefaultSettings() {
     instance = GetModuleHandleW(nullptr);
     settings = Settings{};
-    settings.language = 1;
 }
 
 // Drops the quit message a destroyed saver window posts, so one test does not end another's loop.
 inline bool takeQuitMessage() {
     MSG quit;
     return PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
-}
-
-// Dispatches this thread's messages for a while, or until `done` says so.
-template <typename Done>
-bool pumpUntil(DWORD timeoutMs, Done done) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (!done()) {
-        if (GetTickCount64() > deadline) return false;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) continue;
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        Sleep(5);
-    }
-    return true;
 }
 
 }  // namespace dormalis::testing

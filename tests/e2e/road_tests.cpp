@@ -160,12 +160,13 @@ void waitForIdleDesktop() {
 Overlay readOverlay() {
     const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
     Canvas screen(width, height);
-    {
-        WindowDc desktop{nullptr};
-        BitBlt(screen.dc.get(), 0, 0, width, height, desktop.get(), 0, 0, SRCCOPY);
-    }
-    const auto span = screen.span(RECT{24, height - 60, width - 24, height - 12}, OverlayColor);
-    if (span.first < 0) return Overlay::None;
+    screen.captureScreen();
+    GdiFlush();
+    std::pair<int, int> span{width, -1};  // the first and last column the line's colour appears in
+    for (int y = height - 60; y < height - 12; ++y)
+        for (int x = 24; x < width - 24; ++x)
+            if (screen.at(x, y) == OverlayColor) span = {std::min(span.first, x), std::max(span.second, x)};
+    if (span.second < 0) return Overlay::None;
     // The line is centred; its width tells which of the two texts it is.
     Saver suspended;
     suspended.preview = false;

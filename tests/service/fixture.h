@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <fwpmu.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -61,8 +60,8 @@ inline bool firewallBlocked() {
     if (layers.size() != 1 || layers[0].weight != 0xFFFF || layers[0].ownerPid == 0) return false;
     std::set<std::wstring> covered;
     for (const testbed::FilterRecord& filter : testbed::filters()) {
-        if (filter.subLayer != layers[0].key || filter.action != FWP_ACTION_BLOCK || filter.conditions != 0 ||
-            filter.ownerPid != layers[0].ownerPid)
+        if (filter.subLayer != layers[0].key || filter.action != 0x1001 /* FWP_ACTION_BLOCK */ ||
+            filter.conditions != 0 || filter.ownerPid != layers[0].ownerPid)
             return false;
         covered.insert(filter.layer);
     }
@@ -88,8 +87,9 @@ inline testbed::Adapter ethernet(int number, DWORD type = 6, bool hardware = tru
     return adapter;
 }
 
-// Fresh machine state: test bed reset, product values removed, ModeConfigured = 1, the saver installed.
-class ServiceTest : public ::testing::Test {
+// Fresh machine state (test bed reset, product values removed, ModeConfigured = 1, the saver installed) and the
+// service loop running on a thread of the test process, with the real pipe.
+class LoopTest : public ::testing::Test {
   protected:
     void SetUp() override {
         testbed::reset();
@@ -97,18 +97,6 @@ class ServiceTest : public ::testing::Test {
         setMachineDword(L"ModeConfigured", 1);
         installSaverCopy(installedSaver());
         installDirectoryOverride = InstallFolder;
-    }
-    void TearDown() override {
-        installDirectoryOverride.clear();
-        testbed::reset();
-    }
-};
-
-// The service loop running on a thread of the test process, with the real pipe.
-class LoopTest : public ServiceTest {
-  protected:
-    void SetUp() override {
-        ServiceTest::SetUp();
         restoreRequested = false;
         stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         restore();  // as the service does before it creates the pipe
@@ -120,10 +108,10 @@ class LoopTest : public ServiceTest {
         testbed::clearFaults();
         stopLoop();
         pipe.reset();
-        stopEvent.reset();
         restore();  // whatever a test left pending on purpose, for the next one
         EXPECT_EQ(engine, nullptr);
-        ServiceTest::TearDown();
+        installDirectoryOverride.clear();
+        testbed::reset();
     }
     void stopLoop() {
         if (!loop.joinable()) return;

@@ -1,18 +1,14 @@
 // A scripted saver-side pipe client. Tests copy it into the installation folder as Dormalis.scr (the only
-// image the service accepts) and give it a script, one step per argument:
-//   open[:MS]   open the control pipe, retrying for up to MS (3000), in message mode, no-wait; prints "noopen"
-//               and ends with exit code 2 when it cannot
-//   w:WORD[:N]  write WORD (\s stands for a space, \n for a line feed) and N NUL bytes as one message
-//   raw:N       write N bytes of 'A' as one message (N may be 0: an empty message)
-//   read:MS     wait up to MS for a reply; prints "reply:<bytes>", "noreply" or "broken"
-//   alive:MS    write "ALIVE" every 500 ms for MS; prints "broken" if the service drops us
-//   broken:MS   wait up to MS for the service to drop us; prints "broken" and "silent:<ms since our last
-//               write>", or "connected"
-//   given:MS    wait up to MS for the network to be given back; prints "given" or "held"
-//   timed:WORD  write WORD and wait up to 3 s for the reply; prints "ms:<milliseconds>" or "noreply"
-//   sleep:MS    sleep;  close  close the pipe handle (no "STOP");  die  end at once, as a crash would;
-//   hang        sleep until killed
-// Every printed line ends with a line feed.
+// image the service accepts) and give it a script, one step per argument; each printed line ends with a line feed.
+//   open[:MS]   open the control pipe in message mode, no-wait, retrying for up to MS (3000); else print "noopen"
+//               and exit with code 2
+//   w:WORD[:N]  write WORD (\s a space, \n a line feed) and N NUL bytes as one message;  raw:N  N bytes of 'A'
+//   read:MS     wait up to MS for a reply: print "reply:<bytes>", "noreply" or "broken"
+//   alive:MS    write "ALIVE" every 500 ms for MS; print "broken" if the service drops us
+//   broken:MS   wait up to MS to be dropped: print "broken" and "silent:<ms since our last write>", or "connected"
+//   given:MS    wait up to MS for the network to be given back: print "given" or "held"
+//   timed:WORD  write WORD, wait up to 3 s for the reply: print "ms:<milliseconds>" or "noreply"
+//   sleep:MS;  close (the handle, without "STOP");  die (at once, as a crash);  hang (until killed)
 #include <windows.h>
 
 #include <fcntl.h>
@@ -23,7 +19,6 @@
 #include <functional>
 #include <string>
 
-#include "foundation/constants.h"
 #include "tests/service/given_back.h"
 
 namespace {
@@ -56,55 +51,45 @@ int peek() {
     return available ? 2 : 1;
 }
 
-std::string reply() {
-    char buffer[16] = {};
-    DWORD read = 0;
-    return ReadFile(pipe.get(), buffer, 15, &read, nullptr) ? std::string(buffer, read) : std::string();
-}
-
-std::string unescape(const std::string& word) {
-    std::string bytes;
-    for (size_t i = 0; i < word.size(); ++i) {
-        const bool escape = word[i] == '\\' && i + 1 < word.size() && (word[i + 1] == 's' || word[i + 1] == 'n');
-        bytes += escape ? (word[++i] == 's' ? ' ' : '\n') : word[i];
-    }
-    return bytes;
-}
-
 bool step(const std::string& s) {
     const size_t colon = s.find(':');
     const std::string verb = s.substr(0, colon), argument = colon == std::string::npos ? "" : s.substr(colon + 1);
     const auto number = static_cast<DWORD>(std::strtoul(argument.c_str(), nullptr, 10));
     if (verb == "open") {
-        const bool opened = poll(argument.empty() ? 3000 : number, [] {
-            pipe.reset(
-                CreateFileW(dormalis::PipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-            return pipe.valid();
-        });
-        if (!opened) return say("noopen"), false;
+        if (!poll(argument.empty() ? 3000 : number, [] {
+                pipe.reset(CreateFileW(dormalis::PipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                       nullptr));
+                return pipe.valid();
+            }))
+            return say("noopen"), false;
         DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
         SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr);
     } else if (verb == "w") {
+        std::string bytes;
+        for (size_t i = 0; i < argument.size() && argument[i] != ':'; ++i) {
+            const bool escape = argument[i] == '\\' && (argument[i + 1] == 's' || argument[i + 1] == 'n');
+            bytes += escape ? (argument[++i] == 's' ? ' ' : '\n') : argument[i];
+        }
         const size_t nuls = argument.find(':');
-        write(unescape(argument.substr(0, nuls)) +
-              std::string(nuls == std::string::npos ? 0 : std::strtoul(argument.c_str() + nuls + 1, nullptr, 10), 0));
+        write(bytes + std::string(nuls == std::string::npos ? 0 : std::atoi(argument.c_str() + nuls + 1), 0));
     } else if (verb == "raw") {
         write(std::string(number, 'A'));
     } else if (verb == "read") {
+        char buffer[16] = {};
+        DWORD read = 0;
         int state = 1;
         if (!poll(number, [&] { return (state = peek()) != 1; })) return say("noreply"), true;
-        say(state == 0 ? "broken" : "reply:" + reply());
+        say(state == 0 || !ReadFile(pipe.get(), buffer, 15, &read, nullptr) ? "broken"
+                                                                            : "reply:" + std::string(buffer, read));
     } else if (verb == "alive") {
         const bool dropped = poll(number, [] {
-            if (peek() == 0) return true;
-            if (GetTickCount64() - lastWrite >= 500) write("ALIVE");
-            return false;
+            if (GetTickCount64() - lastWrite >= 500 && peek() != 0) write("ALIVE");
+            return peek() == 0;
         });
         if (dropped) say("broken");
     } else if (verb == "broken") {
         if (!poll(number, [] { return peek() == 0; })) return say("connected"), true;
-        say("broken");
-        say("silent:" + std::to_string(GetTickCount64() - lastWrite));
+        say("broken\nsilent:" + std::to_string(GetTickCount64() - lastWrite));
     } else if (verb == "given") {
         say(poll(number + 10, dormalis::testing::networkGivenBack) ? "given" : "held");
     } else if (verb == "timed") {
@@ -112,21 +97,18 @@ bool step(const std::string& s) {
         QueryPerformanceFrequency(&frequency);
         QueryPerformanceCounter(&start);
         write(argument);
-        for (double ms = 0; ms <= 3000;) {
+        for (double ms = 0; ms <= 3000; Sleep(0)) {
             if (peek() == 2) return say("ms:" + std::to_string(ms)), true;
-            Sleep(0);
             QueryPerformanceCounter(&now);
             ms = 1000.0 * double(now.QuadPart - start.QuadPart) / double(frequency.QuadPart);
         }
         say("noreply");
-    } else if (verb == "sleep") {
-        Sleep(number);
+    } else if (verb == "sleep" || verb == "hang") {
+        Sleep(verb == "hang" ? INFINITE : number);
     } else if (verb == "close") {
         pipe.reset();
     } else if (verb == "die") {
         TerminateProcess(GetCurrentProcess(), 3);
-    } else if (verb == "hang") {
-        Sleep(INFINITE);
     }
     return true;
 }

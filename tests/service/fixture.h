@@ -5,12 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "foundation/registry.h"
-#include "foundation/unique.h"
 #include "service/loop.h"
 #include "service/network.h"
 #include "testbed/testbed.h"

@@ -2,7 +2,7 @@
 // image the service accepts) and give it a script, one step per argument; each printed line ends with a line feed.
 //   open[:MS]   open the control pipe in message mode, no-wait, retrying for up to MS (3000); else print "noopen"
 //               and exit with code 2
-//   w:WORD[:N]  write WORD (\s a space, \n a line feed) and N NUL bytes as one message;  raw:N  N bytes of 'A'
+//   w:WORD[:N]  write WORD and N NUL bytes as one message;  raw:N  write N bytes of 'A' as one message
 //   read:MS     wait up to MS for a reply: print "reply:<bytes>", "noreply" or "broken"
 //   alive:MS    write "ALIVE" every 500 ms for MS; print "broken" if the service drops us
 //   broken:MS   wait up to MS to be dropped: print "broken" and "silent:<ms since our last write>", or "connected"
@@ -65,13 +65,9 @@ bool step(const std::string& s) {
         DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
         SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr);
     } else if (verb == "w") {
-        std::string bytes;
-        for (size_t i = 0; i < argument.size() && argument[i] != ':'; ++i) {
-            const bool escape = argument[i] == '\\' && (argument[i + 1] == 's' || argument[i + 1] == 'n');
-            bytes += escape ? (argument[++i] == 's' ? ' ' : '\n') : argument[i];
-        }
         const size_t nuls = argument.find(':');
-        write(bytes + std::string(nuls == std::string::npos ? 0 : std::atoi(argument.c_str() + nuls + 1), 0));
+        write(argument.substr(0, nuls) +
+              std::string(nuls == std::string::npos ? 0 : std::atoi(argument.c_str() + nuls + 1), 0));
     } else if (verb == "raw") {
         write(std::string(number, 'A'));
     } else if (verb == "read") {

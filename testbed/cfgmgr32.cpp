@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/constants.h"
 #include "testbed/state.h"
 
 using namespace dormalis::testbed;
@@ -27,21 +28,19 @@ std::vector<std::wstring>& locatedNodes() {
 
 using GetDeviceIdFn = CONFIGRET(WINAPI*)(DEVINST, PWSTR, ULONG, ULONG);
 
-// The instance ID of a node, whichever side handed it out; empty when unknown.
+// The instance ID of a present node, whichever side handed it out; empty when unknown or gone.
 std::wstring idOf(DEVINST node) {
+    std::wstring id;
     if (node & LocatedBit) {
-        size_t index = node & ~LocatedBit;
-        return index < locatedNodes().size() ? locatedNodes()[index] : std::wstring();
+        const size_t index = node & ~LocatedBit;
+        if (index < locatedNodes().size()) id = locatedNodes()[index];
+    } else {
+        static const auto setupapiGetId = reinterpret_cast<GetDeviceIdFn>(
+            reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"setupapi.dll"), "CM_Get_Device_IDW")));
+        wchar_t buffer[MAX_DEVICE_ID_LEN + 1] = {};
+        if (setupapiGetId && setupapiGetId(node, buffer, MAX_DEVICE_ID_LEN, 0) == CR_SUCCESS) id = buffer;
     }
-    static GetDeviceIdFn setupapiGetId = reinterpret_cast<GetDeviceIdFn>(
-        reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"setupapi.dll"), "CM_Get_Device_IDW")));
-    wchar_t buffer[MAX_DEVICE_ID_LEN + 1] = {};
-    if (!setupapiGetId || setupapiGetId(node, buffer, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) return {};
-    return buffer;
-}
-
-bool present(const std::wstring& id) {
-    return !id.empty() && hasValue(DevicesKey, id.c_str());
+    return !id.empty() && hasValue(DevicesKey, id.c_str()) ? id : std::wstring();
 }
 
 // As the configuration manager checks an instance ID: three non-empty parts of printable ASCII without commas
@@ -59,32 +58,26 @@ bool wellFormed(const std::wstring& id) {
     return separators == 2;
 }
 
-bool trait(const wchar_t* name, const std::wstring& id) {
-    return getDword(Root, (name + id).c_str(), 0) != 0;
-}
-
 }  // namespace
 
 extern "C" {
 
-CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST node, PWSTR buffer, ULONG length, ULONG flags) {
-    (void)flags;
+CONFIGRET WINAPI CM_Get_Device_IDW(DEVINST node, PWSTR buffer, ULONG length, ULONG) {
     if (DWORD fault = enter(L"CM_Get_Device_IDW")) return fault;
-    std::wstring id = idOf(node);
-    if (!present(id)) return CR_NO_SUCH_DEVNODE;
+    const std::wstring id = idOf(node);
+    if (id.empty()) return CR_NO_SUCH_DEVNODE;
     if (!buffer) return CR_INVALID_POINTER;
     if (length < id.size() + 1) return CR_BUFFER_SMALL;
     wcscpy(buffer, id.c_str());
     return CR_SUCCESS;
 }
 
-CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST node, ULONG flags) {
-    (void)flags;
+CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST node, ULONG) {
     if (DWORD fault = enter(L"CM_Get_DevNode_Status")) return fault;
-    std::wstring id = idOf(node);
-    if (!present(id)) return CR_NO_SUCH_DEVNODE;
+    const std::wstring id = idOf(node);
+    if (id.empty()) return CR_NO_SUCH_DEVNODE;
     if (!status || !problem) return CR_INVALID_POINTER;
-    DWORD state = getDword(DevicesKey, id.c_str(), DeviceStopped);
+    const DWORD state = getDword(DevicesKey, id.c_str(), DeviceStopped);
     const bool troubled = state == DeviceDisabled || state == DeviceNeedsRestart;
     *status = DN_HAS_PROBLEM * troubled | DN_NEED_RESTART * (state == DeviceNeedsRestart) |
               DN_DRIVER_LOADED * (state == DeviceStarted) | DN_STARTED * (state == DeviceStarted);
@@ -92,14 +85,13 @@ CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST no
     return CR_SUCCESS;
 }
 
-CONFIGRET WINAPI CM_Locate_DevNodeW(PDEVINST node, DEVINSTID_W id, ULONG flags) {
-    (void)flags;
+CONFIGRET WINAPI CM_Locate_DevNodeW(PDEVINST node, DEVINSTID_W id, ULONG) {
     if (DWORD fault = enter(L"CM_Locate_DevNodeW")) return fault;
     if (!node) return CR_INVALID_POINTER;
     *node = 0;
     if (!id) return CR_NO_SUCH_DEVNODE;
     if (!wellFormed(id)) return CR_INVALID_DEVICE_ID;
-    if (!present(id)) return CR_NO_SUCH_DEVNODE;
+    if (!hasValue(DevicesKey, id)) return CR_NO_SUCH_DEVNODE;
     locatedNodes().push_back(id);
     *node = LocatedBit | static_cast<DEVINST>(locatedNodes().size() - 1);
     return CR_SUCCESS;
@@ -107,24 +99,26 @@ CONFIGRET WINAPI CM_Locate_DevNodeW(PDEVINST node, DEVINSTID_W id, ULONG flags) 
 
 CONFIGRET WINAPI CM_Disable_DevNode(DEVINST node, ULONG flags) {
     if (DWORD fault = enter(L"CM_Disable_DevNode")) return fault;
-    std::wstring id = idOf(node);
-    if (!present(id)) return CR_NO_SUCH_DEVNODE;
+    const std::wstring id = idOf(node);
+    if (id.empty()) return CR_NO_SUCH_DEVNODE;
     if (flags & ~(CM_DISABLE_BITS | CM_DISABLE_PERSIST)) return CR_INVALID_FLAG;
     Lock lock;
-    setDword(Root, (L"DisableFlags " + id).c_str(), flags);
-    // A program holding the adapter vetoes its removal; without CM_DISABLE_UI_NOT_OK Windows would ask the user.
-    if (trait(L"Veto ", id)) return CR_REMOVE_VETOED;
+    // Counted for the tests: a disable that would ask the user (a service cannot answer), or of an adapter the
+    // product's recovery list does not name yet (a crash now would leave it off for good).
+    if (!(flags & CM_DISABLE_UI_NOT_OK) || !hasValue(dormalis::Journal, id.c_str()))
+        setDword(Root, L"UnsafeDisables", getDword(Root, L"UnsafeDisables", 0) + 1);
     setDword(DevicesKey, id.c_str(), DeviceDisabled);
     return CR_SUCCESS;
 }
 
 CONFIGRET WINAPI CM_Enable_DevNode(DEVINST node, ULONG flags) {
     if (DWORD fault = enter(L"CM_Enable_DevNode")) return fault;
-    std::wstring id = idOf(node);
-    if (!present(id)) return CR_NO_SUCH_DEVNODE;
+    const std::wstring id = idOf(node);
+    if (id.empty()) return CR_NO_SUCH_DEVNODE;
     if (flags != 0) return CR_INVALID_FLAG;
     Lock lock;
-    setDword(DevicesKey, id.c_str(), trait(L"Restart ", id) ? DeviceNeedsRestart : DeviceStarted);
+    const bool restart = getDword(Root, (L"Restart " + id).c_str(), 0) != 0;
+    setDword(DevicesKey, id.c_str(), restart ? DeviceNeedsRestart : DeviceStarted);
     return CR_SUCCESS;
 }
 

@@ -1,13 +1,12 @@
 // Stand-in for the Windows Filtering Platform management API. Wine has no filtering engine; this keeps the
 // contract the service relies on: objects of a dynamic session vanish when its handle closes or its process
-// ends, those of any other session stay until deleted or the engine restarts, a transaction is all or nothing,
-// objects are checked as the engine checks them, and every object added can be read back by a test.
+// ends, those of any other session stay until the engine restarts, a transaction is all or nothing, objects
+// are checked as the engine checks them, and every object added can be read back by a test.
 #include <windows.h>
 
 #include <fwpmu.h>
 
 #include <string>
-#include <vector>
 
 #include "testbed/state.h"
 
@@ -15,30 +14,12 @@ using namespace dormalis::testbed;
 
 namespace {
 
-struct PendingSubLayer {
-    std::wstring key;
-    std::wstring name;
-    DWORD flags;
-    DWORD weight;
-};
-
-struct PendingFilter {
-    std::wstring layer;
-    std::wstring subLayer;
-    std::wstring name;
-    DWORD flags;
-    DWORD weightType;
-    ULONGLONG weight;
-    DWORD action;
-    DWORD conditions;
-};
-
 struct Engine {
     std::wstring session;
     bool dynamic = false;  // FWPM_SESSION_FLAG_DYNAMIC
     bool inTransaction = false;
-    std::vector<PendingSubLayer> subLayers;
-    std::vector<PendingFilter> filters;
+    // The owner written into each object added now: inside a transaction it waits for the commit.
+    std::wstring owner() const { return inTransaction ? session + Uncommitted : session; }
 };
 
 constexpr UINT32 PersistentObject = 0x00000001;  // FWPM_SUBLAYER_FLAG_PERSISTENT, FWPM_FILTER_FLAG_PERSISTENT
@@ -51,41 +32,8 @@ constexpr GUID KnownLayers[] = {
     {0xa3b3ab6b, 0x3564, 0x488c, {0x91, 0x17, 0xf3, 0x4e, 0x82, 0x14, 0x27, 0x63}},  // OUTBOUND_IPPACKET_V6
 };
 
-Engine* engineOf(HANDLE handle) {
-    return static_cast<Engine*>(handle);
-}
-
-std::wstring text(const wchar_t* value) {
-    return value ? value : L"";
-}
-
-void writeSubLayer(const std::wstring& session, const PendingSubLayer& layer) {
-    std::wstring path = std::wstring(WfpSubLayersKey) + L"\\" + layer.key;
-    setString(path.c_str(), L"Session", session);
-    setString(path.c_str(), L"Name", layer.name);
-    setDword(path.c_str(), L"Flags", layer.flags);
-    setDword(path.c_str(), L"Weight", layer.weight);
-}
-
-void writeFilter(const std::wstring& session, const PendingFilter& filter) {
-    DWORD id = getDword(WfpKey, L"NextFilterId", 1);
-    setDword(WfpKey, L"NextFilterId", id + 1);
-    std::wstring path = std::wstring(WfpFiltersKey) + L"\\" + std::to_wstring(id);
-    setString(path.c_str(), L"Session", session);
-    setString(path.c_str(), L"Layer", filter.layer);
-    setString(path.c_str(), L"SubLayer", filter.subLayer);
-    setString(path.c_str(), L"Name", filter.name);
-    setDword(path.c_str(), L"Flags", filter.flags);
-    setDword(path.c_str(), L"WeightType", filter.weightType);
-    setQword(path.c_str(), L"Weight", filter.weight);
-    setDword(path.c_str(), L"Action", filter.action);
-    setDword(path.c_str(), L"Conditions", filter.conditions);
-}
-
-bool subLayerKnown(const Engine& engine, const std::wstring& key) {
-    for (const PendingSubLayer& layer : engine.subLayers)
-        if (layer.key == key) return true;
-    return hasValue((std::wstring(WfpSubLayersKey) + L"\\" + key).c_str(), L"Session");
+std::wstring subLayerPath(const GUID& key) {
+    return std::wstring(WfpSubLayersKey) + L"\\" + guidText(key);
 }
 
 DWORD weightError(const FWP_VALUE0& weight) {
@@ -108,7 +56,7 @@ DWORD filterError(const Engine& engine, const FWPM_FILTER0& filter) {
         layerKnown = layerKnown || IsEqualGUID(layer, filter.layerKey);
     if (!layerKnown) return FWP_E_LAYER_NOT_FOUND;
     // The null key names the engine's own universal sublayer.
-    if (!IsEqualGUID(filter.subLayerKey, GUID{}) && !subLayerKnown(engine, guidText(filter.subLayerKey)))
+    if (!IsEqualGUID(filter.subLayerKey, GUID{}) && !hasValue(subLayerPath(filter.subLayerKey).c_str(), L"Session"))
         return FWP_E_SUBLAYER_NOT_FOUND;
     if (DWORD rc = weightError(filter.weight)) return rc;
     if (filter.action.type != FWP_ACTION_BLOCK && filter.action.type != FWP_ACTION_PERMIT)
@@ -119,46 +67,55 @@ DWORD filterError(const Engine& engine, const FWPM_FILTER0& filter) {
     return ERROR_SUCCESS;
 }
 
-void commit(Engine& engine) {
-    for (const PendingSubLayer& layer : engine.subLayers)
-        writeSubLayer(engine.session, layer);
-    for (const PendingFilter& filter : engine.filters)
-        writeFilter(engine.session, filter);
-    engine.subLayers.clear();
-    engine.filters.clear();
+// Commits or aborts the objects the engine's transaction added.
+DWORD endTransaction(const wchar_t* function, HANDLE engineHandle, bool commit) {
+    if (DWORD fault = enter(function)) return fault;
+    auto* engine = static_cast<Engine*>(engineHandle);
+    if (!engine) return ERROR_INVALID_HANDLE;
+    if (!engine->inTransaction) return FWP_E_NO_TXN_IN_PROGRESS;
+    Lock lock;
+    for (const wchar_t* list : {WfpSubLayersKey, WfpFiltersKey}) {
+        for (const std::wstring& name : names(list)) {
+            const std::wstring path = std::wstring(list) + L"\\" + name;
+            if (getString(path.c_str(), L"Session") != engine->owner()) continue;
+            if (commit) {
+                setString(path.c_str(), L"Session", engine->session);
+            } else {
+                deleteTree(path.c_str());
+            }
+        }
+    }
+    engine->inTransaction = false;
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
 
 extern "C" {
 
-DWORD WINAPI FwpmEngineOpen0(const wchar_t* serverName, UINT32 authnService, SEC_WINNT_AUTH_IDENTITY_W* authIdentity,
-                             const FWPM_SESSION0* session, HANDLE* engineHandle) {
-    (void)serverName;
-    (void)authnService;
-    (void)authIdentity;
+DWORD WINAPI FwpmEngineOpen0(const wchar_t*, UINT32, SEC_WINNT_AUTH_IDENTITY_W*, const FWPM_SESSION0* session,
+                             HANDLE* engineHandle) {
     if (!engineHandle) return ERROR_INVALID_PARAMETER;
     *engineHandle = nullptr;
     pruneDeadSessions();
     if (DWORD fault = enter(L"FwpmEngineOpen0")) return fault;
     Lock lock;
     auto* engine = new Engine;
-    DWORD id = getDword(WfpKey, L"NextSessionId", 1);
+    const DWORD id = getDword(WfpKey, L"NextSessionId", 1);
     setDword(WfpKey, L"NextSessionId", id + 1);
     engine->session = std::to_wstring(id);
     engine->dynamic = session && (session->flags & 0x00000001);
-    std::wstring path = std::wstring(WfpSessionsKey) + L"\\" + engine->session;
+    const std::wstring path = std::wstring(WfpSessionsKey) + L"\\" + engine->session;
     setDword(path.c_str(), L"Pid", GetCurrentProcessId());
-    setQword(path.c_str(), L"Created", processCreated(GetCurrentProcessId()));
+    setString(path.c_str(), L"Created", processCreated(GetCurrentProcessId()));
     setDword(path.c_str(), L"Flags", session ? session->flags : 0);
-    setString(path.c_str(), L"Name", session ? text(session->displayData.name) : L"");
     *engineHandle = engine;
     return ERROR_SUCCESS;
 }
 
 DWORD WINAPI FwpmEngineClose0(HANDLE engineHandle) {
     if (DWORD fault = enter(L"FwpmEngineClose0")) return fault;
-    Engine* engine = engineOf(engineHandle);
+    auto* engine = static_cast<Engine*>(engineHandle);
     if (!engine) return ERROR_INVALID_HANDLE;
     Lock lock;
     endSession(engine->session);
@@ -166,10 +123,9 @@ DWORD WINAPI FwpmEngineClose0(HANDLE engineHandle) {
     return ERROR_SUCCESS;
 }
 
-DWORD WINAPI FwpmTransactionBegin0(HANDLE engineHandle, UINT32 flags) {
-    (void)flags;
+DWORD WINAPI FwpmTransactionBegin0(HANDLE engineHandle, UINT32) {
     if (DWORD fault = enter(L"FwpmTransactionBegin0")) return fault;
-    Engine* engine = engineOf(engineHandle);
+    auto* engine = static_cast<Engine*>(engineHandle);
     if (!engine) return ERROR_INVALID_HANDLE;
     if (engine->inTransaction) return FWP_E_TXN_IN_PROGRESS;
     engine->inTransaction = true;
@@ -177,73 +133,48 @@ DWORD WINAPI FwpmTransactionBegin0(HANDLE engineHandle, UINT32 flags) {
 }
 
 DWORD WINAPI FwpmTransactionCommit0(HANDLE engineHandle) {
-    if (DWORD fault = enter(L"FwpmTransactionCommit0")) return fault;
-    Engine* engine = engineOf(engineHandle);
-    if (!engine) return ERROR_INVALID_HANDLE;
-    if (!engine->inTransaction) return FWP_E_NO_TXN_IN_PROGRESS;
-    Lock lock;
-    commit(*engine);
-    engine->inTransaction = false;
-    return ERROR_SUCCESS;
+    return endTransaction(L"FwpmTransactionCommit0", engineHandle, true);
 }
 
 DWORD WINAPI FwpmTransactionAbort0(HANDLE engineHandle) {
-    if (DWORD fault = enter(L"FwpmTransactionAbort0")) return fault;
-    Engine* engine = engineOf(engineHandle);
-    if (!engine) return ERROR_INVALID_HANDLE;
-    if (!engine->inTransaction) return FWP_E_NO_TXN_IN_PROGRESS;
-    engine->subLayers.clear();
-    engine->filters.clear();
-    engine->inTransaction = false;
-    return ERROR_SUCCESS;
+    return endTransaction(L"FwpmTransactionAbort0", engineHandle, false);
 }
 
-DWORD WINAPI FwpmSubLayerAdd0(HANDLE engineHandle, const FWPM_SUBLAYER0* subLayer, PSECURITY_DESCRIPTOR sd) {
-    (void)sd;
+DWORD WINAPI FwpmSubLayerAdd0(HANDLE engineHandle, const FWPM_SUBLAYER0* subLayer, PSECURITY_DESCRIPTOR) {
     if (DWORD fault = enter(L"FwpmSubLayerAdd0")) return fault;
-    Engine* engine = engineOf(engineHandle);
+    auto* engine = static_cast<Engine*>(engineHandle);
     if (!engine) return ERROR_INVALID_HANDLE;
     if (!subLayer) return ERROR_INVALID_PARAMETER;
-    Lock lock;
-    PendingSubLayer layer{guidText(subLayer->subLayerKey), text(subLayer->displayData.name), subLayer->flags,
-                          subLayer->weight};
     if (!subLayer->displayData.name) return FWP_E_NULL_DISPLAY_NAME;
     if (engine->dynamic && (subLayer->flags & PersistentObject)) return FWP_E_DYNAMIC_SESSION_IN_PROGRESS;
-    if (subLayerKnown(*engine, layer.key)) return FWP_E_ALREADY_EXISTS;
-    engine->subLayers.push_back(layer);
-    if (!engine->inTransaction) commit(*engine);
+    Lock lock;
+    const std::wstring path = subLayerPath(subLayer->subLayerKey);
+    if (hasValue(path.c_str(), L"Session")) return FWP_E_ALREADY_EXISTS;
+    setString(path.c_str(), L"Name", subLayer->displayData.name);
+    setDword(path.c_str(), L"Weight", subLayer->weight);
+    setString(path.c_str(), L"Session", engine->owner());
     return ERROR_SUCCESS;
 }
 
-DWORD WINAPI FwpmFilterAdd0(HANDLE engineHandle, const FWPM_FILTER0* filter, PSECURITY_DESCRIPTOR sd, UINT64* id) {
-    (void)sd;
+DWORD WINAPI FwpmFilterAdd0(HANDLE engineHandle, const FWPM_FILTER0* filter, PSECURITY_DESCRIPTOR, UINT64* id) {
     if (DWORD fault = enter(L"FwpmFilterAdd0")) return fault;
-    Engine* engine = engineOf(engineHandle);
+    auto* engine = static_cast<Engine*>(engineHandle);
     if (!engine) return ERROR_INVALID_HANDLE;
     if (!filter) return ERROR_INVALID_PARAMETER;
     Lock lock;
-    PendingFilter record{guidText(filter->layerKey),
-                         guidText(filter->subLayerKey),
-                         text(filter->displayData.name),
-                         filter->flags,
-                         static_cast<DWORD>(filter->weight.type),
-                         0,
-                         filter->action.type,
-                         filter->numFilterConditions};
     if (DWORD rc = filterError(*engine, *filter)) return rc;
-    if (filter->weight.type == FWP_UINT8) record.weight = filter->weight.uint8;
-    if (filter->weight.type == FWP_UINT64) record.weight = *filter->weight.uint64;
-    engine->filters.push_back(record);
-    if (!engine->inTransaction) commit(*engine);
-    if (id) *id = 0;
+    const DWORD number = getDword(WfpKey, L"NextFilterId", 1);
+    setDword(WfpKey, L"NextFilterId", number + 1);
+    const std::wstring path = std::wstring(WfpFiltersKey) + L"\\" + std::to_wstring(number);
+    const wchar_t* p = path.c_str();
+    setString(p, L"Layer", guidText(filter->layerKey));
+    setString(p, L"SubLayer", guidText(filter->subLayerKey));
+    setString(p, L"Name", filter->displayData.name);
+    setDword(p, L"Action", filter->action.type);
+    setDword(p, L"Conditions", filter->numFilterConditions);
+    setString(p, L"Session", engine->owner());
+    if (id) *id = number;
     return ERROR_SUCCESS;
-}
-
-void WINAPI FwpmFreeMemory0(void** p) {
-    if (p && *p) {
-        LocalFree(*p);
-        *p = nullptr;
-    }
 }
 
 }  // extern "C"

@@ -20,13 +20,13 @@ DWORD WINAPI GetIfTable2(PMIB_IF_TABLE2* table) {
     if (!table) return ERROR_INVALID_PARAMETER;
     *table = nullptr;
     if (DWORD fault = enter(L"GetIfTable2")) return fault;
-    std::vector<std::wstring> rows = subkeys(InterfacesKey);
+    const std::vector<std::wstring> rows = names(InterfacesKey);
     size_t size = sizeof(MIB_IF_TABLE2) + rows.size() * sizeof(MIB_IF_ROW2);
     auto* result = static_cast<PMIB_IF_TABLE2>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
     if (!result) return ERROR_NOT_ENOUGH_MEMORY;
     result->NumEntries = static_cast<ULONG>(rows.size());
     for (size_t i = 0; i < rows.size(); ++i) {
-        std::wstring path = std::wstring(InterfacesKey) + L"\\" + rows[i];
+        const std::wstring path = std::wstring(InterfacesKey) + L"\\" + rows[i];
         MIB_IF_ROW2& row = result->Table[i];
         row.InterfaceIndex = static_cast<NET_IFINDEX>(i + 1);
         CLSIDFromString(getString(path.c_str(), L"Guid").c_str(), &row.InterfaceGuid);

@@ -8,44 +8,26 @@ namespace dormalis::testbed {
 
 namespace {
 
-HKEY openKey(const wchar_t* subkey, REGSAM access, bool create) {
-    HKEY key = nullptr;
-    LONG rc = create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0, access, nullptr, &key, nullptr)
-                     : RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, access, &key);
-    return rc == ERROR_SUCCESS ? key : nullptr;
+UniqueKey openKey(const wchar_t* subkey, REGSAM access, bool create = false) {
+    UniqueKey key;
+    create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0, access, nullptr, key.put(), nullptr)
+           : RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, access, key.put());
+    return key;
 }
 
-struct Key {
-    HKEY key;
-    Key(const wchar_t* subkey, REGSAM access, bool create = false) : key(openKey(subkey, access, create)) {}
-    ~Key() {
-        if (key) RegCloseKey(key);
-    }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-};
+void setValue(const wchar_t* subkey, const wchar_t* name, DWORD type, const void* data, size_t size) {
+    if (UniqueKey key = openKey(subkey, KEY_SET_VALUE, true))
+        RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
+}
 
 // "first count code": fail calls number first .. first+count-1 (count 0: every call from first on).
 DWORD faultFor(const wchar_t* function, DWORD call) {
-    std::wstring fault = getString(FaultsKey, function);
     unsigned long first = 0, count = 0, code = 0;
-    if (fault.empty() || swscanf(fault.c_str(), L"%lu %lu %lu", &first, &count, &code) != 3) return 0;
-    if (call < first) return 0;
-    if (count != 0 && call >= first + count) return 0;
-    return code;
+    if (swscanf(getString(FaultsKey, function).c_str(), L"%lu %lu %lu", &first, &count, &code) != 3) return 0;
+    return call >= first && (count == 0 || call < first + count) ? code : 0;
 }
 
 }  // namespace
-
-Lock::Lock() : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\DormalisTestbed")) {
-    if (mutex_) WaitForSingleObject(mutex_, 10000);
-}
-
-Lock::~Lock() {
-    if (!mutex_) return;
-    ReleaseMutex(mutex_);
-    CloseHandle(mutex_);
-}
 
 DWORD enter(const wchar_t* function) {
     Lock lock;
@@ -66,21 +48,7 @@ bool hasValue(const wchar_t* subkey, const wchar_t* name) {
 }
 
 void setDword(const wchar_t* subkey, const wchar_t* name, DWORD value) {
-    Key key(subkey, KEY_SET_VALUE, true);
-    if (key.key) RegSetValueExW(key.key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
-
-ULONGLONG getQword(const wchar_t* subkey, const wchar_t* name) {
-    ULONGLONG value = 0;
-    DWORD size = sizeof value;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, subkey, name, RRF_RT_REG_QWORD, nullptr, &value, &size) != ERROR_SUCCESS)
-        return 0;
-    return value;
-}
-
-void setQword(const wchar_t* subkey, const wchar_t* name, ULONGLONG value) {
-    Key key(subkey, KEY_SET_VALUE, true);
-    if (key.key) RegSetValueExW(key.key, name, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    setValue(subkey, name, REG_DWORD, &value, sizeof value);
 }
 
 std::wstring getString(const wchar_t* subkey, const wchar_t* name) {
@@ -92,15 +60,7 @@ std::wstring getString(const wchar_t* subkey, const wchar_t* name) {
 }
 
 void setString(const wchar_t* subkey, const wchar_t* name, const std::wstring& value) {
-    Key key(subkey, KEY_SET_VALUE, true);
-    if (key.key)
-        RegSetValueExW(key.key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-}
-
-void deleteValue(const wchar_t* subkey, const wchar_t* name) {
-    Key key(subkey, KEY_SET_VALUE);
-    if (key.key) RegDeleteValueW(key.key, name);
+    setValue(subkey, name, REG_SZ, value.c_str(), (value.size() + 1) * sizeof(wchar_t));
 }
 
 void deleteTree(const wchar_t* subkey) {
@@ -108,54 +68,39 @@ void deleteTree(const wchar_t* subkey) {
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, subkey);
 }
 
-std::vector<std::wstring> subkeys(const wchar_t* subkey) {
-    std::vector<std::wstring> names;
-    Key key(subkey, KEY_READ);
-    if (!key.key) return names;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD length = 256;
-        if (RegEnumKeyExW(key.key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        names.emplace_back(name, length);
-    }
-    return names;
-}
-
-std::vector<std::wstring> valueNames(const wchar_t* subkey) {
-    std::vector<std::wstring> names;
-    Key key(subkey, KEY_READ);
-    if (!key.key) return names;
-    for (DWORD i = 0;; ++i) {
+std::vector<std::wstring> names(const wchar_t* subkey, bool values) {
+    std::vector<std::wstring> result;
+    const UniqueKey key = openKey(subkey, KEY_READ);
+    for (DWORD i = 0; key; ++i) {
         wchar_t name[1024];
         DWORD length = 1024;
-        if (RegEnumValueW(key.key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        names.emplace_back(name, length);
+        const LONG rc = values ? RegEnumValueW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr)
+                               : RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS) break;
+        result.emplace_back(name, length);
     }
-    return names;
+    return result;
 }
 
-ULONGLONG processCreated(DWORD pid) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
-    if (!process) return 0;
-    ULONGLONG created = 0;
+std::wstring processCreated(DWORD pid) {
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
     FILETIME times[4];
-    if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT &&
-        GetProcessTimes(process, &times[0], &times[1], &times[2], &times[3]))
-        created = (ULONGLONG(times[0].dwHighDateTime) << 32) | times[0].dwLowDateTime;
-    CloseHandle(process);
-    return created;
+    if (!process || WaitForSingleObject(process.get(), 0) != WAIT_TIMEOUT ||
+        !GetProcessTimes(process.get(), &times[0], &times[1], &times[2], &times[3]))
+        return {};
+    return std::to_wstring((ULONGLONG(times[0].dwHighDateTime) << 32) | times[0].dwLowDateTime);
 }
 
 void endSession(const std::wstring& session) {
     const std::wstring record = std::wstring(WfpSessionsKey) + L"\\" + session;
     const bool dynamic = getDword(record.c_str(), L"Flags", 0) & 0x00000001;  // FWPM_SESSION_FLAG_DYNAMIC
     for (const wchar_t* list : {WfpSubLayersKey, WfpFiltersKey}) {
-        for (const std::wstring& name : subkeys(list)) {
-            std::wstring path = std::wstring(list) + L"\\" + name;
-            if (getString(path.c_str(), L"Session") != session) continue;
-            if (dynamic) {
+        for (const std::wstring& name : names(list)) {
+            const std::wstring path = std::wstring(list) + L"\\" + name;
+            const std::wstring owner = getString(path.c_str(), L"Session");
+            if (owner == session + Uncommitted || (owner == session && dynamic)) {
                 deleteTree(path.c_str());
-            } else {
+            } else if (owner == session) {
                 setString(path.c_str(), L"Session", EngineOwned);
             }
         }
@@ -165,11 +110,10 @@ void endSession(const std::wstring& session) {
 
 void pruneDeadSessions() {
     Lock lock;
-    for (const std::wstring& session : subkeys(WfpSessionsKey)) {
-        std::wstring path = std::wstring(WfpSessionsKey) + L"\\" + session;
-        DWORD pid = getDword(path.c_str(), L"Pid", 0);
-        ULONGLONG created = getQword(path.c_str(), L"Created");
-        if (processCreated(pid) != created || created == 0) endSession(session);
+    for (const std::wstring& session : names(WfpSessionsKey)) {
+        const std::wstring path = std::wstring(WfpSessionsKey) + L"\\" + session;
+        const std::wstring created = getString(path.c_str(), L"Created");
+        if (created.empty() || processCreated(getDword(path.c_str(), L"Pid", 0)) != created) endSession(session);
     }
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/unique.h"
+
 // Shared state of the simulated Windows components. It lives in the registry so that the test process, the
 // service process and Wine's service manager all see the same machine, and it survives the death of any of them.
 namespace dormalis::testbed {
@@ -27,15 +29,10 @@ inline constexpr DWORD DeviceDisabled = 2;
 inline constexpr DWORD DeviceNeedsRestart = 3;  // enabled, but it starts only after Windows restarts
 
 // Serialises read-modify-write of the shared state between processes.
-class Lock {
-  public:
-    Lock();
-    ~Lock();
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-  private:
-    HANDLE mutex_;
+struct Lock {
+    Lock() { WaitForSingleObject(mutex.get(), 10000); }
+    ~Lock() { ReleaseMutex(mutex.get()); }
+    UniqueHandle mutex{CreateMutexW(nullptr, FALSE, L"Local\\DormalisTestbed")};
 };
 
 // Counts one call of a simulated function and answers the error code a test asked for at this call, or 0.
@@ -44,23 +41,21 @@ DWORD enter(const wchar_t* function);
 DWORD getDword(const wchar_t* subkey, const wchar_t* name, DWORD fallback);
 bool hasValue(const wchar_t* subkey, const wchar_t* name);
 void setDword(const wchar_t* subkey, const wchar_t* name, DWORD value);
-ULONGLONG getQword(const wchar_t* subkey, const wchar_t* name);
-void setQword(const wchar_t* subkey, const wchar_t* name, ULONGLONG value);
 std::wstring getString(const wchar_t* subkey, const wchar_t* name);
 void setString(const wchar_t* subkey, const wchar_t* name, const std::wstring& value);
-void deleteValue(const wchar_t* subkey, const wchar_t* name);
 void deleteTree(const wchar_t* subkey);
-std::vector<std::wstring> subkeys(const wchar_t* subkey);
-std::vector<std::wstring> valueNames(const wchar_t* subkey);
+// The subkeys of a key, or with values set its value names.
+std::vector<std::wstring> names(const wchar_t* subkey, bool values = false);
 
-// The creation time of a process, 0 when it cannot be opened; with the ID it names one process for good.
-ULONGLONG processCreated(DWORD pid);
+// The creation time of a running process, else empty; with the ID it names one process for good.
+std::wstring processCreated(DWORD pid);
 // Ends the filtering sessions whose owner process has ended.
 void pruneDeadSessions();
-// Ends one filtering session: a dynamic one takes everything it added along; the objects of any other stay,
-// owned by the engine, until deleted or the engine restarts (reset()).
+// Ends one filtering session: its open transaction is aborted, a dynamic session takes everything it added
+// along, and the objects of any other stay, owned by the engine, until the engine restarts (reset()).
 void endSession(const std::wstring& session);
-inline constexpr const wchar_t* EngineOwned = L"engine";  // tags the objects that outlived their session
+inline constexpr const wchar_t* EngineOwned = L"engine";    // the owner of objects that outlived their session
+inline constexpr const wchar_t* Uncommitted = L" pending";  // follows the owner of an object in a transaction
 
 std::wstring guidText(const GUID& guid);
 

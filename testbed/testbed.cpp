@@ -9,12 +9,20 @@ constexpr const wchar_t* EnumRoot = L"SYSTEM\\CurrentControlSet\\Enum\\";
 constexpr const wchar_t* ClassRoot = L"SYSTEM\\CurrentControlSet\\Control\\Class\\";
 constexpr const wchar_t* CreatedKey = L"SOFTWARE\\DormalisTestbed\\Created";
 
-std::wstring classKey(const std::wstring& driver) {
-    return std::wstring(ClassRoot) + driver;
-}
-
-DWORD ownerOf(const std::wstring& session) {
-    return getDword((std::wstring(WfpSessionsKey) + L"\\" + session).c_str(), L"Pid", 0);
+// The committed objects of one list, each with the process ID of its session (0 once the engine owns it).
+template <typename Record, typename Read>
+std::vector<Record> objects(const wchar_t* list, Read read) {
+    pruneDeadSessions();
+    Lock lock;
+    std::vector<Record> result;
+    for (const std::wstring& name : names(list)) {
+        const std::wstring path = std::wstring(list) + L"\\" + name;
+        const std::wstring session = getString(path.c_str(), L"Session");
+        if (session.find(Uncommitted) != std::wstring::npos) continue;
+        const DWORD pid = getDword((std::wstring(WfpSessionsKey) + L"\\" + session).c_str(), L"Pid", 0);
+        result.push_back(read(name, path.c_str(), pid));
+    }
+    return result;
 }
 
 }  // namespace
@@ -22,21 +30,21 @@ DWORD ownerOf(const std::wstring& session) {
 void reset() {
     Lock lock;
     // The setupapi entries we made are listed by path: value name = enum key, data = driver key.
-    for (const std::wstring& enumKey : valueNames(CreatedKey)) {
-        std::wstring driver = getString(CreatedKey, enumKey.c_str());
+    for (const std::wstring& enumKey : names(CreatedKey, true)) {
         deleteTree((std::wstring(EnumRoot) + enumKey).c_str());
-        if (!driver.empty()) deleteTree(classKey(driver).c_str());
+        const std::wstring driver = getString(CreatedKey, enumKey.c_str());
+        if (!driver.empty()) deleteTree((ClassRoot + driver).c_str());
     }
     deleteTree(Root);
 }
 
 void addInterface(const std::wstring& guid, DWORD type, bool hardware) {
     Lock lock;
-    DWORD index = getDword(Root, L"NextInterface", 0);
+    const DWORD index = getDword(Root, L"NextInterface", 0);
     setDword(Root, L"NextInterface", index + 1);
     wchar_t name[16];
     swprintf(name, 16, L"%04lu", index);
-    std::wstring path = std::wstring(InterfacesKey) + L"\\" + name;
+    const std::wstring path = std::wstring(InterfacesKey) + L"\\" + name;
     setString(path.c_str(), L"Guid", guid);
     setDword(path.c_str(), L"Type", type);
     setDword(path.c_str(), L"Hardware", hardware ? 1 : 0);
@@ -45,28 +53,18 @@ void addInterface(const std::wstring& guid, DWORD type, bool hardware) {
 void addAdapter(const Adapter& adapter) {
     addInterface(adapter.guid, adapter.type, adapter.hardware);
     Lock lock;
-    DWORD index = getDword(Root, L"NextDriver", 100);
+    const DWORD index = getDword(Root, L"NextDriver", 100);
     setDword(Root, L"NextDriver", index + 1);
     wchar_t number[16];
-    swprintf(number, 16, L"%04lu", index);
-    std::wstring driver = std::wstring(NetClass) + L"\\" + number;
-    std::wstring enumPath = std::wstring(EnumRoot) + adapter.id;
+    swprintf(number, 16, L"\\%04lu", index);
+    const std::wstring driver = NetClass + std::wstring(number);
+    const std::wstring enumPath = EnumRoot + adapter.id;
     setString(enumPath.c_str(), L"ClassGUID", NetClass);
     setString(enumPath.c_str(), L"Class", L"Net");
     setString(enumPath.c_str(), L"Driver", driver);
-    setString(enumPath.c_str(), L"DeviceDesc", L"Test bed adapter");
-    setString(classKey(driver).c_str(), L"NetCfgInstanceId", adapter.guid);
-    setString(classKey(driver).c_str(), L"DriverDesc", L"Test bed adapter");
+    setString((ClassRoot + driver).c_str(), L"NetCfgInstanceId", adapter.guid);
     setString(CreatedKey, adapter.id.c_str(), driver);
     setDword(DevicesKey, adapter.id.c_str(), adapter.state);
-}
-
-void setDeviceState(const std::wstring& id, DWORD state) {
-    setDword(DevicesKey, id.c_str(), state);
-}
-
-void removeDevice(const std::wstring& id) {
-    deleteValue(DevicesKey, id.c_str());
 }
 
 long deviceState(const std::wstring& id) {
@@ -74,16 +72,12 @@ long deviceState(const std::wstring& id) {
     return static_cast<long>(getDword(DevicesKey, id.c_str(), DeviceStopped));
 }
 
-void vetoDisable(const std::wstring& id) {
-    setDword(Root, (L"Veto " + id).c_str(), 1);
-}
-
 void needRestartOnEnable(const std::wstring& id) {
     setDword(Root, (L"Restart " + id).c_str(), 1);
 }
 
-DWORD disableFlags(const std::wstring& id) {
-    return getDword(Root, (L"DisableFlags " + id).c_str(), MAXDWORD);
+DWORD unsafeDisables() {
+    return getDword(Root, L"UnsafeDisables", 0);
 }
 
 void setSessionState(DWORD session, DWORD state) {
@@ -108,41 +102,16 @@ DWORD calls(const std::wstring& function) {
 }
 
 std::vector<SubLayerRecord> subLayers() {
-    pruneDeadSessions();
-    Lock lock;
-    std::vector<SubLayerRecord> result;
-    for (const std::wstring& key : subkeys(WfpSubLayersKey)) {
-        std::wstring path = std::wstring(WfpSubLayersKey) + L"\\" + key;
-        result.push_back({key, getString(path.c_str(), L"Name"), getDword(path.c_str(), L"Flags", 0),
-                          getDword(path.c_str(), L"Weight", 0), ownerOf(getString(path.c_str(), L"Session"))});
-    }
-    return result;
+    return objects<SubLayerRecord>(WfpSubLayersKey, [](const std::wstring& key, const wchar_t* path, DWORD pid) {
+        return SubLayerRecord{key, getString(path, L"Name"), getDword(path, L"Weight", 0), pid};
+    });
 }
 
 std::vector<FilterRecord> filters() {
-    pruneDeadSessions();
-    Lock lock;
-    std::vector<FilterRecord> result;
-    for (const std::wstring& id : subkeys(WfpFiltersKey)) {
-        std::wstring path = std::wstring(WfpFiltersKey) + L"\\" + id;
-        const wchar_t* p = path.c_str();
-        result.push_back({getString(p, L"Layer"), getString(p, L"SubLayer"), getString(p, L"Name"),
-                          getDword(p, L"Flags", 0), getDword(p, L"WeightType", 0), getQword(p, L"Weight"),
-                          getDword(p, L"Action", 0), getDword(p, L"Conditions", 0), ownerOf(getString(p, L"Session"))});
-    }
-    return result;
-}
-
-std::vector<SessionRecord> engineSessions() {
-    pruneDeadSessions();
-    Lock lock;
-    std::vector<SessionRecord> result;
-    for (const std::wstring& id : subkeys(WfpSessionsKey)) {
-        std::wstring path = std::wstring(WfpSessionsKey) + L"\\" + id;
-        result.push_back(
-            {getString(path.c_str(), L"Name"), getDword(path.c_str(), L"Flags", 0), getDword(path.c_str(), L"Pid", 0)});
-    }
-    return result;
+    return objects<FilterRecord>(WfpFiltersKey, [](const std::wstring&, const wchar_t* path, DWORD pid) {
+        return FilterRecord{getString(path, L"Layer"),    getString(path, L"SubLayer"),     getString(path, L"Name"),
+                            getDword(path, L"Action", 0), getDword(path, L"Conditions", 0), pid};
+    });
 }
 
 }  // namespace dormalis::testbed

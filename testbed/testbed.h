@@ -21,7 +21,6 @@ struct Adapter {
 struct SubLayerRecord {
     std::wstring key;
     std::wstring name;
-    DWORD flags = 0;
     DWORD weight = 0;
     DWORD ownerPid = 0;
 };
@@ -30,9 +29,6 @@ struct FilterRecord {
     std::wstring layer;
     std::wstring subLayer;
     std::wstring name;
-    DWORD flags = 0;
-    DWORD weightType = 0;
-    ULONGLONG weight = 0;
     DWORD action = 0;
     DWORD conditions = 0;
     DWORD ownerPid = 0;
@@ -45,16 +41,12 @@ void reset();
 void addAdapter(const Adapter& adapter);
 // Only the interface row, with no device behind it.
 void addInterface(const std::wstring& guid, DWORD type, bool hardware);
-void setDeviceState(const std::wstring& id, DWORD state);
-// The node vanishes from the configuration manager (the adapter was unplugged).
-void removeDevice(const std::wstring& id);
 // DeviceStopped/DeviceStarted/DeviceDisabled/DeviceNeedsRestart, or -1 when the node does not exist.
 long deviceState(const std::wstring& id);
-// The adapter vetoes being disabled (a program holds it); enabling it leaves it needing a restart of Windows.
-void vetoDisable(const std::wstring& id);
+// Enabling the adapter leaves it needing a restart of Windows.
 void needRestartOnEnable(const std::wstring& id);
-// The flags of the last disable asked for the adapter.
-DWORD disableFlags(const std::wstring& id);
+// Disables that asked the user, or came before the product's recovery list named the adapter.
+DWORD unsafeDisables();
 
 // The connect state (WTS_CONNECTSTATE_CLASS) the session information query answers for a session.
 void setSessionState(DWORD session, DWORD state);
@@ -65,15 +57,8 @@ void clearFaults();
 void clearCalls();
 DWORD calls(const std::wstring& function);
 
-struct SessionRecord {
-    std::wstring name;
-    DWORD flags = 0;
-    DWORD ownerPid = 0;
-};
-
-// The filtering objects alive now (sessions of ended processes are ended first, as the engine would).
+// The committed filtering objects alive now (sessions of ended processes are ended first, as the engine would).
 std::vector<SubLayerRecord> subLayers();
 std::vector<FilterRecord> filters();
-std::vector<SessionRecord> engineSessions();
 
 }  // namespace dormalis::testbed

@@ -12,29 +12,16 @@ using namespace dormalis::testbed;
 
 extern "C" {
 
-BOOL WINAPI WTSQuerySessionInformationW(HANDLE server, DWORD session, WTS_INFO_CLASS infoClass, LPWSTR* buffer,
-                                        DWORD* bytes) {
-    (void)server;
-    if (DWORD fault = enter(L"WTSQuerySessionInformationW")) {
-        SetLastError(fault);
+BOOL WINAPI WTSQuerySessionInformationW(HANDLE, DWORD session, WTS_INFO_CLASS infoClass, LPWSTR* buffer, DWORD* bytes) {
+    DWORD error = enter(L"WTSQuerySessionInformationW");
+    if (!error && (!buffer || !bytes)) error = ERROR_INVALID_PARAMETER;
+    if (!error && infoClass != WTSConnectState) error = ERROR_NOT_SUPPORTED;  // none other is simulated
+    auto* data = error ? nullptr : static_cast<DWORD*>(LocalAlloc(LMEM_FIXED, sizeof(DWORD)));
+    if (!data) {
+        SetLastError(error ? error : ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
-    if (!buffer || !bytes) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    DWORD value = 0;
-    if (infoClass == WTSConnectState)
-        value = getDword(SessionsKey, std::to_wstring(session).c_str(), WTSActive);
-    else if (infoClass == WTSSessionId)
-        value = session;
-    else {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
-    auto* data = static_cast<DWORD*>(LocalAlloc(LMEM_FIXED, sizeof(DWORD)));
-    if (!data) return FALSE;
-    *data = value;
+    *data = getDword(SessionsKey, std::to_wstring(session).c_str(), WTSActive);
     *buffer = reinterpret_cast<LPWSTR>(data);
     *bytes = sizeof(DWORD);
     return TRUE;
@@ -42,27 +29,6 @@ BOOL WINAPI WTSQuerySessionInformationW(HANDLE server, DWORD session, WTS_INFO_C
 
 void WINAPI WTSFreeMemory(PVOID memory) {
     LocalFree(memory);
-}
-
-BOOL WINAPI WTSRegisterSessionNotification(HWND, DWORD) {
-    return TRUE;
-}
-
-BOOL WINAPI WTSUnRegisterSessionNotification(HWND) {
-    return TRUE;
-}
-
-BOOL WINAPI WTSEnumerateSessionsW(HANDLE, DWORD, DWORD, PWTS_SESSION_INFOW* sessions, DWORD* count) {
-    if (!sessions || !count) return FALSE;
-    *sessions = static_cast<PWTS_SESSION_INFOW>(LocalAlloc(LPTR, sizeof(WTS_SESSION_INFOW)));
-    *count = 0;
-    return *sessions != nullptr;
-}
-
-BOOL WINAPI WTSQueryUserToken(ULONG, PHANDLE token) {
-    if (token) *token = nullptr;
-    SetLastError(ERROR_NO_TOKEN);
-    return FALSE;
 }
 
 }  // extern "C"

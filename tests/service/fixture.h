@@ -4,11 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <string>
+#include <set>
 #include <thread>
 
-#include "foundation/unique.h"
+#include "foundation/registry.h"
+#include "service/loop.h"
+#include "service/network.h"
 #include "testbed/testbed.h"
 #include "tests/service/given_back.h"
 #include "tests/support/support.h"
@@ -23,36 +24,99 @@ inline bool contains(const std::string& output, const std::string& text) {
     return output.find(text) != std::string::npos;
 }
 
-std::wstring lastLog();
-std::vector<std::wstring> recoveryEntries();
+inline std::wstring lastLog() {
+    return readString(HKEY_LOCAL_MACHINE, MachineKey, L"LastDiagnostic");
+}
 
-// The scripted pipe client installed as the saver (see pipe_client.cpp), or copied to another path.
-std::wstring installedSaver();
-void installSaverCopy(const std::wstring& path);
-ProcessResult runClient(const std::wstring& script, DWORD timeoutMs = 20000, const std::wstring& saver = {});
-UniqueHandle startClient(const std::wstring& script, const std::wstring& saver = {});
+inline std::vector<std::wstring> recoveryEntries() {
+    return testbed::names(RecoveryKey, true);
+}
 
-// Four block filters of our sublayer are in force.
-bool firewallBlocked();
+// The scripted pipe client (pipe_client.cpp) installed as the saver, or copied to another path.
+inline std::wstring installedSaver() {
+    return std::wstring(InstallFolder) + L"\\Dormalis.scr";
+}
 
-// Adds a started physical adapter: ROOT\NET\DTnn with a matching interface.
-testbed::Adapter ethernet(int number, DWORD type = 6, bool hardware = true, DWORD state = testbed::DeviceStarted);
+inline void installSaverCopy(const std::wstring& path) {
+    CreateDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW((buildFolder() + L"\\service_client.exe").c_str(), path.c_str(), FALSE)) << GetLastError();
+}
 
-// Fresh machine state: test bed reset, product values removed, ModeConfigured = 1, the saver installed.
-class ServiceTest : public ::testing::Test {
+inline ProcessResult runClient(const std::wstring& script, DWORD timeoutMs = 20000, const std::wstring& saver = {}) {
+    return runProcess(quoted(saver.empty() ? installedSaver() : saver) + L" " + script, timeoutMs);
+}
+
+inline UniqueHandle startClient(const std::wstring& script, const std::wstring& saver = {}) {
+    return startProcess(quoted(saver.empty() ? installedSaver() : saver) + L" " + script);
+}
+
+// No traffic passes: one sublayer of the highest weight holds, at each of the four IP packet layers (the only
+// ones the test bed takes), a filter that blocks without conditions, all of one live session.
+inline bool firewallBlocked() {
+    const std::vector<testbed::SubLayerRecord> layers = testbed::subLayers();
+    if (layers.size() != 1 || layers[0].weight != 0xFFFF || layers[0].ownerPid == 0) return false;
+    std::set<std::wstring> covered;
+    for (const testbed::FilterRecord& filter : testbed::filters()) {
+        if (filter.subLayer != layers[0].key || filter.action != 0x1001 /* FWP_ACTION_BLOCK */ ||
+            filter.conditions != 0 || filter.ownerPid != layers[0].ownerPid)
+            return false;
+        covered.insert(filter.layer);
+    }
+    return covered.size() == 4;
+}
+
+// The network is given back, and no adapter was ever disabled unsafely (see testbed::unsafeDisables).
+inline bool settled() {
+    return networkGivenBack() && testbed::unsafeDisables() == 0;
+}
+
+// Adds an adapter ROOT\NET\DTnn with a matching interface, by default a started physical Ethernet one.
+inline testbed::Adapter ethernet(int number, DWORD type = 6, bool hardware = true,
+                                 DWORD state = testbed::DeviceStarted) {
+    wchar_t id[32], guid[64];
+    swprintf(id, 32, L"ROOT\\NET\\DT%02d", number);
+    swprintf(guid, 64, L"{0000%04d-1111-2222-3333-444455556666}", number);
+    const testbed::Adapter adapter{id, guid, type, hardware, state};
+    testbed::addAdapter(adapter);
+    // Remembered so that networkGivenBack() knows which adapters must end up started.
+    if (state == testbed::DeviceStarted)
+        testbed::setString(testbed::Root, (L"Initial " + adapter.id).c_str(), L"started");
+    return adapter;
+}
+
+// Fresh machine state (test bed reset, product values removed, ModeConfigured = 1, the saver installed) and the
+// service loop running on a thread of the test process, with the real pipe.
+class LoopTest : public ::testing::Test {
   protected:
-    void SetUp() override;
-    void TearDown() override;
-};
+    void SetUp() override {
+        testbed::reset();
+        deleteKeyTree(HKEY_LOCAL_MACHINE, MachineKey);
+        setMachineDword(L"ModeConfigured", 1);
+        installSaverCopy(installedSaver());
+        installDirectoryOverride = InstallFolder;
+        restoreRequested = false;
+        stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        restore();  // as the service does before it creates the pipe
+        pipe.reset(createControlPipe());
+        ASSERT_TRUE(pipe.valid()) << GetLastError();
+        loop = std::thread([this] { runLoop(pipe.get()); });
+    }
+    void TearDown() override {
+        testbed::clearFaults();
+        stopLoop();
+        pipe.reset();
+        restore();  // whatever a test left pending on purpose, for the next one
+        EXPECT_EQ(engine, nullptr);
+        installDirectoryOverride.clear();
+        testbed::reset();
+    }
+    void stopLoop() {
+        if (!loop.joinable()) return;
+        controlEx(SERVICE_CONTROL_STOP, 0, nullptr, nullptr);
+        loop.join();
+    }
 
-// The service loop running on a thread of the test process, with the real pipe.
-class LoopTest : public ServiceTest {
-  protected:
-    void SetUp() override;
-    void TearDown() override;
-    void stopLoop();
-
-    HANDLE pipe = INVALID_HANDLE_VALUE;
+    UniqueHandle pipe;
     std::thread loop;
 };
 

@@ -1,19 +1,14 @@
 // A scripted saver-side pipe client. Tests copy it into the installation folder as Dormalis.scr (the only
-// image the service accepts) and give it a script, one step per argument:
-//   open               open the control pipe (retrying for up to 3 s), message read mode, no-wait
-//   w:WORD             write WORD as one message;  w:WORD:N  followed by N NUL bytes
-//                      (in WORD, \s stands for a space and \n for a line feed)
-//   raw:N              write N bytes of 'A' as one message (N may be 0: an empty message)
-//   read:MS            wait up to MS for a reply; prints "reply:<bytes>" or "noreply" or "broken"
-//   sleep:MS           sleep
-//   alive:MS           write "ALIVE" every 500 ms for MS; prints "broken" if the service drops us
-//   broken:MS          wait up to MS for the service to drop the connection; prints "broken" or "connected"
-//   close              close the pipe handle (no "STOP")
-//   die                end this process at once, as a crash would
-//   given:MS           wait up to MS for the network to be given back; prints "given" or "held"
-//   timed:WORD         write WORD and wait up to 3 s for the reply; prints "ms:<milliseconds>" or "noreply"
-//   hang               sleep until killed
-// Every printed line ends with a line feed. Exit code 0, or 2 when the pipe cannot be opened.
+// image the service accepts) and give it a script, one step per argument; each printed line ends with a line feed.
+//   open[:MS]   open the control pipe in message mode, no-wait, retrying for up to MS (3000); else print "noopen"
+//               and exit with code 2
+//   w:WORD[:N]  write WORD and N NUL bytes as one message;  raw:N  write N bytes of 'A' as one message
+//   read:MS     wait up to MS for a reply: print "reply:<bytes>", "noreply" or "broken"
+//   alive:MS    write "ALIVE" every 500 ms for MS; print "broken" if the service drops us
+//   broken:MS   wait up to MS to be dropped: print "broken" and "silent:<ms since our last write>", or "connected"
+//   given:MS    wait up to MS for the network to be given back: print "given" or "held"
+//   timed:WORD  write WORD, wait up to 3 s for the reply: print "ms:<milliseconds>" or "noreply"
+//   sleep:MS;  close (the handle, without "STOP");  die (at once, as a crash);  hang (until killed)
 #include <windows.h>
 
 #include <fcntl.h>
@@ -21,146 +16,95 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "tests/service/given_back.h"
 
 namespace {
 
-HANDLE pipe = INVALID_HANDLE_VALUE;
+dormalis::UniqueHandle pipe;
+ULONGLONG lastWrite = 0;
 
 void say(const std::string& line) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 }
 
-bool openPipe() {
-    const ULONGLONG deadline = GetTickCount64() + 3000;
-    while (GetTickCount64() < deadline) {
-        pipe = CreateFileW(L"\\\\.\\pipe\\Dormalis.Native.Control", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-        if (pipe != INVALID_HANDLE_VALUE) {
-            DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
-            SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
-            return true;
-        }
-        Sleep(20);
-    }
+// Polls every 10 ms until done() or the time is up; false at the deadline.
+bool poll(DWORD ms, const std::function<bool()>& done) {
+    for (const ULONGLONG deadline = GetTickCount64() + ms; GetTickCount64() < deadline; Sleep(10))
+        if (done()) return true;
     return false;
 }
 
 void write(const std::string& bytes) {
     DWORD written = 0;
-    if (!WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) say("writefailed");
+    if (!WriteFile(pipe.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) say("writefailed");
+    lastWrite = GetTickCount64();
 }
 
 // 1: connected and nothing waiting, 2: bytes waiting, 0: the service dropped us.
 int peek() {
     DWORD available = 0;
-    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return 0;
+    if (!PeekNamedPipe(pipe.get(), nullptr, 0, nullptr, &available, nullptr)) return 0;
     return available ? 2 : 1;
 }
 
-void readReply(DWORD ms) {
-    const ULONGLONG deadline = GetTickCount64() + ms;
-    while (GetTickCount64() < deadline) {
-        int state = peek();
-        if (state == 0) return say("broken");
-        if (state == 2) {
-            char buffer[16] = {};
-            DWORD read = 0;
-            if (ReadFile(pipe, buffer, 15, &read, nullptr)) return say("reply:" + std::string(buffer, read));
-        }
-        Sleep(10);
-    }
-    say("noreply");
-}
-
-void heartbeat(DWORD ms) {
-    const ULONGLONG deadline = GetTickCount64() + ms;
-    while (GetTickCount64() < deadline) {
-        if (peek() == 0) return say("broken");
-        write("ALIVE");
-        Sleep(500);
-    }
-}
-
-void waitBroken(DWORD ms) {
-    const ULONGLONG deadline = GetTickCount64() + ms;
-    while (GetTickCount64() < deadline) {
-        if (peek() == 0) return say("broken");
-        Sleep(10);
-    }
-    say("connected");
-}
-
-std::string unescape(const std::string& word) {
-    std::string bytes;
-    for (size_t i = 0; i < word.size(); ++i) {
-        if (word[i] == '\\' && i + 1 < word.size() && (word[i + 1] == 's' || word[i + 1] == 'n')) {
-            bytes += word[++i] == 's' ? ' ' : '\n';
-        } else {
-            bytes += word[i];
-        }
-    }
-    return bytes;
-}
-
 bool step(const std::string& s) {
-    auto number = [&](size_t at) { return static_cast<DWORD>(std::strtoul(s.c_str() + at, nullptr, 10)); };
-    if (s == "open") {
-        if (!openPipe()) return say("noopen " + std::to_string(GetLastError())), false;
-    } else if (s.rfind("w:", 0) == 0) {
-        std::string word = s.substr(2);
-        size_t colon = word.find(':');
-        size_t nuls = 0;
-        if (colon != std::string::npos) {
-            nuls = std::strtoul(word.c_str() + colon + 1, nullptr, 10);
-            word.resize(colon);
-        }
-        write(unescape(word) + std::string(nuls, '\0'));
-    } else if (s.rfind("raw:", 0) == 0) {
-        write(std::string(number(4), 'A'));
-    } else if (s.rfind("read:", 0) == 0) {
-        readReply(number(5));
-    } else if (s.rfind("sleep:", 0) == 0) {
-        Sleep(number(6));
-    } else if (s.rfind("alive:", 0) == 0) {
-        heartbeat(number(6));
-    } else if (s.rfind("broken:", 0) == 0) {
-        waitBroken(number(7));
-    } else if (s == "close") {
-        if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
-        pipe = INVALID_HANDLE_VALUE;
-    } else if (s == "die") {
-        TerminateProcess(GetCurrentProcess(), 3);
-    } else if (s.rfind("given:", 0) == 0) {
-        const ULONGLONG deadline = GetTickCount64() + number(6);
-        while (!dormalis::testing::networkGivenBack() && GetTickCount64() < deadline)
-            Sleep(10);
-        say(dormalis::testing::networkGivenBack() ? "given" : "held");
-    } else if (s.rfind("timed:", 0) == 0) {
+    const size_t colon = s.find(':');
+    const std::string verb = s.substr(0, colon), argument = colon == std::string::npos ? "" : s.substr(colon + 1);
+    const auto number = static_cast<DWORD>(std::strtoul(argument.c_str(), nullptr, 10));
+    if (verb == "open") {
+        if (!poll(argument.empty() ? 3000 : number, [] {
+                pipe.reset(CreateFileW(dormalis::PipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                       nullptr));
+                return pipe.valid();
+            }))
+            return say("noopen"), false;
+        DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
+        SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr);
+    } else if (verb == "w") {
+        const size_t nuls = argument.find(':');
+        write(argument.substr(0, nuls) +
+              std::string(nuls == std::string::npos ? 0 : std::atoi(argument.c_str() + nuls + 1), 0));
+    } else if (verb == "raw") {
+        write(std::string(number, 'A'));
+    } else if (verb == "read") {
+        char buffer[16] = {};
+        DWORD read = 0;
+        int state = 1;
+        if (!poll(number, [&] { return (state = peek()) != 1; })) return say("noreply"), true;
+        say(state == 0 || !ReadFile(pipe.get(), buffer, 15, &read, nullptr) ? "broken"
+                                                                            : "reply:" + std::string(buffer, read));
+    } else if (verb == "alive") {
+        const bool dropped = poll(number, [] {
+            if (GetTickCount64() - lastWrite >= 500 && peek() != 0) write("ALIVE");
+            return peek() == 0;
+        });
+        if (dropped) say("broken");
+    } else if (verb == "broken") {
+        if (!poll(number, [] { return peek() == 0; })) return say("connected"), true;
+        say("broken\nsilent:" + std::to_string(GetTickCount64() - lastWrite));
+    } else if (verb == "given") {
+        say(poll(number + 10, dormalis::testing::networkGivenBack) ? "given" : "held");
+    } else if (verb == "timed") {
         LARGE_INTEGER frequency, start, now;
         QueryPerformanceFrequency(&frequency);
         QueryPerformanceCounter(&start);
-        write(s.substr(6));
-        for (;;) {
+        write(argument);
+        for (double ms = 0; ms <= 3000; Sleep(0)) {
+            if (peek() == 2) return say("ms:" + std::to_string(ms)), true;
             QueryPerformanceCounter(&now);
-            const double ms = 1000.0 * double(now.QuadPart - start.QuadPart) / double(frequency.QuadPart);
-            if (peek() == 2) {
-                char line[64];
-                std::snprintf(line, sizeof line, "ms:%.3f", ms);
-                say(line);
-                break;
-            }
-            if (ms > 3000) {
-                say("noreply");
-                break;
-            }
-            Sleep(0);
+            ms = 1000.0 * double(now.QuadPart - start.QuadPart) / double(frequency.QuadPart);
         }
-    } else if (s == "hang") {
-        Sleep(INFINITE);
+        say("noreply");
+    } else if (verb == "sleep" || verb == "hang") {
+        Sleep(verb == "hang" ? INFINITE : number);
+    } else if (verb == "close") {
+        pipe.reset();
+    } else if (verb == "die") {
+        TerminateProcess(GetCurrentProcess(), 3);
     }
     return true;
 }
@@ -171,6 +115,5 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // line feeds only, whatever the C runtime's default
     for (int i = 1; i < argc; ++i)
         if (!step(argv[i])) return 2;
-    if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -34,15 +35,23 @@ void recordMode(bool firewall) {
 }
 
 void pumpUntilEnded(HANDLE process) {
+    // A window closed meanwhile posts the quit message; it belongs to the outermost loop, which would otherwise
+    // never end and leave the process running without a window.
+    std::optional<WPARAM> quit;
     for (;;) {
         const DWORD woken = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
-        if (woken != WAIT_OBJECT_0 + 1) return;
+        if (woken != WAIT_OBJECT_0 + 1) break;
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quit = message.wParam;
+                continue;
+            }
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
     }
+    if (quit) PostQuitMessage(static_cast<int>(*quit));
 }
 
 }  // namespace

@@ -379,6 +379,12 @@ TEST(Elevation, ReportsTheElevatedCopysExitCodeAndKeepsTheOwnerPaintingButDisabl
     EXPECT_GT(ticks, 2) << "messages must flow while the copy runs";
     EXPECT_EQ(ticksWhileEnabled, 0) << "the owner is disabled during the wait";
     EXPECT_FALSE(elevateAndWait(owner, L"--exit-with 3"));
+    // A window closed while the copy runs posts the quit message, which the program's own loop must still get.
+    PostQuitMessage(7);
+    EXPECT_TRUE(elevateAndWait(owner, L"--exit-with 0"));
+    MSG quit{};
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit message was swallowed";
+    EXPECT_EQ(quit.wParam, 7u);
     EXPECT_EQ(runElevated(L"--exit-with 1603", true), ExitFailed) << "the front ends pass the copy's code on";
     EXPECT_TRUE(IsWindowEnabled(owner)) << "enabled again after a failed copy";
     DestroyWindow(owner);

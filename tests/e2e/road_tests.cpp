@@ -21,7 +21,7 @@
 #include "tests/e2e/road.h"
 #include "tests/install/install_fixture.h"
 #include "tests/service/fixture.h"
-#include "tests/status/fake_shell.h"
+#include "tests/support/fake_shell.h"
 #include "tests/support/support.h"
 #include "ui/ui.h"
 

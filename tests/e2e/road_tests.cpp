@@ -25,7 +25,7 @@
 #include "tests/install/install_fixture.h"
 #include "tests/saver/saver_test_support.h"
 #include "tests/service/fixture.h"
-#include "tests/status/fake_shell.h"
+#include "tests/support/fake_shell.h"
 #include "tests/support/support.h"
 #include "ui/ui.h"
 

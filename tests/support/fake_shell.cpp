@@ -1,4 +1,4 @@
-#include "tests/status/fake_shell.h"
+#include "tests/support/fake_shell.h"
 
 #include <shellapi.h>
 

@@ -1,0 +1,668 @@
+// The settings window in this process (real page windows, real messages, real snapshots) and, as
+// ui_system_tests, the real program's own. Layout is checked by invariants (nothing overlaps, everything stays
+// inside the page, every text fits its control) in every language, on both sides of the wide/narrow boundary
+// and at three scales.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "foundation/constants.h"
+#include "foundation/process.h"
+#include "foundation/registry.h"
+#include "registration/saver_selection.h"
+#include "status/status_report.h"
+#include "tests/support/support.h"
+#include "ui/ui.h"
+
+namespace dormalis {
+namespace {
+
+using namespace testing;
+
+// A captured picture; loaded only when it is a 32-bit top-down BMP whose headers agree with its size.
+struct Image {
+    int width = 0, height = 0;
+    std::vector<std::uint32_t> pixels;
+    bool loaded = false;
+    COLORREF at(int x, int y) const {
+        if (x < 0 || y < 0 || x >= width || y >= height) return CLR_INVALID;
+        const std::uint32_t value = pixels[static_cast<size_t>(y) * width + x];
+        return RGB((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF);
+    }
+    int count(const RECT& area, COLORREF color) const {
+        int found = 0;
+        for (int y = area.top; y < area.bottom; ++y) {
+            for (int x = area.left; x < area.right; ++x)
+                found += at(x, y) == color ? 1 : 0;
+        }
+        return found;
+    }
+};
+
+Image readBmp(const std::wstring& path) {
+    Image image;
+    std::ifstream file(std::filesystem::path(path), std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const auto field = [&](size_t offset) {
+        std::int32_t value = 0;
+        if (offset + 4 <= bytes.size()) std::memcpy(&value, bytes.data() + offset, 4);
+        return value;
+    };
+    image.width = field(18);
+    image.height = -field(22);  // top-down: a negative height
+    const size_t size = 54 + 4ull * std::max(image.width, 0) * std::max(image.height, 0);
+    if (bytes.size() != size || bytes[0] != 'B' || bytes[1] != 'M' || static_cast<size_t>(field(2)) != size ||
+        field(10) != 54 || (field(28) & 0xFFFF) != 32 || image.height <= 0)
+        return image;
+    image.pixels.resize(static_cast<size_t>(image.width) * image.height);
+    std::memcpy(image.pixels.data(), bytes.data() + 54, size - 54);
+    image.loaded = true;
+    return image;
+}
+
+std::wstring tempFile(const wchar_t* name) {
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    return std::wstring(folder) + name;
+}
+
+void pumpMessages() {  // a quit message left by a destroyed top window is dropped too
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+// A page window made by createUi, destroyed with the record; owned by a hidden window, so that closing it does
+// not post the quit message.
+struct OpenPage {
+    Ui ui;
+    HWND owner;
+    explicit OpenPage(int page, bool topWindow = false) : ui(page) {
+        owner = topWindow
+                    ? nullptr
+                    : CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr);
+        createUi(ui, owner);
+        pumpMessages();
+    }
+    ~OpenPage() {
+        if (IsWindow(ui.window)) DestroyWindow(ui.window);
+        if (owner) DestroyWindow(owner);
+        pumpMessages();
+    }
+    Ui* operator->() { return &ui; }
+    Ui& operator*() { return ui; }
+};
+
+// A control's rectangle in the page's client area, as it is now (scrolled).
+RECT placeOf(Ui& ui, HWND control) {
+    RECT area{};
+    GetWindowRect(control, &area);
+    MapWindowPoints(nullptr, ui.window, reinterpret_cast<POINT*>(&area), 2);
+    return area;
+}
+
+// Brings the page to `dpi` and its window to a client area `widthDips` wide before any scroll bar (and `heightPx`
+// high, when given), through the messages a DPI change and a user's resize send.
+void setGeometry(Ui& ui, int dpi, int widthDips, int heightPx = 0) {
+    RECT frame{};
+    GetWindowRect(ui.window, &frame);
+    if (ui.px(96) != dpi)
+        SendMessageW(ui.window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+    GetWindowRect(ui.window, &frame);
+    RECT wanted{0, 0, static_cast<int>(std::ceil(widthDips * ui.scale)), heightPx};
+    AdjustWindowRectEx(&wanted, GetWindowLongW(ui.window, GWL_STYLE), FALSE, GetWindowLongW(ui.window, GWL_EXSTYLE));
+    const int height = heightPx > 0 ? wanted.bottom - wanted.top : frame.bottom - frame.top;
+    SetWindowPos(ui.window, nullptr, 0, 0, wanted.right - wanted.left, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    pumpMessages();
+}
+
+Image snapshot(Ui& ui) {
+    const std::wstring path = tempFile(L"dormalis-ui-test.bmp");
+    DeleteFileW(path.c_str());
+    ShowWindow(ui.window, SW_SHOWNOACTIVATE);  // as the program shows its pages
+    pumpMessages();
+    capture(ui.window, path);
+    return readBmp(path);
+}
+
+SIZE textSize(Ui& ui, const std::wstring& text, int width, UINT format, int font = 0) {
+    WindowDc dc(ui.window);
+    SelectionGuard selected(dc.get(), ui.typefaces[font].get());
+    RECT area{0, 0, width, 0};
+    DrawTextW(dc.get(), text.c_str(), -1, &area, DT_CALCRECT | DT_NOPREFIX | format);
+    return SIZE{area.right, area.bottom};
+}
+
+// What the page shows, unscrolled: each child window where it really is, and the ink of each painted text.
+std::vector<std::pair<std::string, RECT>> itemsOf(Ui& ui) {
+    std::vector<std::pair<std::string, RECT>> items;
+    for (HWND child = GetWindow(ui.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT area = placeOf(ui, child);
+        OffsetRect(&area, 0, ui.scroll);
+        items.push_back({"control " + std::to_string(GetDlgCtrlID(child)), area});
+    }
+    for (const Label& label : ui.labels) {
+        const SIZE ink = textSize(ui, label.caption, label.rect.right - label.rect.left, DT_WORDBREAK, label.font);
+        items.push_back({"label \"" + narrow(label.caption.substr(0, 24)) + "\"",
+                         RECT{label.rect.left, label.rect.top, label.rect.left + ink.cx, label.rect.top + ink.cy}});
+    }
+    return items;
+}
+
+// The caption a button shows and the room it gives it: an owner-drawn button its text area, a radio button the
+// space beside its mark.
+void expectTextsFit(Ui& ui, HWND child, const std::string& where) {
+    wchar_t className[16] = {}, caption[512] = {};
+    GetClassNameW(child, className, 16);
+    GetWindowTextW(child, caption, 512);
+    RECT room{};
+    GetClientRect(child, &room);
+    UINT format = DT_WORDBREAK;
+    if (lstrcmpiW(className, L"Button") == 0 && (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW) {
+        room = buttonTextArea(ui.scale, room);
+        format |= DT_CENTER;
+    } else if (lstrcmpiW(className, L"Button") == 0) {
+        room.left += GetSystemMetrics(SM_CXMENUCHECK) + ui.px(4);
+    } else {
+        return;
+    }
+    const SIZE ink = textSize(ui, caption, room.right - room.left, format);
+    EXPECT_TRUE(ink.cx <= room.right - room.left && ink.cy <= room.bottom - room.top)
+        << where << ": \"" << narrow(caption) << "\" needs " << ink.cx << "x" << ink.cy << ", has "
+        << room.right - room.left << "x" << room.bottom - room.top;
+}
+
+void expectSoundLayout(Ui& ui, const std::string& where) {
+    RECT client{};
+    GetClientRect(ui.window, &client);
+    const RECT page{0, 0, client.right, std::max<LONG>(ui.contentHeight, client.bottom)};
+    const auto items = itemsOf(ui);
+    for (size_t i = 0; i < items.size(); ++i) {
+        RECT common{};
+        IntersectRect(&common, &items[i].second, &page);
+        EXPECT_TRUE(EqualRect(&common, &items[i].second)) << where << ": " << items[i].first << " leaves the page";
+        for (size_t j = i + 1; j < items.size(); ++j) {
+            EXPECT_FALSE(IntersectRect(&common, &items[i].second, &items[j].second))
+                << where << ": " << items[i].first << " overlaps " << items[j].first;
+        }
+    }
+    for (HWND child = GetWindow(ui.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        expectTextsFit(ui, child, where);
+    ui.layout();  // a page laid out for the client it has is laid out the same again
+    const auto again = itemsOf(ui);
+    EXPECT_TRUE(std::equal(items.begin(), items.end(), again.begin(), again.end(),
+                           [](const auto& a, const auto& b) { return EqualRect(&a.second, &b.second) != FALSE; }))
+        << where << ": the page was laid out for another client width";
+}
+
+class UiTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        instance = GetModuleHandleW(nullptr);
+        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
+        InitCommonControlsEx(&controls);
+        registerUiClass();
+        // The pointer rests in a corner no page reaches, so no button is hovered by accident.
+        SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
+        deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
+        deleteKeyTree(HKEY_LOCAL_MACHINE, RegistryPath);
+        SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &timeout_, 0);
+        settings = Settings{};
+        settings.language = 1;
+        settings.density = 100;
+        settings.speed = 3;
+        settings.color = RGB(1, 2, 3);
+        settings.displays = 2;
+        settings.save();
+    }
+    void TearDown() override {
+        SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, timeout_, nullptr, SPIF_SENDCHANGE);
+        deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
+        deleteKeyTree(HKEY_LOCAL_MACHINE, RegistryPath);
+        settings = Settings{};
+    }
+    UINT timeout_ = 0;
+};
+
+TEST_F(UiTest, NothingOverlapsOrLeavesThePageAndEveryTextFitsInEveryLanguageWidthAndScale) {
+    for (int page = SetupPage; page <= AboutPage; ++page) {
+        for (unsigned language = 0; language < 6; ++language) {
+            settings.language = language;
+            OpenPage open(page);
+            for (int dpi : {96, 144, 192}) {
+                for (int width : {450, 796, 1000}) {
+                    if (dpi * width > 96 * 1920) continue;  // wider than the test display
+                    setGeometry(*open, dpi, width);
+                    const std::string where = "page " + std::to_string(page) + " language " + std::to_string(language) +
+                                              " dpi " + std::to_string(dpi) + " width " + std::to_string(width);
+                    expectSoundLayout(*open, where);
+                    if (page != SetupPage || width == 796) continue;  // wide: two columns; narrow: one
+                    const RECT enable = placeOf(*open, open->control(EnableButton));
+                    EXPECT_EQ(placeOf(*open, open->control(CustomizeButton)).left == enable.left, width == 450)
+                        << where;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(UiTest, AMinimizedPageIsNotLaidOutUntilItIsRestored) {
+    OpenPage about(AboutPage);
+    HWND close = about->control(CancelButton);
+    ShowWindow(about->window, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(about->window));
+    EXPECT_EQ(about->control(CancelButton), close) << "not rebuilt for a window without a client area";
+    ShowWindow(about->window, SW_RESTORE);
+    EXPECT_NE(about->control(CancelButton), close) << "laid out again for the restored size";
+    expectSoundLayout(*about, "restored");
+}
+
+TEST_F(UiTest, ThePageWindowIsCreatedInsideASmallWorkArea) {
+    RECT original{}, small{100, 50, 700, 550}, frame{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &original, 0);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &small, 0));
+    OpenPage setup(SetupPage);
+    SystemParametersInfoW(SPI_SETWORKAREA, 0, &original, 0);
+    GetWindowRect(setup->window, &frame);
+    // Its height is fitted to the monitor's work area, which Wine does not shrink with SPI_SETWORKAREA.
+    EXPECT_TRUE(frame.left >= small.left && frame.right <= small.right) << "created across the work area's width";
+}
+
+TEST_F(UiTest, DpiChangeRescalesTheFontsAndLaysThePageOutForTheSuggestedSize) {
+    OpenPage about(AboutPage);
+    // Until the resize lays the page out again, its controls still use the old fonts: those must still exist.
+    int deletedFonts = 0;
+    const auto countDeletedFonts = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                      DWORD_PTR data) -> LRESULT {
+        for (HWND child = GetWindow(window, GW_CHILD); message == WM_SIZE && child;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            const auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(child, WM_GETFONT, 0, 0));
+            if (font && GetObjectType(font) != OBJ_FONT) ++*reinterpret_cast<int*>(data);
+        }
+        return DefSubclassProc(window, message, wParam, lParam);
+    };
+    SetWindowSubclass(about->window, countDeletedFonts, 2, reinterpret_cast<DWORD_PTR>(&deletedFonts));
+    RECT suggested{100, 80, 100 + 1200, 80 + 900}, frame{};
+    SendMessageW(about->window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    RemoveWindowSubclass(about->window, countDeletedFonts, 2);
+    EXPECT_EQ(deletedFonts, 0);
+    GetWindowRect(about->window, &frame);
+    EXPECT_TRUE(EqualRect(&frame, &suggested));
+    LOGFONTW body{};
+    GetObjectW(about->typefaces[0].get(), sizeof(body), &body);
+    EXPECT_EQ(body.lfHeight, -24) << "16 DIPs at 150 %";
+    for (HWND control : about->controls)
+        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), about->typefaces[0].get());
+    expectSoundLayout(*about, "after the DPI change");
+}
+
+// ---- Painting, on the pixels of snapshots ----------------------------------------------------------------------
+
+// Pixels of the border colour on the button's middle row, near its left edge, and the fill just inside them.
+int borderWidth(const Image& image, Ui& ui, int id) {
+    const RECT box = placeOf(ui, ui.control(id));
+    const int y = (box.top + box.bottom) / 2;
+    return image.count(RECT{box.left, y, box.left + ui.px(10), y + 1}, buttonColors(id).border);
+}
+COLORREF fillOf(const Image& image, Ui& ui, int id) {
+    const RECT box = placeOf(ui, ui.control(id));
+    return image.at(box.left + ui.px(9), (box.top + box.bottom) / 2);
+}
+
+TEST_F(UiTest, HeaderCardButtonsAndFlagTakeTheirColoursAndTheCardFollowsTheService) {
+    const COLORREF flags[6] = {RGB(0, 70, 170),   RGB(20, 50, 130), RGB(20, 20, 20),  // a colour only that flag has
+                               RGB(255, 230, 20), RGB(185, 25, 40), RGB(0, 140, 75)};
+    for (unsigned language = 0; language < 6; ++language) {
+        settings.language = language;
+        const bool installed = language % 2 == 1;  // a registered service, never started, is an installed one
+        UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
+        UniqueService service{installed ? CreateServiceW(manager.get(), ServiceName, ServiceName, SERVICE_ALL_ACCESS,
+                                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                                         SERVICE_ERROR_IGNORE, L"C:\\windows\\system32\\cmd.exe",
+                                                         nullptr, nullptr, nullptr, nullptr, nullptr)
+                                        : nullptr};
+        OpenPage setup(SetupPage);
+        setGeometry(*setup, 96, 1000, 850);
+        const Image image = snapshot(*setup);
+        if (service) DeleteService(service.get());
+        ASSERT_TRUE(image.loaded);
+        EXPECT_EQ(setup->installed, installed);
+        EXPECT_EQ(image.at(image.width - 3, 0), AccentColor);
+        EXPECT_EQ(image.at(image.width - 3, setup->headerBottom - 1), HeaderColor);
+        EXPECT_EQ(image.at(image.width - 3, setup->headerBottom), BackgroundColor);
+        const int middle = (setup->card.top + setup->card.bottom) / 2;
+        EXPECT_EQ(image.at(setup->card.left + 8, middle), installed ? CardInstalledFill : CardMissingFill);
+        EXPECT_EQ(image.at(setup->card.left, middle), installed ? CardInstalledBorder : CardMissingBorder);
+        for (int id : {EnableButton, CustomizeButton, DisableButton, WindowsSettingsButton, ModeButton, CheckButton}) {
+            EXPECT_EQ(fillOf(image, *setup, id), buttonColors(id).fill) << id;
+            EXPECT_EQ(borderWidth(image, *setup, id), 1) << id;
+        }
+        for (unsigned other = 0; other < 6; ++other) {
+            EXPECT_EQ(image.count(placeOf(*setup, setup->control(LanguageList)), flags[other]) > 4, other == language)
+                << "the closed list of language " << language << " and the flag of " << other;
+        }
+    }
+    OpenPage mode(ModePage);  // a system-drawn control sits on the page's background
+    const RECT radio = placeOf(*mode, mode->control(FirewallRadio));
+    EXPECT_GT(snapshot(*mode).count(radio, BackgroundColor),
+              (radio.right - radio.left) * (radio.bottom - radio.top) / 2);
+}
+
+TEST_F(UiTest, HoverPressAndFocusDarkenAndThickenAtEveryScale) {
+    for (int dpi : {96, 192}) {
+        OpenPage setup(SetupPage);
+        setGeometry(*setup, dpi, 760, 900);
+        scrollTo(*setup, setup->rects[1].y - 20);
+        const auto expectLook = [&](int id, int darker, int border, const char* state) {
+            const Image image = snapshot(*setup);
+            const COLORREF fill = buttonColors(id).fill;
+            EXPECT_EQ(fillOf(image, *setup, id),
+                      RGB(GetRValue(fill) - darker, GetGValue(fill) - darker, GetBValue(fill) - darker))
+                << state << " at " << dpi;
+            EXPECT_EQ(borderWidth(image, *setup, id), setup->px(border)) << state << " at " << dpi;
+        };
+        snapshot(*setup);  // shown from here on; showing lays the page out again
+        HWND enable = setup->control(EnableButton);
+        // The pointer's move over the button; the queue is not pumped, or Wine's leave notice (the real pointer is
+        // elsewhere) would end the hover before the picture is taken.
+        SendMessageW(enable, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+        expectLook(EnableButton, 7, 3, "hovered");
+        SendMessageW(enable, BM_SETSTATE, TRUE, 0);
+        expectLook(EnableButton, 18, 3, "pressed");
+        SendMessageW(enable, BM_SETSTATE, FALSE, 0);
+        SendMessageW(enable, WM_MOUSELEAVE, 0, 0);  // as the system reports the pointer leaving
+        expectLook(EnableButton, 0, 1, "left");
+        SetForegroundWindow(setup->window);
+        SetFocus(setup->control(DisableButton));
+        expectLook(DisableButton, 0, 3, "focused");
+    }
+}
+
+// ---- Commands, through real messages ---------------------------------------------------------------------------
+
+DWORD stored(const wchar_t* name) {
+    return readDword(HKEY_CURRENT_USER, RegistryPath, name, 0xDEADBEEF);
+}
+
+UINT windowsTimeout() {
+    UINT seconds = 0;
+    SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &seconds, 0);
+    return seconds;
+}
+
+void send(Ui& ui, int id, int code = BN_CLICKED) {
+    SendMessageW(ui.window, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(ui.control(id)));
+}
+
+// Moves a track bar as the user would, and tells the page as the bar itself does.
+void drag(Ui& ui, int id, int position) {
+    SendMessageW(ui.control(id), TBM_SETPOS, TRUE, position);
+    SendMessageW(ui.window, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, position), reinterpret_cast<LPARAM>(ui.control(id)));
+}
+
+// Gives a control the keyboard focus, as a click or Tab does.
+bool focus(Ui& ui, int id) {
+    ShowWindow(ui.window, SW_SHOW);
+    SetForegroundWindow(ui.window);
+    SetFocus(ui.control(id));
+    return GetFocus() == ui.control(id);
+}
+
+int focused() {
+    return GetDlgCtrlID(GetFocus());
+}
+
+// Sends a command that shows a message box of this process; reads the box and presses OK.
+std::pair<std::wstring, HICON> boxAfter(Ui& ui, int id) {
+    std::pair<std::wstring, HICON> seen;
+    std::thread reader([&] {
+        HWND box = nullptr;
+        if (!waitUntil([&] { return (box = FindWindowW(L"#32770", L"Dormalis")) && IsWindowVisible(box); }, 10000))
+            return;
+        wchar_t text[2048] = {};
+        GetDlgItemTextW(box, 0xFFFF, text, 2048);
+        seen = {text, reinterpret_cast<HICON>(SendDlgItemMessageW(box, 0x440, STM_GETICON, 0, 0))};
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    send(ui, id);
+    reader.join();
+    pumpMessages();
+    return seen;
+}
+
+TEST_F(UiTest, SaveRefusesAnIdleTimeOutsideOneTo240AndStoresAValidOne) {
+    SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, 420, nullptr, SPIF_SENDCHANGE);
+    OpenPage customize(CustomizePage);
+    drag(*customize, DensityBar, 500);
+    ASSERT_TRUE(focus(*customize, SaveButton));
+    for (const wchar_t* typed : {L"0", L"241", L""}) {
+        SetDlgItemTextW(customize->window, MinutesEdit, typed);
+        const auto [text, icon] = boxAfter(*customize, SaveButton);
+        EXPECT_EQ(text, L"Choose 1 to 240 minutes.") << narrow(typed);
+        EXPECT_EQ(icon, LoadIconW(nullptr, IDI_WARNING));
+        EXPECT_TRUE(IsWindow(customize->window)) << "the page stays open";
+        EXPECT_EQ(focused(), MinutesEdit) << "the box to correct has the focus";
+        EXPECT_EQ(stored(L"Density"), 100u) << "nothing stored";
+        EXPECT_EQ(windowsTimeout(), 420u);
+    }
+    SetDlgItemTextW(customize->window, MinutesEdit, L"15");
+    send(*customize, SaveButton);
+    EXPECT_FALSE(IsWindow(customize->window));
+    EXPECT_EQ(customize->result, 1);
+    EXPECT_EQ(windowsTimeout(), 900u);
+    EXPECT_EQ(stored(L"Density"), 500u);
+    EXPECT_EQ(settings.density, 500) << "Save keeps the edits";
+}
+
+TEST_F(UiTest, TheIdleTimeShownIsTheWindowsTimeoutInWholeMinutesAndAnUntouchedBoxIsNotWrittenBack) {
+    for (auto [seconds, minutes] : {std::pair{0u, 1u}, {30u, 1u}, {61u, 2u}, {600u, 10u}, {20000u, 240u}}) {
+        SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, seconds, nullptr, SPIF_SENDCHANGE);
+        if (windowsTimeout() != seconds) continue;  // a value this system refuses to keep
+        OpenPage customize(CustomizePage);
+        EXPECT_EQ(GetDlgItemInt(customize->window, MinutesEdit, nullptr, FALSE), minutes) << seconds;
+        send(*customize, SaveButton);
+        EXPECT_EQ(windowsTimeout(), seconds);
+    }
+}
+
+TEST_F(UiTest, ResetKeepsTheFocusAndCancelOrCloseStoreTheSettingsFromBeforeThePageOpened) {
+    for (int way = 0; way < 3; ++way) {
+        OpenPage customize(CustomizePage, way == 2);
+        drag(*customize, DensityBar, 480);
+        drag(*customize, SpeedBar, 11);
+        SendMessageW(customize->control(DisplaysCombo), CB_SETCURSEL, 1, 0);
+        send(*customize, DisplaysCombo, CBN_SELCHANGE);
+        ASSERT_TRUE(focus(*customize, ResetButton));
+        send(*customize, ResetButton);
+        EXPECT_EQ(focused(), ResetButton) << "the focus survives the rebuild";
+        EXPECT_EQ(settings.density, 260);
+        EXPECT_EQ(settings.speed, 5);
+        EXPECT_EQ(settings.color, RGB(200, 228, 255));
+        EXPECT_EQ(settings.displays, 1u) << "Reset leaves the display mode";
+        EXPECT_EQ(SendMessageW(customize->control(DensityBar), TBM_GETPOS, 0, 0), 260) << "the bars were rebuilt";
+        settings.save();  // something else storing the live values meanwhile must not survive the cancel either
+        for (int id : {IDOK, IDCANCEL, 107, 122, 0})  // Enter, Escape and unknown identifiers do nothing
+            send(*customize, id);
+        ASSERT_TRUE(IsWindow(customize->window));
+        SendMessageW(customize->window, way == 1 ? WM_CLOSE : WM_COMMAND, way == 1 ? 0 : CancelButton, 0);
+        EXPECT_FALSE(IsWindow(customize->window));
+        EXPECT_EQ(customize->result, 0);
+        EXPECT_EQ(settings.color, RGB(1, 2, 3));
+        EXPECT_EQ(stored(L"Density"), 100u);
+        EXPECT_EQ(stored(L"Speed"), 3u);
+        EXPECT_EQ(stored(L"Displays"), 2u);
+        MSG quit;
+        EXPECT_EQ(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE), way == 2) << "only a top window quits";
+    }
+}
+
+TEST_F(UiTest, ArrowKeysInTheLanguageListRebuildThePageInEachLanguageAndKeepTheFocus) {
+    OpenPage setup(SetupPage);
+    ASSERT_TRUE(focus(*setup, LanguageList));
+    for (int press = 0; press < 2; ++press) {
+        HWND list = GetFocus();
+        SendMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+        EXPECT_TRUE(IsWindow(list)) << "the list outlives its own notification";
+        pumpMessages();
+    }
+    EXPECT_EQ(settings.language, 3u) << "Down, Down from English";
+    EXPECT_EQ(focused(), LanguageList);
+    // In the open list the arrows move the choice, and the page follows once the list closes.
+    HWND list = GetFocus();
+    SendMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
+    SendMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+    pumpMessages();
+    EXPECT_TRUE(SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0)) << "still open";
+    SendMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
+    pumpMessages();
+    EXPECT_FALSE(IsWindow(list)) << "rebuilt";
+    EXPECT_EQ(stored(L"Language"), 4u);
+    EXPECT_EQ(focused(), LanguageList);
+    wchar_t caption[128] = {};
+    GetWindowTextW(setup->control(EnableButton), caption, 128);
+    EXPECT_STREQ(caption, L"Activar Dormalis");
+    RECT client{};
+    GetClientRect(setup->window, &client);
+    EXPECT_GE(client.bottom, setup->contentHeight) << "the window was fitted to the new content";
+}
+
+TEST_F(UiTest, TheWheelScrolls60PixelsANotchAndTheArrows32AtEveryScaleWithinTheContent) {
+    for (int dpi : {96, 192}) {
+        OpenPage setup(SetupPage);
+        setGeometry(*setup, dpi, 800, 400);
+        const auto scroll = [&](UINT message, int code, int times) {
+            for (int step = 0; step < times; ++step)
+                SendMessageW(setup->window, message, message == WM_VSCROLL ? code : MAKEWPARAM(0, code), 0);
+            return setup->scroll;
+        };
+        EXPECT_EQ(scroll(WM_MOUSEWHEEL, -40, 6), 120) << "a touchpad's thirds of a notch add up, at " << dpi;
+        EXPECT_EQ(scroll(WM_MOUSEWHEEL, WHEEL_DELTA / 2, 1), 120) << "half a notch is no notch";
+        EXPECT_EQ(scroll(WM_VSCROLL, SB_LINEDOWN, 1), 152) << dpi;
+        EXPECT_EQ(placeOf(*setup, setup->controls[1]).top, setup->rects[1].y - 152) << "the controls moved along";
+        RECT client{};
+        GetClientRect(setup->window, &client);
+        EXPECT_EQ(scroll(WM_VSCROLL, SB_PAGEDOWN, 20), setup->contentHeight - client.bottom + 1) << "stops at the end";
+        EXPECT_EQ(scroll(WM_VSCROLL, SB_PAGEUP, 20), 0) << "and at the top";
+    }
+}
+
+TEST_F(UiTest, AnExceptionInsideACommandIsShownAndTheWindowCarriesOn) {
+    // A mode is configured but no service runs: the saver selection refuses with its own message.
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 1);
+    OpenPage setup(SetupPage);
+    const auto [message, icon] = boxAfter(*setup, EnableButton);
+    EXPECT_EQ(icon, LoadIconW(nullptr, IDI_ERROR));
+    EXPECT_NE(message.find(L"service"), std::wstring::npos) << narrow(message);
+    EXPECT_FALSE(isDormalisSelected());
+    SendMessageW(setup->control(LanguageList), CB_SETCURSEL, 4, 0);
+    send(*setup, LanguageList, CBN_SELCHANGE);
+    EXPECT_EQ(settings.language, 4u) << "still answering";
+}
+
+TEST_F(UiTest, EnableOrChangeModeWithTheModePageCancelledChangesNothingAndKeepsTheFocus) {
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"Firewall", 1);
+    for (int id : {EnableButton, ModeButton}) {
+        OpenPage setup(SetupPage);
+        ASSERT_TRUE(focus(*setup, id));
+        settings.firewall = false;  // a live change the reload must drop
+        // The user picks adapters on the network mode page, then cancels it.
+        std::thread cancel([&] {
+            HWND page = nullptr;
+            waitUntil([&] { return (page = FindWindowW(UiClass, nullptr)) && page != setup->window; }, 10000);
+            PostMessageW(page, WM_COMMAND, AdaptersRadio, 0);
+            PostMessageW(page, WM_COMMAND, CancelButton, 0);
+        });
+        send(*setup, id);  // runs the network mode page modally until the cancel arrives
+        cancel.join();
+        EXPECT_TRUE(settings.firewall) << "reloaded from the machine's choice";
+        EXPECT_FALSE(isDormalisSelected());
+        EXPECT_EQ(readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 0), 0u);
+        EXPECT_TRUE(IsWindowEnabled(setup->window)) << "the owner is enabled again";
+        EXPECT_EQ(focused(), id) << "the focus is back where it was";
+    }
+}
+
+TEST_F(UiTest, DisableAndCheckShowTheirMessagesAndKeepTheFocus) {
+    OpenPage setup(SetupPage);
+    HWND before = setup->control(DisableButton);
+    const std::pair<int, std::wstring> cases[] = {
+        {DisableButton,
+         L"Dormalis is no longer selected as the screen saver. The app remains installed. Close and "
+         L"reopen any open Windows screen saver settings to refresh the display."},
+        {CheckButton, configurationReport()}};
+    for (const auto& [id, expected] : cases) {
+        ASSERT_TRUE(focus(*setup, id));
+        const auto [message, icon] = boxAfter(*setup, id);
+        EXPECT_EQ(message, expected) << id;
+        EXPECT_EQ(icon, LoadIconW(nullptr, IDI_INFORMATION)) << id;
+        EXPECT_EQ(focused(), id) << "the focus survives the rebuild and the message";
+    }
+    EXPECT_NE(setup->control(DisableButton), before) << "Disable rebuilt the page";
+}
+
+std::wstring dormalis(const std::wstring& arguments) {
+    return quoted(buildFolder() + L"\\Dormalis.exe") + L" " + arguments;
+}
+
+// ---- The real program (run as ui_system_tests) ---------------------------------------------------------------
+
+TEST(UiSystem, TheRealProgramSnapshotsEachPageInItsOwnWidth) {
+    const int widths[4] = {1000, 1000, 780, 780}, buttons[4] = {EnableButton, SaveButton, ContinueButton, AboutButton};
+    for (int page = 0; page < 4; ++page) {
+        const std::wstring path = tempFile(L"dormalis-page.bmp"), language = std::to_wstring((page * 2 + 1) % 6);
+        DeleteFileW(path.c_str());
+        const ProcessResult run =
+            runProcess(dormalis(L"--ui-test " + language + L" " + std::to_wstring(page) + L" " + quoted(path)), 30000);
+        EXPECT_EQ(run.exitCode, 0u) << page;
+        const Image image = readBmp(path);
+        ASSERT_TRUE(image.loaded) << page;
+        // The client area of a page window of its width (less the frame and perhaps the scroll bar).
+        EXPECT_TRUE(image.width <= widths[page] && image.width >= widths[page] - 60) << page << ": " << image.width;
+        EXPECT_EQ(image.at(image.width - 4, 0), AccentColor) << page;
+        EXPECT_GT(48 * 48 - image.count(RECT{28, 28, 76, 76}, HeaderColor), 48 * 48 / 4) << "the program's icon";
+        EXPECT_GT(image.count(RECT{0, 0, image.width, image.height}, buttonColors(buttons[page]).fill), 1000) << page;
+    }
+}
+
+// Runs the program, waits for its page window and posts the commands to it.
+UniqueHandle runPage(const std::wstring& arguments, std::initializer_list<std::pair<unsigned, unsigned>> messages) {
+    UniqueHandle process = startProcess(dormalis(arguments));
+    const ProcessResult page = driver(L"find Dormalis.Native.Ui - 15000");
+    EXPECT_EQ(page.exitCode, 0u) << "no page window";
+    for (const auto& [message, wParam] : messages)
+        driver(L"post " + widen(page.output) + L" " + std::to_wstring(message) + L" " + std::to_wstring(wParam) +
+               L" 0");
+    return process;
+}
+
+TEST(UiSystem, ScreenSaverConfigurationOpensTheCustomizePageAndSaveStoresItsSettings) {
+    writeDword(HKEY_CURRENT_USER, RegistryPath, L"Density", 123);
+    UniqueHandle process = runPage(L"/c", {{WM_COMMAND, ResetButton}, {WM_COMMAND, SaveButton}});
+    EXPECT_EQ(finishProcess(process.get(), 15000), 0u);
+    EXPECT_EQ(readDword(HKEY_CURRENT_USER, RegistryPath, L"Density", 0), 260u);
+    deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
+}
+
+TEST(UiSystem, WithoutArgumentsTheSetupPageOpensAndRestoreWithoutAServiceWarns) {
+    writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 1);
+    UniqueHandle process = runPage(L"", {{WM_COMMAND, RestoreButton}});
+    EXPECT_EQ(driver(L"message-box Dormalis 20000").output,
+              "Recovery request failed. Retry with administrator rights or restart Windows.");
+    driver(L"press Dormalis 1");
+    driver(L"post " + widen(driver(L"find Dormalis.Native.Ui - 5000").output) + L" 16 0 0");  // WM_CLOSE
+    EXPECT_EQ(finishProcess(process.get(), 15000), 0u);
+    deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
+}
+
+}  // namespace
+}  // namespace dormalis

@@ -42,7 +42,6 @@ DWORD pixelAt(const BYTE* colour, size_t bytes, const WineNotifyData& data, int 
 NotifyCall decode(const COPYDATASTRUCT& copy) {
     NotifyCall call;
     call.message = static_cast<DWORD>(copy.dwData);
-    call.at = GetTickCount64();
     if (copy.cbData < sizeof(WineNotifyData)) return call;
     WineNotifyData data{};
     std::memcpy(&data, copy.lpData, sizeof(data));
@@ -55,9 +54,7 @@ NotifyCall decode(const COPYDATASTRUCT& copy) {
         const size_t maskBytes = ((data.width + 15) / 16 * 2) * data.height;
         const size_t colourBytes = copy.cbData - sizeof(data) - maskBytes;
         const BYTE* colour = static_cast<const BYTE*>(copy.lpData) + sizeof(data) + maskBytes;
-        call.hasIcon = true;
         call.centre = pixelAt(colour, colourBytes, data, 16, 16);
-        call.corner = pixelAt(colour, colourBytes, data, 0, 0);
     }
     return call;
 }
@@ -117,15 +114,6 @@ LRESULT CALLBACK FakeShell::proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
 std::vector<NotifyCall> FakeShell::calls() const {
     std::lock_guard<std::mutex> guard(lock_);
     return calls_;
-}
-
-std::vector<NotifyCall> FakeShell::waitForCalls(size_t count, DWORD timeoutMs) const {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        std::vector<NotifyCall> seen = calls();
-        if (seen.size() >= count || GetTickCount64() > deadline) return seen;
-        Sleep(20);
-    }
 }
 
 }  // namespace dormalis::testing

@@ -17,10 +17,7 @@ struct NotifyCall {
     std::wstring info;
     std::wstring infoTitle;
     DWORD infoFlags = 0;
-    bool hasIcon = false;
     DWORD centre = 0;  // the icon's pixel (16, 16) as 0xAARRGGBB
-    DWORD corner = 0;  // the icon's pixel (0, 0)
-    ULONGLONG at = 0;  // tick count on arrival
 };
 
 // A stand-in for the notification area: a window of the shell's tray class, in front of Wine's own, that answers
@@ -33,8 +30,6 @@ class FakeShell {
     FakeShell& operator=(const FakeShell&) = delete;
 
     std::vector<NotifyCall> calls() const;
-    // Waits until at least `count` calls arrived; returns them.
-    std::vector<NotifyCall> waitForCalls(size_t count, DWORD timeoutMs) const;
     bool ready() const { return window_ != nullptr; }
 
   private:

@@ -26,32 +26,13 @@ UniqueService openOurs(DWORD access) {
     return UniqueService{OpenServiceW(scm.get(), ServiceName, access)};
 }
 
-DWORD currentState(SC_HANDLE service) {
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
-                              &needed)) {
-        return 0;
-    }
-    return status.dwCurrentState;
-}
-
-bool waitForState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (currentState(service) != wanted) {
-        if (GetTickCount64() > deadline) return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 void stopAndDelete() {
     UniqueService service = openOurs(SERVICE_ALL_ACCESS);
     if (!service) return;
     SERVICE_STATUS status{};
-    if (currentState(service.get()) != SERVICE_STOPPED) {
+    if (serviceState() != SERVICE_STOPPED) {
         ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-        waitForState(service.get(), SERVICE_STOPPED, 10000);
+        waitForServiceState(SERVICE_STOPPED, 10000);
     }
     DeleteService(service.get());
     service.reset();
@@ -80,7 +61,7 @@ void TestService::start() {
     UniqueService service = openOurs(SERVICE_ALL_ACCESS);
     if (!service || !StartServiceW(service.get(), 0, nullptr))
         throw std::runtime_error("cannot start the test service");
-    if (!waitForState(service.get(), SERVICE_RUNNING, 10000)) throw std::runtime_error("test service did not run");
+    if (!waitForServiceState(SERVICE_RUNNING, 10000)) throw std::runtime_error("test service did not run");
 }
 
 void TestService::stop() {
@@ -89,7 +70,7 @@ void TestService::stop() {
     if (!service || !ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
         throw std::runtime_error("cannot stop the test service");
     }
-    if (!waitForState(service.get(), SERVICE_STOPPED, 10000)) throw std::runtime_error("test service did not stop");
+    if (!waitForServiceState(SERVICE_STOPPED, 10000)) throw std::runtime_error("test service did not stop");
 }
 
 void* TestService::pipe() {
@@ -98,12 +79,9 @@ void* TestService::pipe() {
     UniqueService service = openOurs(SERVICE_USER_DEFINED_CONTROL);
     SERVICE_STATUS status{};
     if (!service || !ControlService(service.get(), 129, &status)) return INVALID_HANDLE_VALUE;
-    const ULONGLONG deadline = GetTickCount64() + 3000;
-    for (DWORD value = 0; GetTickCount64() < deadline; Sleep(10)) {
-        value = readDword(HKEY_LOCAL_MACHINE, RecordKey, L"Pipe", 0);
-        if (value) return value == MAXDWORD ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(ULONG_PTR{value});
-    }
-    return INVALID_HANDLE_VALUE;
+    DWORD value = 0;
+    waitUntil([&] { return (value = readDword(HKEY_LOCAL_MACHINE, RecordKey, L"Pipe", 0)) != 0; }, 3000);
+    return value == 0 || value == MAXDWORD ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(ULONG_PTR{value});
 }
 
 std::wstring recordedControls() {
@@ -111,12 +89,7 @@ std::wstring recordedControls() {
 }
 
 bool waitUntilServiceGone() {
-    const ULONGLONG deadline = GetTickCount64() + 10000;
-    while (openOurs(SERVICE_QUERY_STATUS)) {
-        if (GetTickCount64() > deadline) return false;
-        Sleep(20);
-    }
-    return true;
+    return waitUntil([] { return !openOurs(SERVICE_QUERY_STATUS); }, 10000);
 }
 
 }  // namespace dormalis::testing

@@ -1,5 +1,5 @@
-// The system tests' hands and eyes: finds windows of other processes, reads what they show, presses their
-// buttons, sends them messages and makes real input. One command per run; results on standard output.
+// The system tests' hands and eyes: finds windows of other processes, reads message boxes, presses their
+// buttons, posts messages and makes real input. One command per run; results on standard output.
 #include <windows.h>
 
 #include <cstdint>
@@ -52,13 +52,6 @@ std::wstring messageBoxText(HWND box) {
     return textControl ? windowText(textControl) : std::wstring{};
 }
 
-BOOL CALLBACK listChild(HWND child, LPARAM) {
-    wchar_t className[128] = {};
-    GetClassNameW(child, className, 128);
-    print(std::to_wstring(GetDlgCtrlID(child)) + L"\t" + className + L"\t" + windowText(child));
-    return TRUE;
-}
-
 LRESULT CALLBACK hostProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY) PostQuitMessage(0);
     return DefWindowProcW(hwnd, message, wParam, lParam);
@@ -103,9 +96,8 @@ void moveMouse(int dx, int dy) {
 
 int usage() {
     print(
-        L"usage: test_driver find CLASS|- TITLE|- [ms] | wait-gone HWND [ms] | text HWND | children HWND |\n"
-        L"       message-box TITLE [ms] | press TITLE BUTTON [ms] | post HWND MSG WP LP | send HWND MSG WP LP |\n"
-        L"       create-host TITLE W H MS | key VK | move-mouse DX DY");
+        L"usage: test_driver find CLASS|- TITLE|- [ms] | wait-gone HWND [ms] | message-box TITLE [ms] |\n"
+        L"       press TITLE BUTTON [ms] | post HWND MSG WP LP | create-host TITLE W H MS | key VK | move-mouse DX DY");
     return 2;
 }
 
@@ -126,8 +118,6 @@ int run(const std::vector<std::wstring>& a) {
         }
         return 0;
     }
-    if (n >= 2 && a[0] == L"text") return print(windowText(windowArg(a[1]))), 0;
-    if (n >= 2 && a[0] == L"children") return EnumChildWindows(windowArg(a[1]), listChild, 0), 0;
     if (n >= 2 && a[0] == L"message-box") {
         HWND box = waitForWindow(L"#32770", a[1], timeoutAt(2));
         if (!box) return 1;
@@ -140,14 +130,11 @@ int run(const std::vector<std::wstring>& a) {
         PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(number(a[2])), 0);
         return 0;
     }
-    if (n >= 5 && (a[0] == L"post" || a[0] == L"send")) {
-        HWND target = windowArg(a[1]);
-        auto message = static_cast<UINT>(number(a[2]));
-        auto wParam = static_cast<WPARAM>(number(a[3]));
-        auto lParam = static_cast<LPARAM>(number(a[4]));
-        if (a[0] == L"post") return PostMessageW(target, message, wParam, lParam) ? 0 : 1;
-        print(std::to_wstring(SendMessageW(target, message, wParam, lParam)));
-        return 0;
+    if (n >= 5 && a[0] == L"post") {
+        return PostMessageW(windowArg(a[1]), static_cast<UINT>(number(a[2])), static_cast<WPARAM>(number(a[3])),
+                            static_cast<LPARAM>(number(a[4])))
+                   ? 0
+                   : 1;
     }
     if (n >= 5 && a[0] == L"create-host") {
         return createHost(a[1], static_cast<int>(number(a[2])), static_cast<int>(number(a[3])),

@@ -75,13 +75,8 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM parameter) {
     return FALSE;
 }
 
-std::wstring installedProgram() {
-    return DefaultFolder + L"\\Dormalis.exe";
-}
-
-std::wstring installedScreenSaver() {
-    return DefaultFolder + L"\\Dormalis.scr";
-}
+const std::wstring InstalledProgram = DefaultFolder + L"\\" + ProgramFileName;
+const std::wstring InstalledSaver = DefaultFolder + L"\\" + SaverFileName;
 
 void say(const char* format, ...) {
     std::printf("[%7.1f s] ", static_cast<double>(GetTickCount64() - RoadStart) / 1000.0);
@@ -306,15 +301,13 @@ class Road : public ::testing::Test {
 
     // The installed saver, started as Windows starts it; the service accepts it and cuts the network.
     void startCuttingSaver() {
-        startStayingSaver(installedScreenSaver());
+        startStayingSaver(InstalledSaver);
         ASSERT_TRUE(waitUntil([] { return machineDword(NetworkStateValue) == NetworkBlocked; }, 10000))
             << "the network was not cut; " << network();
         say("network cut: %s", network().c_str());
     }
 
-    // The key press of a returning user ends the saver and the network comes back. The moments the saver's
-    // window went, the network came back and the saver's process ended are printed: back before the process
-    // ended means the service heard the saver's "STOP"; back only when it ended means it saw the saver die.
+    // The key press of a returning user ends the saver and the network comes back.
     void userReturns() {
         ASSERT_TRUE(world->saver);
         ASSERT_EQ(WaitForSingleObject(world->saver.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
@@ -333,7 +326,7 @@ class Road : public ::testing::Test {
 
     // Opens the installed settings window as the Start-menu shortcut does.
     HWND openSettingsWindow() {
-        settingsProcess_ = startProcess(quoted(installedProgram()));
+        settingsProcess_ = startProcess(quoted(InstalledProgram));
         HWND window = waitForWindow(UiClass, false, 20000);
         EXPECT_TRUE(window) << "the settings window did not open";
         EXPECT_TRUE(waitUntil([&] { return GetDlgItem(window, EnableButton) != nullptr; }, 5000));
@@ -385,7 +378,7 @@ TEST_F(Road, Step1_QuietSetupInstallsAndTheServiceRuns) {
     ASSERT_TRUE(waitForServiceState(SERVICE_RUNNING, 15000)) << "the installed service does not run";
     EXPECT_EQ(machineDword(L"Firewall"), 1u);
     EXPECT_EQ(machineDword(L"ModeConfigured", 0), 0u) << "a quiet installation only proposes a mode";
-    EXPECT_TRUE(exists(installedScreenSaver()));
+    EXPECT_TRUE(exists(InstalledSaver));
 
     // Wine has no filtering engine and cannot disable devices: the test bed's stand-ins go beside the installed
     // service (the prefix prefers them for Dormalis.exe) and the service starts again to load them.
@@ -410,7 +403,7 @@ TEST_F(Road, Step2_EnableInTheSettingsWindow) {
     const std::wstring selected = L"SCRNSAVE.EXE";
     EXPECT_TRUE(waitUntil([&] { return !readString(HKEY_CURRENT_USER, DesktopKey, selected.c_str()).empty(); }, 10000));
     const std::wstring saver = readString(HKEY_CURRENT_USER, DesktopKey, selected.c_str());
-    EXPECT_EQ(CompareStringOrdinal(saver.c_str(), -1, installedScreenSaver().c_str(), -1, TRUE), CSTR_EQUAL);
+    EXPECT_EQ(CompareStringOrdinal(saver.c_str(), -1, InstalledSaver.c_str(), -1, TRUE), CSTR_EQUAL);
 
     EXPECT_TRUE(waitUntil([] { return FindWindowW(TrayClass, nullptr) != nullptr; }, 15000)) << "no tray";
     EXPECT_TRUE(waitUntil([] { return !world->shell.calls().empty(); }, 10000))
@@ -491,7 +484,7 @@ TEST_F(Road, Step6b_AKilledServiceGivesTheAdaptersBackAtItsNextStart) {
 
 TEST_F(Road, Step6c_RestoreNetworkWhilePaused) {
     ASSERT_NO_FATAL_FAILURE(startCuttingSaver());
-    const ProcessResult restore = runProcess(quoted(installedProgram()) + L" --restore-network", 30000);
+    const ProcessResult restore = runProcess(quoted(InstalledProgram) + L" --restore-network", 30000);
     EXPECT_TRUE(restore.finished);
     EXPECT_EQ(restore.exitCode, 0u);
     EXPECT_TRUE(waitUntil(networkGivenBack, 5000)) << network();

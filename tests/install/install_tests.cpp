@@ -125,51 +125,47 @@ TEST(FolderValidation, EachRuleRefusesWithItsOwnMessage) {
 // the process itself holds a principal the protected folders grant full control, as LocalSystem does when a
 // deployment tool runs the setup; the impersonated view is the same administrator without that membership.
 TEST(FolderValidation, AFolderIsJudgedByItsOwnerAndEntriesWhoeverAsks) {
-    const std::wstring other = L"S-1-5-21-1-2-3-1001";
-    const std::wstring installer = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    const std::wstring user = L"S-1-5-21-1-2-3-1001",
+                       ti = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    const std::wstring admins = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", addFiles = L"O:SY" + admins + L"(A;CI;0x100116;;;BU)";
     const std::wstring root =
-        L"O:" + installer +
-        L"D:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;0x4;;;AU)";
-    const std::wstring addFiles = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;CI;0x100116;;;BU)";
-    const DWORD above = AncestorForbiddenRights;
-    struct FolderCase {
-        std::wstring sddl;
-        DWORD forbidden;
-        bool safe;
-    };
-    std::vector<FolderCase> cases = {
-        {L"O:" + installer + L"D:P(A;;FA;;;" + installer + L")(A;;0x1301bf;;;SY)(A;;0x1301bf;;;BA)" +
-             L"(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;BU)(A;;0x1200a9;;;S-1-15-2-1)",
-         above, true},                                                            // Program Files
-        {root, RootForbiddenRights, true},                                        // a root where users add folders
-        {root, above, false},                                                     // the same rights below a root
-        {L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", above, true},                        // nothing for anyone else
-        {InstallFolderSddl, ClaimForbiddenRights, true},                          // what an installation sets
-        {L"O:" + other + L"D:P(A;;FA;;;BA)", above, false},                       // owned by a user, no entry
-        {addFiles, above, true},                                                  // users may add files above...
-        {addFiles, ClaimForbiddenRights, false},                                  // ...not to the folder taken over
-        {L"O:BAD:P(A;;FA;;;BA)(A;OICIIO;FA;;;BU)", ClaimForbiddenRights, false},  // inherited inside
-        {L"O:BAG:BA", above, false},                                              // no DACL: open to all
-        {L"D:P(A;;FA;;;BA)", above, false},                                       // no owner
+        L"O:" + ti + L"D:(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;0x4;;;AU)";
+    const DWORD above = AncestorForbiddenRights, claim = ClaimForbiddenRights;
+    std::vector<std::tuple<std::wstring, DWORD, bool>> cases = {
+        {L"O:" + ti + L"D:P(A;;FA;;;" + ti + L")(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;S-1-15-2-1)", above,
+         true},                                                             // Program Files
+        {root, RootForbiddenRights, true},                                  // a root where users add folders...
+        {root, above, false},                                               // ...and the same rights below it
+        {InstallFolderSddl, claim, true},                                   // what an installation sets
+        {L"O:" + user + admins, above, false},                              // owned by a user
+        {L"D:P(A;;FA;;;BA)", above, false},                                 // no owner
+        {L"O:BAG:BA", above, false},                                        // no DACL: open to all
+        {addFiles, above, true},                                            // users may add files above...
+        {addFiles, claim, false},                                           // ...not to the folder taken over
+        {L"O:BA" + admins + L"(A;OICIIO;FA;;;BU)", claim, false},           // inherited inside
+        {L"O:BA" + admins + L"(A;;GA;;;CO)", above, true},                  // CREATOR OWNER is the trusted owner
+        {L"O:" + user + admins + L"(A;;GA;;;CO)", above, false},            // or a user
+        {L"O:BAD:P(D;;FA;;;WD)(D;OICI;GA;;;BU)(A;;FA;;;BA)", above, true},  // deny entries take rights away
     };
     // One forbidden right for anyone but the system, administrators and TrustedInstaller is enough.
-    for (const wchar_t* right : {L"WD", L"WO", L"SD", L"0x40", L"GA"})
-        for (const std::wstring& grantee : {other, std::wstring(L"BU")})
-            cases.push_back({L"O:BAD:P(A;;FA;;;BA)(A;;" + std::wstring(right) + L";;;" + grantee + L")", above, false});
+    for (const auto& [right, forbidden] : {std::pair{L"WD", above}, std::pair{L"WO", above}, std::pair{L"SD", above},
+                                           std::pair{L"0x40", above}, std::pair{L"GA", above}, std::pair{L"GW", claim}})
+        for (const std::wstring& grantee : {user, std::wstring(L"BU"), std::wstring(L"WD")})
+            cases.emplace_back(L"O:BA" + admins + L"(A;;" + right + L";;;" + grantee + L")", forbidden, false);
 
     UniqueHandle ordinary = ordinaryUserToken(), view;
     ASSERT_TRUE(DuplicateToken(ordinary.get(), SecurityImpersonation, view.put()));
     for (HANDLE caller : {static_cast<HANDLE>(nullptr), view.get()}) {
-        for (const FolderCase& folder : cases) {
+        for (const auto& [sddl, forbidden, expected] : cases) {
             UniqueLocal descriptor;
-            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(folder.sddl.c_str(), SDDL_REVISION_1,
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                                              descriptor.put(), nullptr));
-            bool safe = !folder.safe;
+            bool safe = !expected;
             std::thread([&] {
                 if (caller) SetThreadToken(nullptr, caller);
-                safe = folderDescriptorIsSafe(descriptor.get(), folder.forbidden);
+                safe = folderDescriptorIsSafe(descriptor.get(), forbidden);
             }).join();
-            EXPECT_EQ(safe, folder.safe) << narrow(folder.sddl) << (caller ? ", as an ordinary user" : "");
+            EXPECT_EQ(safe, expected) << narrow(sddl) << (caller ? ", as an ordinary user" : "");
         }
     }
 }

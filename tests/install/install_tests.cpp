@@ -4,29 +4,128 @@
 #include <aclapi.h>
 #include <objbase.h>
 #include <sddl.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "foundation/constants.h"
+#include "foundation/process.h"
 #include "foundation/registry.h"
+#include "foundation/settings.h"
+#include "foundation/text.h"
 #include "install/admin.h"
+#include "install/event_source.h"
 #include "install/folder_validation.h"
 #include "install/front_end.h"
 #include "install/install.h"
 #include "install/mode_change.h"
 #include "install/staging.h"
+#include "setup/setup_controls.h"
+#include "testbed/testbed.h"
 #include "tests/install/install_fixture.h"
 
+// The installation operations in process (install_tests); the setup and the uninstaller through their windows and
+// command lines (install_system_tests, the InstallSystem and FrontEnds tests).
 namespace dormalis {
 namespace {
 
 using namespace testing;
+namespace controls = setup_controls;
+
+void deleteService(SC_HANDLE manager, const wchar_t* name) {
+    UniqueService service{OpenServiceW(manager, name, SERVICE_ALL_ACCESS)};
+    if (!service) return;
+    SERVICE_STATUS status{};
+    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    waitUntil([&] { return QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED; },
+              5000);
+    DeleteService(service.get());
+}
+
+// Every trace of an installation, before and after a test: the services (this edition's and the 1.x one), running
+// installed programs and uninstaller copies (a service that hung at start must not outlive its test), the files and
+// folder, the shortcut, the machine keys and values.
+void removeInstallation() {
+    UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
+    deleteService(manager.get(), ServiceName);
+    deleteService(manager.get(), L"DormalisService");
+    UniqueHandle snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    const std::wstring prefix = DefaultFolder + L"\\";
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        UniqueHandle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                                         entry.th32ProcessID)};
+        const std::wstring image = process ? imagePath(process.get()) : std::wstring();
+        if ((_wcsnicmp(image.c_str(), prefix.c_str(), prefix.size()) == 0 ||
+             image.find(L"\\Dormalis-Uninstall-") != std::wstring::npos) &&
+            TerminateProcess(process.get(), 99))
+            WaitForSingleObject(process.get(), 5000);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(DefaultFolder), ignored);
+    DeleteFileW(L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Dormalis.lnk");
+    deleteKeyTree(HKEY_LOCAL_MACHINE, RegistryPath);
+    deleteKeyTree(HKEY_LOCAL_MACHINE, UninstallKey);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", ServiceName);
+}
+struct CleanMachine {
+    CleanMachine() { removeInstallation(); }
+    ~CleanMachine() { removeInstallation(); }
+};
+
+// A stopped service with the given command line, as an installation (or the 1.x edition) registers it.
+void registerStandInService(const std::wstring& commandLine, const wchar_t* name = L"DormalisNative") {
+    UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
+    UniqueService service{CreateServiceW(manager.get(), name, L"Dormalis", SERVICE_ALL_ACCESS,
+                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                         commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr)};
+    if (!service) throw std::runtime_error("cannot register the stand-in service");
+}
+
+// The same account without its administrator membership (deny-only) and privileges, as a primary token: the
+// ordinary user that Wine, where every program is an elevated administrator, cannot otherwise show.
+UniqueHandle ordinaryUserToken() {
+    UniqueHandle own;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, own.put());
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    UniqueSid administrators;
+    AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                             administrators.put());
+    SID_AND_ATTRIBUTES disabled{administrators.get(), 0};
+    UniqueHandle restricted;
+    if (!CreateRestrictedToken(own.get(), DISABLE_MAX_PRIVILEGE, 1, &disabled, 0, nullptr, 0, nullptr,
+                               restricted.put()))
+        throw std::runtime_error("cannot make an ordinary user's token");
+    return restricted;
+}
+
+// Held open without delete or write sharing, as a running preview holds the screen saver.
+UniqueHandle hold(const std::wstring& path) {
+    return UniqueHandle{CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
+}
+
+// Reads the message box titled `title` (of any process), presses `button` and gives its text; "<no box>" when none
+// appeared within the time.
+std::string answerBox(const std::wstring& title, DWORD timeoutMs, int button = IDOK) {
+    ProcessResult found = driver(L"find #32770 " + quoted(title) + L" " + std::to_wstring(timeoutMs), timeoutMs + 5000);
+    if (found.exitCode != 0) return "<no box>";
+    ProcessResult read = driver(L"message-box " + quoted(title) + L" 1000");
+    driver(L"press " + quoted(title) + L" " + std::to_wstring(button));
+    // The next box of the same title must not be mistaken for this one.
+    driver(L"wait-gone " + widen(found.output) + L" 10000", 15000);
+    return read.output;
+}
 
 // This program stands in for the elevated copy that elevateAndWait starts: "--exit-with N" ends it with N after a
 // short while, before any test runs.
@@ -56,11 +155,6 @@ std::string contents(const std::wstring& path) {
 
 void write(const std::wstring& path, const std::string& text) {
     std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
-}
-
-// Held open without delete or write sharing, as a running preview holds the screen saver.
-UniqueHandle hold(const std::wstring& path) {
-    return UniqueHandle{CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
 }
 
 constexpr const char* I =
@@ -125,51 +219,46 @@ TEST(FolderValidation, EachRuleRefusesWithItsOwnMessage) {
 // the process itself holds a principal the protected folders grant full control, as LocalSystem does when a
 // deployment tool runs the setup; the impersonated view is the same administrator without that membership.
 TEST(FolderValidation, AFolderIsJudgedByItsOwnerAndEntriesWhoeverAsks) {
-    const std::wstring other = L"S-1-5-21-1-2-3-1001";
-    const std::wstring installer = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    const std::wstring user = L"S-1-5-21-1-2-3-1001",
+                       ti = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    const std::wstring admins = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", addFiles = L"O:SY" + admins + L"(A;CI;0x100116;;;BU)";
     const std::wstring root =
-        L"O:" + installer +
-        L"D:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;0x4;;;AU)";
-    const std::wstring addFiles = L"O:SYD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;CI;0x100116;;;BU)";
-    const DWORD above = AncestorForbiddenRights;
-    struct FolderCase {
-        std::wstring sddl;
-        DWORD forbidden;
-        bool safe;
-    };
-    std::vector<FolderCase> cases = {
-        {L"O:" + installer + L"D:P(A;;FA;;;" + installer + L")(A;;0x1301bf;;;SY)(A;;0x1301bf;;;BA)" +
-             L"(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;BU)(A;;0x1200a9;;;S-1-15-2-1)",
-         above, true},                                                            // Program Files
-        {root, RootForbiddenRights, true},                                        // a root where users add folders
-        {root, above, false},                                                     // the same rights below a root
-        {L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", above, true},                        // nothing for anyone else
-        {InstallFolderSddl, ClaimForbiddenRights, true},                          // what an installation sets
-        {L"O:" + other + L"D:P(A;;FA;;;BA)", above, false},                       // owned by a user, no entry
-        {addFiles, above, true},                                                  // users may add files above...
-        {addFiles, ClaimForbiddenRights, false},                                  // ...not to the folder taken over
-        {L"O:BAD:P(A;;FA;;;BA)(A;OICIIO;FA;;;BU)", ClaimForbiddenRights, false},  // inherited inside
-        {L"O:BAG:BA", above, false},                                              // no DACL: open to all
-        {L"D:P(A;;FA;;;BA)", above, false},                                       // no owner
+        L"O:" + ti + L"D:(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;0x4;;;AU)";
+    const DWORD above = AncestorForbiddenRights, claim = ClaimForbiddenRights;
+    std::vector<std::tuple<std::wstring, DWORD, bool>> cases = {
+        {L"O:" + ti + L"D:P(A;;FA;;;" + ti + L")(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;S-1-15-2-1)", above,
+         true},                                                             // Program Files
+        {root, RootForbiddenRights, true},                                  // a root where users add folders...
+        {root, above, false},                                               // ...and the same rights below it
+        {InstallFolderSddl, claim, true},                                   // what an installation sets
+        {L"O:" + user + admins, above, false},                              // owned by a user
+        {L"D:P(A;;FA;;;BA)", above, false},                                 // no owner
+        {L"O:BAG:BA", above, false},                                        // no DACL: open to all
+        {addFiles, above, true},                                            // users may add files above...
+        {addFiles, claim, false},                                           // ...not to the folder taken over
+        {L"O:BA" + admins + L"(A;OICIIO;FA;;;BU)", claim, false},           // inherited inside
+        {L"O:BA" + admins + L"(A;;GA;;;CO)", above, true},                  // CREATOR OWNER is the trusted owner
+        {L"O:BAD:P(D;;FA;;;WD)(D;OICI;GA;;;BU)(A;;FA;;;BA)", above, true},  // deny entries take rights away
     };
     // One forbidden right for anyone but the system, administrators and TrustedInstaller is enough.
-    for (const wchar_t* right : {L"WD", L"WO", L"SD", L"0x40", L"GA"})
-        for (const std::wstring& grantee : {other, std::wstring(L"BU")})
-            cases.push_back({L"O:BAD:P(A;;FA;;;BA)(A;;" + std::wstring(right) + L";;;" + grantee + L")", above, false});
+    for (const auto& [right, forbidden] : {std::pair{L"WD", above}, std::pair{L"WO", above}, std::pair{L"SD", above},
+                                           std::pair{L"0x40", above}, std::pair{L"GA", above}, std::pair{L"GW", claim}})
+        for (const std::wstring& grantee : {user, std::wstring(L"BU"), std::wstring(L"WD")})
+            cases.emplace_back(L"O:BA" + admins + L"(A;;" + right + L";;;" + grantee + L")", forbidden, false);
 
     UniqueHandle ordinary = ordinaryUserToken(), view;
     ASSERT_TRUE(DuplicateToken(ordinary.get(), SecurityImpersonation, view.put()));
     for (HANDLE caller : {static_cast<HANDLE>(nullptr), view.get()}) {
-        for (const FolderCase& folder : cases) {
+        for (const auto& [sddl, forbidden, expected] : cases) {
             UniqueLocal descriptor;
-            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(folder.sddl.c_str(), SDDL_REVISION_1,
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                                              descriptor.put(), nullptr));
-            bool safe = !folder.safe;
+            bool safe = !expected;
             std::thread([&] {
                 if (caller) SetThreadToken(nullptr, caller);
-                safe = folderDescriptorIsSafe(descriptor.get(), folder.forbidden);
+                safe = folderDescriptorIsSafe(descriptor.get(), forbidden);
             }).join();
-            EXPECT_EQ(safe, folder.safe) << narrow(folder.sddl) << (caller ? ", as an ordinary user" : "");
+            EXPECT_EQ(safe, expected) << narrow(sddl) << (caller ? ", as an ordinary user" : "");
         }
     }
 }
@@ -241,11 +330,9 @@ class InstallNative : public ::testing::Test {
 // Wine keeps no ACL, but it derives the Unix mode from the descriptor a folder is created with (the protected one
 // leaves others nothing) and reports it back as entries; a descriptor applied later leaves Everyone's read entry.
 std::wstring reportedEntries(const std::wstring& folder) {
-    UniqueLocal descriptor;
-    PACL ignored = nullptr;
-    GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &ignored,
-                          nullptr, descriptor.put());
-    UniqueLocal text;
+    UniqueLocal descriptor, text;
+    GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                          descriptor.put());
     if (!descriptor || !ConvertSecurityDescriptorToStringSecurityDescriptorW(
                            descriptor.get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
                            reinterpret_cast<LPWSTR*>(text.put()), nullptr))
@@ -343,25 +430,21 @@ TEST(ModeChange, IsRecordedOnlyByAnAdministratorWithTheServiceInstalledAndTheNet
     EXPECT_EQ(changeMode(false), std::pair(1, std::string("Service is not installed. Run Dormalis Setup.")));
     registerStandInService(L"\"" + DefaultFolder + L"\\Dormalis.exe\" --service");
     EXPECT_EQ(changeMode(false), std::pair(1, restoreFirst)) << "a service that never wrote NetworkState";
-    for (DWORD state : {1u, 2u, 3u}) {
+    for (DWORD state : {1u, 3u}) {
         setMachineDword(L"NetworkState", state);
         EXPECT_EQ(changeMode(true), std::pair(1, restoreFirst)) << state;
     }
     writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", L"0");
-    EXPECT_EQ(changeMode(true), std::pair(1, restoreFirst)) << "another type cannot vouch for a ready network";
+    EXPECT_EQ(changeMode(true), std::pair(1, restoreFirst)) << "a text cannot vouch for a ready network";
     setMachineDword(L"NetworkState", 0);
     UniqueHandle ordinary = ordinaryUserToken(), view;
     ASSERT_TRUE(DuplicateToken(ordinary.get(), SecurityImpersonation, view.put()));
     EXPECT_EQ(changeMode(true, view.get()), std::pair(1, std::string("Administrator rights required.")));
     EXPECT_EQ(machineDword(L"Firewall"), 0xDEADu) << "nothing is written on a refusal";
     EXPECT_EQ(machineDword(L"ModeConfigured"), 0xDEADu);
-
-    for (bool firewall : {false, true, true}) {  // the mode already recorded is written again and confirmed
-        setMachineDword(L"ModeConfigured", 0);
-        EXPECT_EQ(changeMode(firewall), std::pair(0, std::string()));
-        EXPECT_EQ(machineDword(L"Firewall"), firewall ? 1u : 0u);
-        EXPECT_EQ(machineDword(L"ModeConfigured"), 1u);
-    }
+    // Recorded without a box once all is in place (the end-to-end road confirms a proposed mode so).
+    EXPECT_EQ(changeMode(false), std::pair(0, std::string()));
+    EXPECT_EQ(std::pair(machineDword(L"Firewall"), machineDword(L"ModeConfigured")), (std::pair<DWORD, DWORD>(0, 1)));
 }
 
 int ticks = 0, ticksWhileEnabled = 0;
@@ -388,6 +471,210 @@ TEST(Elevation, ReportsTheElevatedCopysExitCodeAndKeepsTheOwnerPaintingButDisabl
     EXPECT_EQ(runElevated(L"--exit-with 1603", true), ExitFailed) << "the front ends pass the copy's code on";
     EXPECT_TRUE(IsWindowEnabled(owner)) << "enabled again after a failed copy";
     DestroyWindow(owner);
+}
+
+const std::wstring SetupExe = quoted(buildFolder() + L"\\Dormalis Setup.exe");
+const std::wstring UninstallExe = quoted(buildFolder() + L"\\Uninstall.exe");
+const std::wstring InstalledExe = DefaultFolder + L"\\Dormalis.exe";
+constexpr const wchar_t* ShortcutPath = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Dormalis.lnk";
+constexpr const wchar_t* RunKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+DWORD run(const std::wstring& commandLine) {
+    return runProcess(commandLine, 120000).exitCode;
+}
+
+bool exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Any registry value as text: a number in decimal, a list with '|' after each item, "<absent>" when missing.
+std::wstring value(const wchar_t* key, const wchar_t* name) {
+    wchar_t buffer[512] = {};
+    DWORD bytes = sizeof(buffer) - sizeof(wchar_t), type = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY | RRF_NOEXPAND, &type, buffer, &bytes) != ERROR_SUCCESS)
+        return L"<absent>";
+    DWORD number = 0;
+    std::memcpy(&number, buffer, sizeof(number));
+    if (type == REG_DWORD) return std::to_wstring(number);
+    std::wstring text(buffer, bytes / sizeof(wchar_t) - 1);  // without the last terminator
+    std::replace(text.begin(), text.end(), L'\0', L'|');
+    return text;
+}
+
+std::wstring controlText(HWND window, int control) {
+    wchar_t buffer[1024] = {};
+    SendDlgItemMessageW(window, control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
+    return buffer;
+}
+
+// An ordinary user is played by a restricted token (Wine's "runas" never refuses); the job counts the processes, so
+// an elevated copy would show.
+TEST(FrontEnds, TheCommandLineIsCheckedBeforeElevationAndQuietNeverAsksForRights) {
+    CleanMachine clean;
+    std::vector<std::pair<std::wstring, DWORD>> runs = {{SetupExe + L" --quiet --mode adapters", ExitFailed},
+                                                        {UninstallExe + L" --uninstall --quiet", ExitFailed}};
+    for (const wchar_t* wrong :
+         {L" --quiet --mode bogus", L" --quiet --mode", L" --quiet --dir", L" --quiet --dir \"\"", L" --bogus --quiet"})
+        runs.emplace_back(SetupExe + wrong, ExitBadCommandLine);
+    for (const wchar_t* wrong : {L" --quiet", L" --uninstall --bogus --quiet"})
+        runs.emplace_back(UninstallExe + wrong, ExitBadCommandLine);
+    for (const auto& [line, code] : runs) {
+        UniqueHandle job{CreateJobObjectW(nullptr, nullptr)}, user = ordinaryUserToken();
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION started{};
+        std::wstring commandLine = line;
+        ASSERT_TRUE(CreateProcessAsUserW(user.get(), nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                                         CREATE_SUSPENDED, nullptr, nullptr, &startup, &started));
+        UniqueHandle process{started.hProcess}, thread{started.hThread};
+        AssignProcessToJobObject(job.get(), process.get());
+        ResumeThread(thread.get());
+        EXPECT_EQ(finishProcess(process.get(), 30000), code) << narrow(line);
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+        QueryInformationJobObject(job.get(), JobObjectBasicAccountingInformation, &accounting, sizeof(accounting),
+                                  nullptr);
+        EXPECT_EQ(accounting.TotalProcesses, 1u) << narrow(line) << ": no elevated copy";
+    }
+    EXPECT_EQ(machineString(L"LastInstallError"), L"<absent>") << "nothing to record without the machine key";
+    EXPECT_EQ(serviceState(), 0u);
+}
+
+// The one installation of this area, from the setup window (the quiet setup runs on the end-to-end road) to the
+// uninstaller; the window is driven from here, as WM_SETTEXT and button messages are carried across processes.
+struct InstallSystem : ::testing::Test {
+    CleanMachine clean;
+    void TearDown() override {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, RegistryPath, L"Language");
+        testbed::reset();
+    }
+};
+
+TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRecorded) {
+    ASSERT_EQ(run(SetupExe + L" --quiet --dir \"C:\\Program Files\\Dormalis\""), static_cast<DWORD>(ExitFailed));
+    EXPECT_NE(machineString(L"LastInstallError").find(L"Choose a protected folder"), std::wstring::npos)
+        << "a quiet refusal is recorded; Wine's folders are all user-writable";
+
+    settings.language = languageForUi(GetUserDefaultUILanguage());  // what the setup itself chooses
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, RegistryPath, L"Language");
+    registerStandInService(L"\"C:\\Program Files\\Dormalis\\Dormalis.exe\" --service", L"DormalisService");
+    UniqueHandle process = startProcess(SetupExe + L" --mode adapters --dir C:\\no-such-parent\\Dormalis");
+    HWND window = nullptr;
+    // Shown only once its controls are made.
+    ASSERT_TRUE(
+        waitUntil([&] { return IsWindowVisible(window = FindWindowW(L"Dormalis.Native.Setup", nullptr)); }, 20000));
+    HWND install = GetDlgItem(window, controls::Install);
+    EXPECT_EQ(controlText(window, controls::Folder), L"C:\\no-such-parent\\Dormalis") << "--dir presets the folder";
+    EXPECT_EQ(IsDlgButtonChecked(window, controls::Adapters), static_cast<UINT>(BST_CHECKED));
+    EXPECT_EQ(controlText(window, controls::Status), text("setup.notInstalled"));
+    EXPECT_EQ(controlText(window, controls::FolderMessage), L"The parent folder must already exist.");
+    EXPECT_FALSE(IsWindowEnabled(install));
+
+    SendDlgItemMessageW(window, controls::Folder, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(DefaultFolder.c_str()));
+    EXPECT_EQ(controlText(window, controls::FolderMessage), L"");
+    EXPECT_TRUE(IsWindowEnabled(install));
+
+    // The older edition refuses the installation before any file: the reason stays in view and is recorded.
+    const std::wstring olderEdition = L"Please uninstall Dormalis 1.x before installing the native edition.";
+    PostMessageW(install, BM_CLICK, 0, 0);
+    EXPECT_TRUE(waitUntil(
+        [&] { return controlText(window, controls::Progress).find(olderEdition) != std::wstring::npos; }, 60000))
+        << narrow(controlText(window, controls::Progress));
+    EXPECT_EQ(machineString(L"LastInstallError"), olderEdition);
+    EXPECT_FALSE(exists(InstalledExe));
+    EXPECT_TRUE(IsWindowEnabled(install)) << "Install can be tried again";
+
+    removeInstallation();
+    PostMessageW(install, BM_CLICK, 0, 0);
+    EXPECT_TRUE(waitUntil(
+        [&] { return controlText(window, controls::Progress).find(DefaultFolder) != std::wstring::npos; }, 90000))
+        << narrow(controlText(window, controls::Progress));
+    EXPECT_NE(controlText(window, controls::Progress).find(text("setup.networkModeAdapters")), std::wstring::npos);
+    EXPECT_EQ(machineString(L"LastInstallError"), L"<absent>") << "no failure stands beside a working installation";
+    EXPECT_EQ(readDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 99), settings.language)
+        << "the settings window speaks the language the setup spoke";
+    PostMessageW(GetDlgItem(window, controls::Cancel), BM_CLICK, 0, 0);
+    EXPECT_EQ(finishProcess(process.get(), 15000), 0u);
+
+    const std::wstring serviceKey = L"SYSTEM\\CurrentControlSet\\Services\\DormalisNative";
+    const std::wstring folder = DefaultFolder, exe = InstalledExe;
+    const struct {
+        std::wstring key, name, expected;
+    } pieces[] = {
+        {RegistryPath, L"InstallPath", folder},
+        {RegistryPath, L"Firewall", L"0"},
+        {RegistryPath, L"ModeConfigured", L"0"},  // the window's mode is only proposed, as on a first installation
+        {RegistryPath, L"PackageVersion", L"100"},
+        {UninstallKey, L"DisplayName", L"Dormalis"},
+        {UninstallKey, L"UninstallString", L"\"" + folder + L"\\Uninstall.exe\" --uninstall"},
+        {RunKey, ServiceName, L"\"" + exe + L"\" --tray"},
+        {serviceKey, L"ImagePath", L"\"" + exe + L"\" --service"},
+        {serviceKey, L"ObjectName", L"LocalSystem"},
+        {serviceKey, L"Start", std::to_wstring(SERVICE_AUTO_START)},
+        {serviceKey, L"DependOnService", L"BFE|"},
+        {EventSourceKey, L"EventMessageFile", exe},
+    };
+    for (const auto& piece : pieces)
+        EXPECT_EQ(value(piece.key.c_str(), piece.name.c_str()), piece.expected) << narrow(piece.name);
+    EXPECT_TRUE(exists(ShortcutPath));
+    EXPECT_TRUE(waitForServiceState(SERVICE_RUNNING, 10000));
+
+    // A quiet update with a mode records it as the administrator's choice: a standard user can Enable at once.
+    ASSERT_EQ(run(SetupExe + L" --quiet --mode firewall"), 0u) << narrow(machineString(L"LastInstallError"));
+    EXPECT_EQ(std::pair(machineDword(L"Firewall"), machineDword(L"ModeConfigured")), (std::pair<DWORD, DWORD>(1, 1)));
+    EXPECT_TRUE(waitForServiceState(SERVICE_RUNNING, 10000)) << "the updated service runs again";
+
+    // The uninstaller asks first.
+    UniqueHandle declined = startProcess(UninstallExe + L" --uninstall");
+    EXPECT_EQ(widen(answerBox(L"Dormalis", 15000, IDNO)), text("setup.uninstallQuestion"));
+    EXPECT_EQ(finishProcess(declined.get(), 15000), static_cast<DWORD>(ExitCancelled));
+
+    // The installed uninstaller, which Windows runs, tells the outcome of the whole removal. Wine's configuration
+    // manager locates no adapter, so nobody can give this listed one back: it refuses and leaves all in place.
+    const wchar_t* lost = L"{00000004-0000-0000-0000-4E6574446576}";
+    writeString(HKEY_LOCAL_MACHINE, Journal, lost, L"ROOT\\NET\\0000");
+    EXPECT_EQ(run(quoted(folder + L"\\Uninstall.exe") + L" --uninstall --quiet"), static_cast<DWORD>(ExitFailed));
+    EXPECT_EQ(machineString(L"LastInstallError"),
+              L"Some adapters still need recovery. Restart Windows before uninstalling.");
+    for (const wchar_t* name : {L"Dormalis.exe", L"Dormalis.scr", L"Uninstall.exe"})
+        EXPECT_TRUE(exists(folder + L"\\" + name)) << narrow(name) << " must stay";
+    EXPECT_NE(serviceState(), static_cast<DWORD>(SERVICE_STOPPED)) << "started again to recover the adapters";
+    EXPECT_EQ(value(UninstallKey, L"DisplayName"), L"Dormalis");
+
+    // The test bed's configuration manager beside the build's uninstaller lets it bring a listed adapter back itself
+    // and go on, until a preview holds the screen saver open: the removal stops half-way.
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, Journal, lost);
+    testbed::reset();
+    const testbed::Adapter adapter{L"ROOT\\NET\\DU01", L"{00000001-0000-0000-0000-4E6574446576}", 6, true,
+                                   testbed::DeviceDisabled};
+    testbed::addAdapter(adapter);
+    writeString(HKEY_LOCAL_MACHINE, Journal, adapter.id.c_str(), adapter.id);
+    {
+        UniqueHandle preview = hold(folder + L"\\Dormalis.scr");
+        ASSERT_TRUE(preview.valid());
+        EXPECT_EQ(run(UninstallExe + L" --uninstall --quiet"), static_cast<DWORD>(ExitFailed));
+    }
+    EXPECT_EQ(testbed::deviceState(adapter.id), static_cast<long>(testbed::DeviceStarted));
+    EXPECT_EQ(machineString(L"LastInstallError"), L"File is in use. Close screen saver previews and retry uninstall.");
+    EXPECT_FALSE(exists(InstalledExe)) << "files before the held one are gone";
+    EXPECT_TRUE(exists(folder + L"\\Uninstall.exe")) << "the deletion stops at the held file";
+    EXPECT_EQ(serviceState(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(machineString(L"InstallPath"), folder);
+
+    // Dormalis.exe starts the installed uninstaller, which completes the removal, its own file included, and leaves
+    // the user's file with its folder.
+    std::ofstream(std::filesystem::path(folder + L"\\notes.txt")) << "mine";
+    EXPECT_EQ(run(quoted(buildFolder() + L"\\Dormalis.exe") + L" --uninstall"), 0u);
+    answerBox(L"Dormalis", 20000, IDYES);
+    EXPECT_EQ(widen(answerBox(L"Dormalis", 60000)), text("setup.uninstallSuccess"));
+    EXPECT_TRUE(waitUntil([&] { return !exists(folder + L"\\Uninstall.exe"); }, 10000));
+    EXPECT_TRUE(exists(folder + L"\\notes.txt"));
+    EXPECT_EQ(serviceState(), 0u);
+    EXPECT_FALSE(exists(ShortcutPath));
+    EXPECT_EQ(value(RunKey, ServiceName), L"<absent>");
+    for (const wchar_t* key : {RegistryPath, UninstallKey, EventSourceKey}) {
+        UniqueKey left;
+        EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, left.put()), ERROR_SUCCESS) << narrow(key);
+    }
 }
 
 }  // namespace

@@ -8,10 +8,9 @@
 #include <commctrl.h>
 
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <optional>
 #include <thread>
 
 #include "foundation/constants.h"
@@ -19,6 +18,7 @@
 #include "foundation/registry.h"
 #include "registration/saver_selection.h"
 #include "status/status_report.h"
+#include "tests/support/stand_in_service.h"
 #include "tests/support/support.h"
 #include "ui/ui.h"
 
@@ -50,21 +50,18 @@ struct Image {
 Image readBmp(const std::wstring& path) {
     Image image;
     std::ifstream file(std::filesystem::path(path), std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    const auto field = [&](size_t offset) {
-        std::int32_t value = 0;
-        if (offset + 4 <= bytes.size()) std::memcpy(&value, bytes.data() + offset, 4);
-        return value;
-    };
-    image.width = field(18);
-    image.height = -field(22);  // top-down: a negative height
+    BITMAPFILEHEADER head{};
+    BITMAPINFOHEADER info{};
+    file.read(reinterpret_cast<char*>(&head), sizeof head).read(reinterpret_cast<char*>(&info), sizeof info);
+    image.width = info.biWidth;
+    image.height = -info.biHeight;  // top-down: a negative height
     const size_t size = 54 + 4ull * std::max(image.width, 0) * std::max(image.height, 0);
-    if (bytes.size() != size || bytes[0] != 'B' || bytes[1] != 'M' || static_cast<size_t>(field(2)) != size ||
-        field(10) != 54 || (field(28) & 0xFFFF) != 32 || image.height <= 0)
+    std::error_code error;
+    if (head.bfType != 0x4D42 || head.bfSize != size || std::filesystem::file_size(path, error) != size ||
+        head.bfOffBits != 54 || info.biBitCount != 32 || image.height <= 0)
         return image;
-    image.pixels.resize(static_cast<size_t>(image.width) * image.height);
-    std::memcpy(image.pixels.data(), bytes.data() + 54, size - 54);
-    image.loaded = true;
+    image.pixels.resize(size / 4 - 13);
+    image.loaded = file.read(reinterpret_cast<char*>(image.pixels.data()), size - 54).good();
     return image;
 }
 
@@ -217,12 +214,7 @@ class UiTest : public ::testing::Test {
         deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
         deleteKeyTree(HKEY_LOCAL_MACHINE, RegistryPath);
         SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &timeout_, 0);
-        settings = Settings{};
-        settings.language = 1;
-        settings.density = 100;
-        settings.speed = 3;
-        settings.color = RGB(1, 2, 3);
-        settings.displays = 2;
+        settings = Settings{1, 100, 3, 2, RGB(1, 2, 3)};  // English, and values no default has
         settings.save();
     }
     void TearDown() override {
@@ -256,8 +248,16 @@ TEST_F(UiTest, NothingOverlapsOrLeavesThePageAndEveryTextFitsInEveryLanguageWidt
     }
 }
 
-TEST_F(UiTest, AMinimizedPageIsNotLaidOutUntilItIsRestored) {
+// The about page: made inside a small work area, not laid out while minimized, rescaled by a DPI change.
+TEST_F(UiTest, ThePageWindowFitsTheWorkAreaWaitsForItsRestoreAndFollowsADpiChange) {
+    RECT original{}, small{100, 50, 700, 550}, frame{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &original, 0);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &small, 0));
     OpenPage about(AboutPage);
+    SystemParametersInfoW(SPI_SETWORKAREA, 0, &original, 0);
+    GetWindowRect(about->window, &frame);
+    // Its height is fitted to the monitor's work area, which Wine does not shrink with SPI_SETWORKAREA.
+    EXPECT_TRUE(frame.left >= small.left && frame.right <= small.right) << "created across the work area's width";
     HWND close = about->control(CancelButton);
     ShowWindow(about->window, SW_MINIMIZE);
     ASSERT_TRUE(IsIconic(about->window));
@@ -265,21 +265,6 @@ TEST_F(UiTest, AMinimizedPageIsNotLaidOutUntilItIsRestored) {
     ShowWindow(about->window, SW_RESTORE);
     EXPECT_NE(about->control(CancelButton), close) << "laid out again for the restored size";
     expectSoundLayout(*about, "restored");
-}
-
-TEST_F(UiTest, ThePageWindowIsCreatedInsideASmallWorkArea) {
-    RECT original{}, small{100, 50, 700, 550}, frame{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &original, 0);
-    ASSERT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &small, 0));
-    OpenPage setup(SetupPage);
-    SystemParametersInfoW(SPI_SETWORKAREA, 0, &original, 0);
-    GetWindowRect(setup->window, &frame);
-    // Its height is fitted to the monitor's work area, which Wine does not shrink with SPI_SETWORKAREA.
-    EXPECT_TRUE(frame.left >= small.left && frame.right <= small.right) << "created across the work area's width";
-}
-
-TEST_F(UiTest, DpiChangeRescalesTheFontsAndLaysThePageOutForTheSuggestedSize) {
-    OpenPage about(AboutPage);
     // Until the resize lays the page out again, its controls still use the old fonts: those must still exist.
     int deletedFonts = 0;
     const auto countDeletedFonts = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -292,7 +277,7 @@ TEST_F(UiTest, DpiChangeRescalesTheFontsAndLaysThePageOutForTheSuggestedSize) {
         return DefSubclassProc(window, message, wParam, lParam);
     };
     SetWindowSubclass(about->window, countDeletedFonts, 2, reinterpret_cast<DWORD_PTR>(&deletedFonts));
-    RECT suggested{100, 80, 100 + 1200, 80 + 900}, frame{};
+    RECT suggested{100, 80, 100 + 1200, 80 + 900};
     SendMessageW(about->window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
     RemoveWindowSubclass(about->window, countDeletedFonts, 2);
     EXPECT_EQ(deletedFonts, 0);
@@ -325,16 +310,12 @@ TEST_F(UiTest, HeaderCardButtonsAndFlagTakeTheirColoursAndTheCardFollowsTheServi
     for (unsigned language = 0; language < 6; ++language) {
         settings.language = language;
         const bool installed = language % 2 == 1;  // a registered service, never started, is an installed one
-        UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
-        UniqueService service{installed ? CreateServiceW(manager.get(), ServiceName, ServiceName, SERVICE_ALL_ACCESS,
-                                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                                         SERVICE_ERROR_IGNORE, L"C:\\windows\\system32\\cmd.exe",
-                                                         nullptr, nullptr, nullptr, nullptr, nullptr)
-                                        : nullptr};
+        std::optional<TestService> service;
+        if (installed) service.emplace();
         OpenPage setup(SetupPage);
         setGeometry(*setup, 96, 1000, 850);
         const Image image = snapshot(*setup);
-        if (service) DeleteService(service.get());
+        service.reset();
         ASSERT_TRUE(image.loaded);
         EXPECT_EQ(setup->installed, installed);
         EXPECT_EQ(image.at(image.width - 3, 0), AccentColor);
@@ -440,7 +421,15 @@ std::pair<std::wstring, HICON> boxAfter(Ui& ui, int id) {
     return seen;
 }
 
-TEST_F(UiTest, SaveRefusesAnIdleTimeOutsideOneTo240AndStoresAValidOne) {
+TEST_F(UiTest, TheIdleTimeIsTheWindowsTimeoutInMinutesAndSaveRefusesOneOutsideOneTo240) {
+    for (auto [seconds, minutes] : {std::pair{0u, 1u}, {30u, 1u}, {61u, 2u}, {600u, 10u}, {20000u, 240u}}) {
+        SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, seconds, nullptr, SPIF_SENDCHANGE);
+        if (windowsTimeout() != seconds) continue;  // a value this system refuses to keep
+        OpenPage customize(CustomizePage);
+        EXPECT_EQ(GetDlgItemInt(customize->window, MinutesEdit, nullptr, FALSE), minutes) << seconds;
+        send(*customize, SaveButton);
+        EXPECT_EQ(windowsTimeout(), seconds) << "an untouched box is not written back";
+    }
     SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, 420, nullptr, SPIF_SENDCHANGE);
     OpenPage customize(CustomizePage);
     drag(*customize, DensityBar, 500);
@@ -462,17 +451,6 @@ TEST_F(UiTest, SaveRefusesAnIdleTimeOutsideOneTo240AndStoresAValidOne) {
     EXPECT_EQ(windowsTimeout(), 900u);
     EXPECT_EQ(stored(L"Density"), 500u);
     EXPECT_EQ(settings.density, 500) << "Save keeps the edits";
-}
-
-TEST_F(UiTest, TheIdleTimeShownIsTheWindowsTimeoutInWholeMinutesAndAnUntouchedBoxIsNotWrittenBack) {
-    for (auto [seconds, minutes] : {std::pair{0u, 1u}, {30u, 1u}, {61u, 2u}, {600u, 10u}, {20000u, 240u}}) {
-        SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, seconds, nullptr, SPIF_SENDCHANGE);
-        if (windowsTimeout() != seconds) continue;  // a value this system refuses to keep
-        OpenPage customize(CustomizePage);
-        EXPECT_EQ(GetDlgItemInt(customize->window, MinutesEdit, nullptr, FALSE), minutes) << seconds;
-        send(*customize, SaveButton);
-        EXPECT_EQ(windowsTimeout(), seconds);
-    }
 }
 
 TEST_F(UiTest, ResetKeepsTheFocusAndCancelOrCloseStoreTheSettingsFromBeforeThePageOpened) {
@@ -556,19 +534,6 @@ TEST_F(UiTest, TheWheelScrolls60PixelsANotchAndTheArrows32AtEveryScaleWithinTheC
     }
 }
 
-TEST_F(UiTest, AnExceptionInsideACommandIsShownAndTheWindowCarriesOn) {
-    // A mode is configured but no service runs: the saver selection refuses with its own message.
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 1);
-    OpenPage setup(SetupPage);
-    const auto [message, icon] = boxAfter(*setup, EnableButton);
-    EXPECT_EQ(icon, LoadIconW(nullptr, IDI_ERROR));
-    EXPECT_NE(message.find(L"service"), std::wstring::npos) << narrow(message);
-    EXPECT_FALSE(isDormalisSelected());
-    SendMessageW(setup->control(LanguageList), CB_SETCURSEL, 4, 0);
-    send(*setup, LanguageList, CBN_SELCHANGE);
-    EXPECT_EQ(settings.language, 4u) << "still answering";
-}
-
 TEST_F(UiTest, EnableOrChangeModeWithTheModePageCancelledChangesNothingAndKeepsTheFocus) {
     writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"Firewall", 1);
     for (int id : {EnableButton, ModeButton}) {
@@ -592,22 +557,30 @@ TEST_F(UiTest, EnableOrChangeModeWithTheModePageCancelledChangesNothingAndKeepsT
     }
 }
 
-TEST_F(UiTest, DisableAndCheckShowTheirMessagesAndKeepTheFocus) {
+// Enable fails here with its own message (a mode is configured but no service runs); the window carries on.
+TEST_F(UiTest, DisableCheckAndAFailingEnableShowTheirMessagesAndKeepTheFocus) {
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 1);
     OpenPage setup(SetupPage);
     HWND before = setup->control(DisableButton);
-    const std::pair<int, std::wstring> cases[] = {
+    const std::tuple<int, std::wstring, LPCWSTR> cases[] = {
         {DisableButton,
          L"Dormalis is no longer selected as the screen saver. The app remains installed. Close and "
-         L"reopen any open Windows screen saver settings to refresh the display."},
-        {CheckButton, configurationReport()}};
-    for (const auto& [id, expected] : cases) {
+         L"reopen any open Windows screen saver settings to refresh the display.",
+         IDI_INFORMATION},
+        {CheckButton, configurationReport(), IDI_INFORMATION},
+        {EnableButton, L"The Dormalis service is unavailable. Reinstall with the setup program.", IDI_ERROR}};
+    for (const auto& [id, expected, icon] : cases) {
         ASSERT_TRUE(focus(*setup, id));
-        const auto [message, icon] = boxAfter(*setup, id);
+        const auto [message, shown] = boxAfter(*setup, id);
         EXPECT_EQ(message, expected) << id;
-        EXPECT_EQ(icon, LoadIconW(nullptr, IDI_INFORMATION)) << id;
+        EXPECT_EQ(shown, LoadIconW(nullptr, icon)) << id;
         EXPECT_EQ(focused(), id) << "the focus survives the rebuild and the message";
     }
     EXPECT_NE(setup->control(DisableButton), before) << "Disable rebuilt the page";
+    EXPECT_FALSE(isDormalisSelected());
+    SendMessageW(setup->control(LanguageList), CB_SETCURSEL, 4, 0);
+    send(*setup, LanguageList, CBN_SELCHANGE);
+    EXPECT_EQ(settings.language, 4u) << "still answering";
 }
 
 std::wstring dormalis(const std::wstring& arguments) {

@@ -66,9 +66,7 @@ Image readBmp(const std::wstring& path) {
 }
 
 std::wstring tempFile(const wchar_t* name) {
-    wchar_t folder[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, folder);
-    return std::wstring(folder) + name;
+    return (std::filesystem::temp_directory_path() / name).wstring();
 }
 
 void pumpMessages() {  // a quit message left by a destroyed top window is dropped too
@@ -156,29 +154,6 @@ std::vector<std::pair<std::string, RECT>> itemsOf(Ui& ui) {
     return items;
 }
 
-// The caption a button shows and the room it gives it: an owner-drawn button its text area, a radio button the
-// space beside its mark.
-void expectTextsFit(Ui& ui, HWND child, const std::string& where) {
-    wchar_t className[16] = {}, caption[512] = {};
-    GetClassNameW(child, className, 16);
-    GetWindowTextW(child, caption, 512);
-    RECT room{};
-    GetClientRect(child, &room);
-    UINT format = DT_WORDBREAK;
-    if (lstrcmpiW(className, L"Button") == 0 && (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW) {
-        room = buttonTextArea(ui.scale, room);
-        format |= DT_CENTER;
-    } else if (lstrcmpiW(className, L"Button") == 0) {
-        room.left += GetSystemMetrics(SM_CXMENUCHECK) + ui.px(4);
-    } else {
-        return;
-    }
-    const SIZE ink = textSize(ui, caption, room.right - room.left, format);
-    EXPECT_TRUE(ink.cx <= room.right - room.left && ink.cy <= room.bottom - room.top)
-        << where << ": \"" << narrow(caption) << "\" needs " << ink.cx << "x" << ink.cy << ", has "
-        << room.right - room.left << "x" << room.bottom - room.top;
-}
-
 void expectSoundLayout(Ui& ui, const std::string& where) {
     RECT client{};
     GetClientRect(ui.window, &client);
@@ -193,8 +168,23 @@ void expectSoundLayout(Ui& ui, const std::string& where) {
                 << where << ": " << items[i].first << " overlaps " << items[j].first;
         }
     }
-    for (HWND child = GetWindow(ui.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        expectTextsFit(ui, child, where);
+    // The caption a button shows and the room it gives it: an owner-drawn button its text area, a radio button the
+    // space beside its mark.
+    for (HWND child = GetWindow(ui.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[16] = {}, caption[512] = {};
+        GetClassNameW(child, className, 16);
+        GetWindowTextW(child, caption, 512);
+        RECT room{};
+        GetClientRect(child, &room);
+        const bool ownerDrawn = (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
+        if (lstrcmpiW(className, L"Button") != 0) continue;
+        if (ownerDrawn) room = buttonTextArea(ui.scale, room);
+        if (!ownerDrawn) room.left += GetSystemMetrics(SM_CXMENUCHECK) + ui.px(4);
+        const SIZE ink = textSize(ui, caption, room.right - room.left, DT_WORDBREAK | (ownerDrawn ? DT_CENTER : 0));
+        EXPECT_TRUE(ink.cx <= room.right - room.left && ink.cy <= room.bottom - room.top)
+            << where << ": \"" << narrow(caption) << "\" needs " << ink.cx << "x" << ink.cy << ", has "
+            << room.right - room.left << "x" << room.bottom - room.top;
+    }
     ui.layout();  // a page laid out for the client it has is laid out the same again
     const auto again = itemsOf(ui);
     EXPECT_TRUE(std::equal(items.begin(), items.end(), again.begin(), again.end(),
@@ -339,10 +329,26 @@ TEST_F(UiTest, HeaderCardButtonsAndFlagTakeTheirColoursAndTheCardFollowsTheServi
               (radio.right - radio.left) * (radio.bottom - radio.top) / 2);
 }
 
-TEST_F(UiTest, HoverPressAndFocusDarkenAndThickenAtEveryScale) {
+// The wheel scrolls 60 pixels a notch and the arrows 32, within the content; hover, press and focus darken and
+// thicken a button.
+TEST_F(UiTest, ScrollingAndTheButtonsHoverPressAndFocusAtEveryScale) {
     for (int dpi : {96, 192}) {
         OpenPage setup(SetupPage);
-        setGeometry(*setup, dpi, 760, 900);
+        setGeometry(*setup, dpi, 760, 600);
+        snapshot(*setup);  // shown from here on; showing lays the page out again
+        const auto scroll = [&](UINT message, int code, int times) {
+            for (int step = 0; step < times; ++step)
+                SendMessageW(setup->window, message, message == WM_VSCROLL ? code : MAKEWPARAM(0, code), 0);
+            return setup->scroll;
+        };
+        EXPECT_EQ(scroll(WM_MOUSEWHEEL, -40, 6), 120) << "a touchpad's thirds of a notch add up, at " << dpi;
+        EXPECT_EQ(scroll(WM_MOUSEWHEEL, WHEEL_DELTA / 2, 1), 120) << "half a notch is no notch";
+        EXPECT_EQ(scroll(WM_VSCROLL, SB_LINEDOWN, 1), 152) << dpi;
+        EXPECT_EQ(placeOf(*setup, setup->controls[1]).top, setup->rects[1].y - 152) << "the controls moved along";
+        RECT client{};
+        GetClientRect(setup->window, &client);
+        EXPECT_EQ(scroll(WM_VSCROLL, SB_PAGEDOWN, 20), setup->contentHeight - client.bottom + 1) << "stops at the end";
+        EXPECT_EQ(scroll(WM_VSCROLL, SB_PAGEUP, 20), 0) << "and at the top";
         scrollTo(*setup, setup->rects[1].y - 20);
         const auto expectLook = [&](int id, int darker, int border, const char* state) {
             const Image image = snapshot(*setup);
@@ -352,7 +358,6 @@ TEST_F(UiTest, HoverPressAndFocusDarkenAndThickenAtEveryScale) {
                 << state << " at " << dpi;
             EXPECT_EQ(borderWidth(image, *setup, id), setup->px(border)) << state << " at " << dpi;
         };
-        snapshot(*setup);  // shown from here on; showing lays the page out again
         HWND enable = setup->control(EnableButton);
         // The pointer's move over the button; the queue is not pumped, or Wine's leave notice (the real pointer is
         // elsewhere) would end the hover before the picture is taken.
@@ -512,26 +517,6 @@ TEST_F(UiTest, ArrowKeysInTheLanguageListRebuildThePageInEachLanguageAndKeepTheF
     RECT client{};
     GetClientRect(setup->window, &client);
     EXPECT_GE(client.bottom, setup->contentHeight) << "the window was fitted to the new content";
-}
-
-TEST_F(UiTest, TheWheelScrolls60PixelsANotchAndTheArrows32AtEveryScaleWithinTheContent) {
-    for (int dpi : {96, 192}) {
-        OpenPage setup(SetupPage);
-        setGeometry(*setup, dpi, 800, 400);
-        const auto scroll = [&](UINT message, int code, int times) {
-            for (int step = 0; step < times; ++step)
-                SendMessageW(setup->window, message, message == WM_VSCROLL ? code : MAKEWPARAM(0, code), 0);
-            return setup->scroll;
-        };
-        EXPECT_EQ(scroll(WM_MOUSEWHEEL, -40, 6), 120) << "a touchpad's thirds of a notch add up, at " << dpi;
-        EXPECT_EQ(scroll(WM_MOUSEWHEEL, WHEEL_DELTA / 2, 1), 120) << "half a notch is no notch";
-        EXPECT_EQ(scroll(WM_VSCROLL, SB_LINEDOWN, 1), 152) << dpi;
-        EXPECT_EQ(placeOf(*setup, setup->controls[1]).top, setup->rects[1].y - 152) << "the controls moved along";
-        RECT client{};
-        GetClientRect(setup->window, &client);
-        EXPECT_EQ(scroll(WM_VSCROLL, SB_PAGEDOWN, 20), setup->contentHeight - client.bottom + 1) << "stops at the end";
-        EXPECT_EQ(scroll(WM_VSCROLL, SB_PAGEUP, 20), 0) << "and at the top";
-    }
 }
 
 TEST_F(UiTest, EnableOrChangeModeWithTheModePageCancelledChangesNothingAndKeepsTheFocus) {

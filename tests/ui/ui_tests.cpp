@@ -211,7 +211,6 @@ class UiTest : public ::testing::Test {
         SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, timeout_, nullptr, SPIF_SENDCHANGE);
         deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
         deleteKeyTree(HKEY_LOCAL_MACHINE, RegistryPath);
-        settings = Settings{};
     }
     UINT timeout_ = 0;
 };
@@ -404,10 +403,6 @@ bool focus(Ui& ui, int id) {
     return GetFocus() == ui.control(id);
 }
 
-int focused() {
-    return GetDlgCtrlID(GetFocus());
-}
-
 // Sends a command and answers what it opens: a message box of this process is read and OKed; another page (the
 // network mode page) reads as "page", and the user picks adapters on it, then cancels it.
 std::pair<std::wstring, HICON> boxAfter(Ui& ui, int id) {
@@ -456,7 +451,7 @@ TEST_F(UiTest, TheIdleTimeIsTheWindowsTimeoutInMinutesAndSaveRefusesOneOutsideOn
         EXPECT_EQ(text, L"Choose 1 to 240 minutes.") << narrow(typed);
         EXPECT_EQ(icon, LoadIconW(nullptr, IDI_WARNING));
         EXPECT_TRUE(IsWindow(customize->window)) << "the page stays open";
-        EXPECT_EQ(focused(), MinutesEdit) << "the box to correct has the focus";
+        EXPECT_EQ(GetDlgCtrlID(GetFocus()), MinutesEdit) << "the box to correct has the focus";
         EXPECT_EQ(stored(L"Density"), 100u) << "nothing stored";
         EXPECT_EQ(windowsTimeout(), 420u);
     }
@@ -477,7 +472,7 @@ TEST_F(UiTest, ResetKeepsTheFocusAndCancelOrCloseStoreTheSettingsFromBeforeThePa
         send(*customize, DisplaysCombo, CBN_SELCHANGE);
         ASSERT_TRUE(focus(*customize, ResetButton));
         send(*customize, ResetButton);
-        EXPECT_EQ(focused(), ResetButton) << "the focus survives the rebuild";
+        EXPECT_EQ(GetDlgCtrlID(GetFocus()), ResetButton) << "the focus survives the rebuild";
         EXPECT_EQ(std::tuple(settings.density, settings.speed, settings.color, settings.displays),
                   std::tuple(260, 5, RGB(200, 228, 255), 1u))
             << "Reset leaves the display mode";
@@ -506,7 +501,7 @@ TEST_F(UiTest, ArrowKeysInTheLanguageListRebuildThePageInEachLanguageAndKeepTheF
         pumpMessages();
     }
     EXPECT_EQ(settings.language, 3u) << "Down, Down from English";
-    EXPECT_EQ(focused(), LanguageList);
+    EXPECT_EQ(GetDlgCtrlID(GetFocus()), LanguageList);
     // In the open list the arrows move the choice, and the page follows once the list closes.
     HWND list = GetFocus();
     SendMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
@@ -517,7 +512,7 @@ TEST_F(UiTest, ArrowKeysInTheLanguageListRebuildThePageInEachLanguageAndKeepTheF
     pumpMessages();
     EXPECT_FALSE(IsWindow(list)) << "rebuilt";
     EXPECT_EQ(stored(L"Language"), 4u);
-    EXPECT_EQ(focused(), LanguageList);
+    EXPECT_EQ(GetDlgCtrlID(GetFocus()), LanguageList);
     wchar_t caption[128] = {};
     GetWindowTextW(setup->control(EnableButton), caption, 128);
     EXPECT_STREQ(caption, L"Activar Dormalis");
@@ -548,7 +543,7 @@ TEST_F(UiTest, EachSetupCommandShowsItsMessageOrCancelledPageChangesNothingAndKe
         const auto [message, shown] = boxAfter(*setup, id);
         EXPECT_EQ(message, id == CheckButton ? configurationReport() : expected) << id;
         EXPECT_EQ(shown, icon ? LoadIconW(nullptr, icon) : nullptr) << id;
-        EXPECT_EQ(focused(), id) << "the focus is back where it was, after the rebuild and the message";
+        EXPECT_EQ(GetDlgCtrlID(GetFocus()), id) << "the focus is back where it was, after the rebuild and the message";
         EXPECT_TRUE(icon || settings.firewall) << "reloaded from the machine's choice after the page";
         EXPECT_EQ(readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 0), configured);
         EXPECT_TRUE(IsWindowEnabled(setup->window)) << "the owner is enabled again";
@@ -578,7 +573,6 @@ TEST(UiSystem, TheRealProgramSnapshotsEachPageInItsOwnWidth) {
         ASSERT_TRUE(image.loaded) << page;
         // The client area of a page window of its width (less the frame and perhaps the scroll bar).
         EXPECT_TRUE(image.width <= widths[page] && image.width >= widths[page] - 60) << page << ": " << image.width;
-        EXPECT_EQ(image.at(image.width - 4, 0), AccentColor) << page;
         EXPECT_GT(48 * 48 - image.count(RECT{28, 28, 76, 76}, HeaderColor), 48 * 48 / 4) << "the program's icon";
         EXPECT_GT(image.count(RECT{0, 0, image.width, image.height}, buttonColors(buttons[page]).fill), 1000) << page;
     }

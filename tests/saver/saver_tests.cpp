@@ -23,12 +23,10 @@ bool takeQuitMessage() {  // the one a destroyed saver window posts, so one case
 }
 
 TEST(Starfield, FieldsDrawOnlyInsideThemselvesAndStarsKeepTheirRanges) {
-    settings = Settings{};
     for (auto [field, density, speed] : {std::tuple{RECT{0, 0, 640, 400}, 600, 12},
                                          {RECT{100, 50, 420, 250}, 40, 1},
                                          {RECT{200, 100, 200, 50}, 260, 5}}) {
-        settings.density = density;
-        settings.speed = speed;
+        settings = Settings{0, density, speed};
         Canvas canvas(640, 400, 0x010203);
         Saver saver;
         saver.addField(field);

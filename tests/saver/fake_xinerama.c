@@ -25,8 +25,7 @@ XineramaScreenInfo* XineramaQueryScreens(void* display, int* count) {
     (void)display;
     for (*count = 0; heads && *count < 16 && sscanf(heads, "%d,%d,%d,%d", &x, &y, &w, &h) == 4; ++*count) {
         screens[*count] = (XineramaScreenInfo){*count, (short)x, (short)y, (short)w, (short)h};
-        heads = strchr(heads, ';');
-        heads = heads ? heads + 1 : NULL;
+        heads = strchr(heads, ';') ? strchr(heads, ';') + 1 : NULL;
     }
     return screens;
 }

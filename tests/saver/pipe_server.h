@@ -11,24 +11,20 @@
 
 namespace dormalis::testing {
 
-// The stand-in for the product's service, running for the rest of the test program.
-inline TestService& runningService() {
-    static TestService service;
-    static const bool started = (service.start(), true);
-    return (void)started, service;
-}
-
 // The service's end of the control pipe, as strict as the service: a word is a message of at most 31 bytes up to
 // its first NUL; the first "START" of a session gets `answer`, and anything but "OK" ends the session; "ALIVE"
 // keeps it; any other word, an over-long message or a broken pipe ends it, and the instance listens again. The
-// instance is made by the running stand-in service, or by the test itself, as an impostor would.
+// instance is made by the stand-in service (started once for the whole program), or by an impostor.
 struct PipeServer {
-    explicit PipeServer(std::string answer = "OK", bool impostor = false)
-        : pipe(impostor
-                   ? CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT, 1, 128, 128, 0, nullptr)
-                   : runningService().pipe()),
-          answer(std::move(answer)) {}
+    explicit PipeServer(std::string answer = "OK", bool impostor = false) : answer(std::move(answer)) {
+        static TestService service;
+        static const bool serviceUp = (service.start(), true);
+        pipe.reset(serviceUp && impostor
+                       ? CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT, 1, 128, 128, 0,
+                                          nullptr)
+                       : service.pipe());
+    }
 
     UniqueHandle pipe;
     std::string answer;

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <regex>
-#include <string>
-#include <vector>
 
 #include "foundation/constants.h"
 #include "foundation/registry.h"
@@ -28,10 +25,9 @@ UniqueHandle startSaver(const std::wstring& arguments) {
     return startProcess(quoted(program) + L" " + arguments);
 }
 
-HWND saverWindow(HWND parent = nullptr) {
+HWND windowOf(HWND parent = nullptr, const wchar_t* className = L"Dormalis.Native.Saver") {
     HWND found = nullptr;
-    waitUntil([&] { return (found = FindWindowExW(parent, nullptr, L"Dormalis.Native.Saver", nullptr)) != nullptr; },
-              10000);
+    waitUntil([&] { return (found = FindWindowExW(parent, nullptr, className, nullptr)) != nullptr; }, 10000);
     return found;
 }
 
@@ -63,7 +59,7 @@ TEST(SaverSystem, ATimedRunCoversTheMonitorsOfItsModeAndEndsOnAKeyButNotOnTheMou
         writeDword(HKEY_CURRENT_USER, RegistryPath, L"Displays", mode);
         UniqueHandle process = startSaver(L"--preview-test");
         RECT area{}, hull{};
-        GetWindowRect(saverWindow(), &area);
+        GetWindowRect(windowOf(), &area);
         driver(L"move-mouse 60 40");
         Sleep(700);
         Canvas screen(virtualScreen.right, virtualScreen.bottom);
@@ -73,7 +69,7 @@ TEST(SaverSystem, ATimedRunCoversTheMonitorsOfItsModeAndEndsOnAKeyButNotOnTheMou
         EXPECT_EQ(finishProcess(process.get(), 1000), 0u) << "the key did not end it";
         for (RECT field : fields) {
             UnionRect(&hull, &hull, &field);
-            EXPECT_GT(screen.lit(RECT{field.left, field.top, field.right, field.bottom - 60}), 20) << mode;
+            EXPECT_GT(screen.count(RECT{field.left, field.top, field.right, field.bottom - 60}), 20) << mode;
             const auto [width, offCentre] = lineIn(screen, field);
             EXPECT_GT(width, 200) << mode;
             EXPECT_NEAR(offCentre, 0, 16) << mode;
@@ -81,7 +77,7 @@ TEST(SaverSystem, ATimedRunCoversTheMonitorsOfItsModeAndEndsOnAKeyButNotOnTheMou
         EXPECT_TRUE(EqualRect(&area, &hull)) << mode;
         for (RECT monitor : monitors) {
             RECT common{};
-            EXPECT_TRUE(IntersectRect(&common, &monitor, &hull) || screen.lit(monitor) == 0) << mode;
+            EXPECT_TRUE(IntersectRect(&common, &monitor, &hull) || screen.count(monitor) == 0) << mode;
         }
     }
     deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
@@ -95,17 +91,15 @@ TEST(SaverSystem, TheServicesAnswerDecidesTheWarningAndTheRunSaysStopWhenTheUser
     for (auto [answer, impostor, conversation] : {std::tuple{"OK", false, "START (ALIVE ){2,}STOP \\| "},
                                                   {"ERROR", false, "START \\| START \\| "},
                                                   {"OK", true, "(\\| ){3}"}}) {
-        runningService();
         PipeServer server(answer, impostor);
         UniqueHandle process = startSaver(L"--network-test");
-        ASSERT_TRUE(saverWindow());
+        ASSERT_TRUE(windowOf());
         waitUntil([&] { return server.serve(), false; }, 2100);  // past the connect window of 1.5 s
         Canvas screen(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
         screen.captureScreen();
         widths.push_back(lineIn(screen, RECT{0, 0, screen.width, screen.height}).first);
         driver(L"key 0x20");
-        while (WaitForSingleObject(process.get(), 10) == WAIT_TIMEOUT)
-            server.serve();
+        waitUntil([&] { return server.serve(), WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }, 10000);
         server.serve();
         EXPECT_EQ(finishProcess(process.get(), 0), 0u);
         EXPECT_TRUE(std::regex_match(server.heard, std::regex(conversation))) << server.heard;
@@ -117,11 +111,10 @@ TEST(SaverSystem, TheServicesAnswerDecidesTheWarningAndTheRunSaysStopWhenTheUser
 TEST(SaverSystem, AHostedPreviewFillsItsHostAndEndsWithIt) {
     UniqueHandle host =
         startProcess(quoted(buildFolder() + L"\\test_driver.exe") + L" create-host SaverHost 320 240 60000");
-    HWND hostWindow = nullptr;
-    waitUntil([&] { return (hostWindow = FindWindowW(L"Dormalis.Test.Host", L"SaverHost")) != nullptr; }, 10000);
+    HWND hostWindow = windowOf(nullptr, L"Dormalis.Test.Host");
     UniqueHandle process = startSaver(L"/p " + std::to_wstring(reinterpret_cast<std::uintptr_t>(hostWindow)));
     // Windows makes a window visible only as CreateWindowEx ends, so it can be found a moment before it shows.
-    HWND child = saverWindow(hostWindow);
+    HWND child = windowOf(hostWindow);
     ASSERT_TRUE(waitUntil([&] { return IsWindowVisible(child); }, 10000)) << "no saver window shown in the host";
     RECT hostArea{}, childArea{};
     GetClientRect(hostWindow, &hostArea);
@@ -132,9 +125,7 @@ TEST(SaverSystem, AHostedPreviewFillsItsHostAndEndsWithIt) {
 
     PostMessageW(hostWindow, WM_CLOSE, 0, 0);
     ASSERT_EQ(finishProcess(host.get(), 5000), 0u);
-    const ULONGLONG hostGone = GetTickCount64();
-    EXPECT_EQ(finishProcess(process.get(), 5000), 0u);
-    EXPECT_LT(GetTickCount64() - hostGone, 1000u);
+    EXPECT_EQ(finishProcess(process.get(), 1000), 0u) << "still running a second after its host went";
 }
 
 // A window thread that hangs would keep the network cut: once the user is back the watchdog asks the window to
@@ -145,7 +136,7 @@ TEST(SaverSystem, TheWatchdogEndsARunWhoseWindowThreadHangs) {
     // kernel). Such a run is resumed and the case tried again.
     for (int attempt = 1;; ++attempt) {
         UniqueHandle process = startSaver(L"--preview");
-        HWND window = saverWindow();
+        HWND window = windowOf();
         Sleep(300);  // past its start-up, before the watchdog may act
         UniqueHandle thread{OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(window, nullptr))};
         ASSERT_NE(SuspendThread(thread.get()), static_cast<DWORD>(-1));

@@ -8,10 +8,9 @@
 #include <commctrl.h>
 
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <optional>
 #include <thread>
 
 #include "foundation/constants.h"
@@ -19,6 +18,7 @@
 #include "foundation/registry.h"
 #include "registration/saver_selection.h"
 #include "status/status_report.h"
+#include "tests/support/stand_in_service.h"
 #include "tests/support/support.h"
 #include "ui/ui.h"
 
@@ -50,28 +50,23 @@ struct Image {
 Image readBmp(const std::wstring& path) {
     Image image;
     std::ifstream file(std::filesystem::path(path), std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    const auto field = [&](size_t offset) {
-        std::int32_t value = 0;
-        if (offset + 4 <= bytes.size()) std::memcpy(&value, bytes.data() + offset, 4);
-        return value;
-    };
-    image.width = field(18);
-    image.height = -field(22);  // top-down: a negative height
+    BITMAPFILEHEADER head{};
+    BITMAPINFOHEADER info{};
+    file.read(reinterpret_cast<char*>(&head), sizeof head).read(reinterpret_cast<char*>(&info), sizeof info);
+    image.width = info.biWidth;
+    image.height = -info.biHeight;  // top-down: a negative height
     const size_t size = 54 + 4ull * std::max(image.width, 0) * std::max(image.height, 0);
-    if (bytes.size() != size || bytes[0] != 'B' || bytes[1] != 'M' || static_cast<size_t>(field(2)) != size ||
-        field(10) != 54 || (field(28) & 0xFFFF) != 32 || image.height <= 0)
+    std::error_code error;
+    if (head.bfType != 0x4D42 || head.bfSize != size || std::filesystem::file_size(path, error) != size ||
+        head.bfOffBits != 54 || info.biBitCount != 32 || image.height <= 0)
         return image;
-    image.pixels.resize(static_cast<size_t>(image.width) * image.height);
-    std::memcpy(image.pixels.data(), bytes.data() + 54, size - 54);
-    image.loaded = true;
+    image.pixels.resize(size / 4 - 13);
+    image.loaded = file.read(reinterpret_cast<char*>(image.pixels.data()), size - 54).good();
     return image;
 }
 
 std::wstring tempFile(const wchar_t* name) {
-    wchar_t folder[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, folder);
-    return std::wstring(folder) + name;
+    return (std::filesystem::temp_directory_path() / name).wstring();
 }
 
 void pumpMessages() {  // a quit message left by a destroyed top window is dropped too
@@ -159,29 +154,6 @@ std::vector<std::pair<std::string, RECT>> itemsOf(Ui& ui) {
     return items;
 }
 
-// The caption a button shows and the room it gives it: an owner-drawn button its text area, a radio button the
-// space beside its mark.
-void expectTextsFit(Ui& ui, HWND child, const std::string& where) {
-    wchar_t className[16] = {}, caption[512] = {};
-    GetClassNameW(child, className, 16);
-    GetWindowTextW(child, caption, 512);
-    RECT room{};
-    GetClientRect(child, &room);
-    UINT format = DT_WORDBREAK;
-    if (lstrcmpiW(className, L"Button") == 0 && (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW) {
-        room = buttonTextArea(ui.scale, room);
-        format |= DT_CENTER;
-    } else if (lstrcmpiW(className, L"Button") == 0) {
-        room.left += GetSystemMetrics(SM_CXMENUCHECK) + ui.px(4);
-    } else {
-        return;
-    }
-    const SIZE ink = textSize(ui, caption, room.right - room.left, format);
-    EXPECT_TRUE(ink.cx <= room.right - room.left && ink.cy <= room.bottom - room.top)
-        << where << ": \"" << narrow(caption) << "\" needs " << ink.cx << "x" << ink.cy << ", has "
-        << room.right - room.left << "x" << room.bottom - room.top;
-}
-
 void expectSoundLayout(Ui& ui, const std::string& where) {
     RECT client{};
     GetClientRect(ui.window, &client);
@@ -196,8 +168,23 @@ void expectSoundLayout(Ui& ui, const std::string& where) {
                 << where << ": " << items[i].first << " overlaps " << items[j].first;
         }
     }
-    for (HWND child = GetWindow(ui.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        expectTextsFit(ui, child, where);
+    // The caption a button shows and the room it gives it: an owner-drawn button its text area, a radio button the
+    // space beside its mark.
+    for (HWND child = GetWindow(ui.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[16] = {}, caption[512] = {};
+        GetClassNameW(child, className, 16);
+        GetWindowTextW(child, caption, 512);
+        RECT room{};
+        GetClientRect(child, &room);
+        const bool ownerDrawn = (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
+        if (lstrcmpiW(className, L"Button") != 0) continue;
+        if (ownerDrawn) room = buttonTextArea(ui.scale, room);
+        if (!ownerDrawn) room.left += GetSystemMetrics(SM_CXMENUCHECK) + ui.px(4);
+        const SIZE ink = textSize(ui, caption, room.right - room.left, DT_WORDBREAK | (ownerDrawn ? DT_CENTER : 0));
+        EXPECT_TRUE(ink.cx <= room.right - room.left && ink.cy <= room.bottom - room.top)
+            << where << ": \"" << narrow(caption) << "\" needs " << ink.cx << "x" << ink.cy << ", has "
+            << room.right - room.left << "x" << room.bottom - room.top;
+    }
     ui.layout();  // a page laid out for the client it has is laid out the same again
     const auto again = itemsOf(ui);
     EXPECT_TRUE(std::equal(items.begin(), items.end(), again.begin(), again.end(),
@@ -217,19 +204,13 @@ class UiTest : public ::testing::Test {
         deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
         deleteKeyTree(HKEY_LOCAL_MACHINE, RegistryPath);
         SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &timeout_, 0);
-        settings = Settings{};
-        settings.language = 1;
-        settings.density = 100;
-        settings.speed = 3;
-        settings.color = RGB(1, 2, 3);
-        settings.displays = 2;
+        settings = Settings{1, 100, 3, 2, RGB(1, 2, 3)};  // English, and values no default has
         settings.save();
     }
     void TearDown() override {
         SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, timeout_, nullptr, SPIF_SENDCHANGE);
         deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
         deleteKeyTree(HKEY_LOCAL_MACHINE, RegistryPath);
-        settings = Settings{};
     }
     UINT timeout_ = 0;
 };
@@ -256,8 +237,16 @@ TEST_F(UiTest, NothingOverlapsOrLeavesThePageAndEveryTextFitsInEveryLanguageWidt
     }
 }
 
-TEST_F(UiTest, AMinimizedPageIsNotLaidOutUntilItIsRestored) {
+// The about page: made inside a small work area, not laid out while minimized, rescaled by a DPI change.
+TEST_F(UiTest, ThePageWindowFitsTheWorkAreaWaitsForItsRestoreAndFollowsADpiChange) {
+    RECT original{}, small{100, 50, 700, 550}, frame{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &original, 0);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &small, 0));
     OpenPage about(AboutPage);
+    SystemParametersInfoW(SPI_SETWORKAREA, 0, &original, 0);
+    GetWindowRect(about->window, &frame);
+    // Its height is fitted to the monitor's work area, which Wine does not shrink with SPI_SETWORKAREA.
+    EXPECT_TRUE(frame.left >= small.left && frame.right <= small.right) << "created across the work area's width";
     HWND close = about->control(CancelButton);
     ShowWindow(about->window, SW_MINIMIZE);
     ASSERT_TRUE(IsIconic(about->window));
@@ -265,21 +254,6 @@ TEST_F(UiTest, AMinimizedPageIsNotLaidOutUntilItIsRestored) {
     ShowWindow(about->window, SW_RESTORE);
     EXPECT_NE(about->control(CancelButton), close) << "laid out again for the restored size";
     expectSoundLayout(*about, "restored");
-}
-
-TEST_F(UiTest, ThePageWindowIsCreatedInsideASmallWorkArea) {
-    RECT original{}, small{100, 50, 700, 550}, frame{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &original, 0);
-    ASSERT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &small, 0));
-    OpenPage setup(SetupPage);
-    SystemParametersInfoW(SPI_SETWORKAREA, 0, &original, 0);
-    GetWindowRect(setup->window, &frame);
-    // Its height is fitted to the monitor's work area, which Wine does not shrink with SPI_SETWORKAREA.
-    EXPECT_TRUE(frame.left >= small.left && frame.right <= small.right) << "created across the work area's width";
-}
-
-TEST_F(UiTest, DpiChangeRescalesTheFontsAndLaysThePageOutForTheSuggestedSize) {
-    OpenPage about(AboutPage);
     // Until the resize lays the page out again, its controls still use the old fonts: those must still exist.
     int deletedFonts = 0;
     const auto countDeletedFonts = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -292,7 +266,7 @@ TEST_F(UiTest, DpiChangeRescalesTheFontsAndLaysThePageOutForTheSuggestedSize) {
         return DefSubclassProc(window, message, wParam, lParam);
     };
     SetWindowSubclass(about->window, countDeletedFonts, 2, reinterpret_cast<DWORD_PTR>(&deletedFonts));
-    RECT suggested{100, 80, 100 + 1200, 80 + 900}, frame{};
+    RECT suggested{100, 80, 100 + 1200, 80 + 900};
     SendMessageW(about->window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
     RemoveWindowSubclass(about->window, countDeletedFonts, 2);
     EXPECT_EQ(deletedFonts, 0);
@@ -325,16 +299,12 @@ TEST_F(UiTest, HeaderCardButtonsAndFlagTakeTheirColoursAndTheCardFollowsTheServi
     for (unsigned language = 0; language < 6; ++language) {
         settings.language = language;
         const bool installed = language % 2 == 1;  // a registered service, never started, is an installed one
-        UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
-        UniqueService service{installed ? CreateServiceW(manager.get(), ServiceName, ServiceName, SERVICE_ALL_ACCESS,
-                                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                                         SERVICE_ERROR_IGNORE, L"C:\\windows\\system32\\cmd.exe",
-                                                         nullptr, nullptr, nullptr, nullptr, nullptr)
-                                        : nullptr};
+        std::optional<TestService> service;
+        if (installed) service.emplace();
         OpenPage setup(SetupPage);
         setGeometry(*setup, 96, 1000, 850);
         const Image image = snapshot(*setup);
-        if (service) DeleteService(service.get());
+        service.reset();
         ASSERT_TRUE(image.loaded);
         EXPECT_EQ(setup->installed, installed);
         EXPECT_EQ(image.at(image.width - 3, 0), AccentColor);
@@ -358,10 +328,26 @@ TEST_F(UiTest, HeaderCardButtonsAndFlagTakeTheirColoursAndTheCardFollowsTheServi
               (radio.right - radio.left) * (radio.bottom - radio.top) / 2);
 }
 
-TEST_F(UiTest, HoverPressAndFocusDarkenAndThickenAtEveryScale) {
+// The wheel scrolls 60 pixels a notch and the arrows 32, within the content; hover, press and focus darken and
+// thicken a button.
+TEST_F(UiTest, ScrollingAndTheButtonsHoverPressAndFocusAtEveryScale) {
     for (int dpi : {96, 192}) {
         OpenPage setup(SetupPage);
-        setGeometry(*setup, dpi, 760, 900);
+        setGeometry(*setup, dpi, 760, 600);
+        snapshot(*setup);  // shown from here on; showing lays the page out again
+        const auto scroll = [&](UINT message, int code, int times) {
+            for (int step = 0; step < times; ++step)
+                SendMessageW(setup->window, message, message == WM_VSCROLL ? code : MAKEWPARAM(0, code), 0);
+            return setup->scroll;
+        };
+        EXPECT_EQ(scroll(WM_MOUSEWHEEL, -40, 6), 120) << "a touchpad's thirds of a notch add up, at " << dpi;
+        EXPECT_EQ(scroll(WM_MOUSEWHEEL, WHEEL_DELTA / 2, 1), 120) << "half a notch is no notch";
+        EXPECT_EQ(scroll(WM_VSCROLL, SB_LINEDOWN, 1), 152) << dpi;
+        EXPECT_EQ(placeOf(*setup, setup->controls[1]).top, setup->rects[1].y - 152) << "the controls moved along";
+        RECT client{};
+        GetClientRect(setup->window, &client);
+        EXPECT_EQ(scroll(WM_VSCROLL, SB_PAGEDOWN, 20), setup->contentHeight - client.bottom + 1) << "stops at the end";
+        EXPECT_EQ(scroll(WM_VSCROLL, SB_PAGEUP, 20), 0) << "and at the top";
         scrollTo(*setup, setup->rects[1].y - 20);
         const auto expectLook = [&](int id, int darker, int border, const char* state) {
             const Image image = snapshot(*setup);
@@ -371,7 +357,6 @@ TEST_F(UiTest, HoverPressAndFocusDarkenAndThickenAtEveryScale) {
                 << state << " at " << dpi;
             EXPECT_EQ(borderWidth(image, *setup, id), setup->px(border)) << state << " at " << dpi;
         };
-        snapshot(*setup);  // shown from here on; showing lays the page out again
         HWND enable = setup->control(EnableButton);
         // The pointer's move over the button; the queue is not pumped, or Wine's leave notice (the real pointer is
         // elsewhere) would end the hover before the picture is taken.
@@ -418,17 +403,24 @@ bool focus(Ui& ui, int id) {
     return GetFocus() == ui.control(id);
 }
 
-int focused() {
-    return GetDlgCtrlID(GetFocus());
-}
-
-// Sends a command that shows a message box of this process; reads the box and presses OK.
+// Sends a command and answers what it opens: a message box of this process is read and OKed; another page (the
+// network mode page) reads as "page", and the user picks adapters on it, then cancels it.
 std::pair<std::wstring, HICON> boxAfter(Ui& ui, int id) {
     std::pair<std::wstring, HICON> seen;
     std::thread reader([&] {
-        HWND box = nullptr;
-        if (!waitUntil([&] { return (box = FindWindowW(L"#32770", L"Dormalis")) && IsWindowVisible(box); }, 10000))
+        HWND box = nullptr, page = nullptr;
+        waitUntil(
+            [&] {
+                return ((box = FindWindowW(L"#32770", L"Dormalis")) && IsWindowVisible(box)) ||
+                       ((page = FindWindowW(UiClass, nullptr)) && page != ui.window);
+            },
+            10000);
+        if (!box) {
+            PostMessageW(page, WM_COMMAND, AdaptersRadio, 0);
+            PostMessageW(page, WM_COMMAND, CancelButton, 0);
+            seen.first = L"page";
             return;
+        }
         wchar_t text[2048] = {};
         GetDlgItemTextW(box, 0xFFFF, text, 2048);
         seen = {text, reinterpret_cast<HICON>(SendDlgItemMessageW(box, 0x440, STM_GETICON, 0, 0))};
@@ -440,7 +432,15 @@ std::pair<std::wstring, HICON> boxAfter(Ui& ui, int id) {
     return seen;
 }
 
-TEST_F(UiTest, SaveRefusesAnIdleTimeOutsideOneTo240AndStoresAValidOne) {
+TEST_F(UiTest, TheIdleTimeIsTheWindowsTimeoutInMinutesAndSaveRefusesOneOutsideOneTo240) {
+    for (auto [seconds, minutes] : {std::pair{0u, 1u}, {30u, 1u}, {61u, 2u}, {600u, 10u}, {20000u, 240u}}) {
+        SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, seconds, nullptr, SPIF_SENDCHANGE);
+        if (windowsTimeout() != seconds) continue;  // a value this system refuses to keep
+        OpenPage customize(CustomizePage);
+        EXPECT_EQ(GetDlgItemInt(customize->window, MinutesEdit, nullptr, FALSE), minutes) << seconds;
+        send(*customize, SaveButton);
+        EXPECT_EQ(windowsTimeout(), seconds) << "an untouched box is not written back";
+    }
     SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, 420, nullptr, SPIF_SENDCHANGE);
     OpenPage customize(CustomizePage);
     drag(*customize, DensityBar, 500);
@@ -451,7 +451,7 @@ TEST_F(UiTest, SaveRefusesAnIdleTimeOutsideOneTo240AndStoresAValidOne) {
         EXPECT_EQ(text, L"Choose 1 to 240 minutes.") << narrow(typed);
         EXPECT_EQ(icon, LoadIconW(nullptr, IDI_WARNING));
         EXPECT_TRUE(IsWindow(customize->window)) << "the page stays open";
-        EXPECT_EQ(focused(), MinutesEdit) << "the box to correct has the focus";
+        EXPECT_EQ(GetDlgCtrlID(GetFocus()), MinutesEdit) << "the box to correct has the focus";
         EXPECT_EQ(stored(L"Density"), 100u) << "nothing stored";
         EXPECT_EQ(windowsTimeout(), 420u);
     }
@@ -459,20 +459,8 @@ TEST_F(UiTest, SaveRefusesAnIdleTimeOutsideOneTo240AndStoresAValidOne) {
     send(*customize, SaveButton);
     EXPECT_FALSE(IsWindow(customize->window));
     EXPECT_EQ(customize->result, 1);
-    EXPECT_EQ(windowsTimeout(), 900u);
-    EXPECT_EQ(stored(L"Density"), 500u);
-    EXPECT_EQ(settings.density, 500) << "Save keeps the edits";
-}
-
-TEST_F(UiTest, TheIdleTimeShownIsTheWindowsTimeoutInWholeMinutesAndAnUntouchedBoxIsNotWrittenBack) {
-    for (auto [seconds, minutes] : {std::pair{0u, 1u}, {30u, 1u}, {61u, 2u}, {600u, 10u}, {20000u, 240u}}) {
-        SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, seconds, nullptr, SPIF_SENDCHANGE);
-        if (windowsTimeout() != seconds) continue;  // a value this system refuses to keep
-        OpenPage customize(CustomizePage);
-        EXPECT_EQ(GetDlgItemInt(customize->window, MinutesEdit, nullptr, FALSE), minutes) << seconds;
-        send(*customize, SaveButton);
-        EXPECT_EQ(windowsTimeout(), seconds);
-    }
+    EXPECT_EQ(std::tuple(windowsTimeout(), stored(L"Density"), settings.density), std::tuple(900u, 500u, 500))
+        << "Save keeps the edits";
 }
 
 TEST_F(UiTest, ResetKeepsTheFocusAndCancelOrCloseStoreTheSettingsFromBeforeThePageOpened) {
@@ -484,11 +472,10 @@ TEST_F(UiTest, ResetKeepsTheFocusAndCancelOrCloseStoreTheSettingsFromBeforeThePa
         send(*customize, DisplaysCombo, CBN_SELCHANGE);
         ASSERT_TRUE(focus(*customize, ResetButton));
         send(*customize, ResetButton);
-        EXPECT_EQ(focused(), ResetButton) << "the focus survives the rebuild";
-        EXPECT_EQ(settings.density, 260);
-        EXPECT_EQ(settings.speed, 5);
-        EXPECT_EQ(settings.color, RGB(200, 228, 255));
-        EXPECT_EQ(settings.displays, 1u) << "Reset leaves the display mode";
+        EXPECT_EQ(GetDlgCtrlID(GetFocus()), ResetButton) << "the focus survives the rebuild";
+        EXPECT_EQ(std::tuple(settings.density, settings.speed, settings.color, settings.displays),
+                  std::tuple(260, 5, RGB(200, 228, 255), 1u))
+            << "Reset leaves the display mode";
         EXPECT_EQ(SendMessageW(customize->control(DensityBar), TBM_GETPOS, 0, 0), 260) << "the bars were rebuilt";
         settings.save();  // something else storing the live values meanwhile must not survive the cancel either
         for (int id : {IDOK, IDCANCEL, 107, 122, 0})  // Enter, Escape and unknown identifiers do nothing
@@ -497,10 +484,8 @@ TEST_F(UiTest, ResetKeepsTheFocusAndCancelOrCloseStoreTheSettingsFromBeforeThePa
         SendMessageW(customize->window, way == 1 ? WM_CLOSE : WM_COMMAND, way == 1 ? 0 : CancelButton, 0);
         EXPECT_FALSE(IsWindow(customize->window));
         EXPECT_EQ(customize->result, 0);
-        EXPECT_EQ(settings.color, RGB(1, 2, 3));
-        EXPECT_EQ(stored(L"Density"), 100u);
-        EXPECT_EQ(stored(L"Speed"), 3u);
-        EXPECT_EQ(stored(L"Displays"), 2u);
+        EXPECT_EQ(std::tuple(settings.color, stored(L"Density"), stored(L"Speed"), stored(L"Displays")),
+                  std::tuple(RGB(1, 2, 3), 100u, 3u, 2u));
         MSG quit;
         EXPECT_EQ(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE), way == 2) << "only a top window quits";
     }
@@ -516,7 +501,7 @@ TEST_F(UiTest, ArrowKeysInTheLanguageListRebuildThePageInEachLanguageAndKeepTheF
         pumpMessages();
     }
     EXPECT_EQ(settings.language, 3u) << "Down, Down from English";
-    EXPECT_EQ(focused(), LanguageList);
+    EXPECT_EQ(GetDlgCtrlID(GetFocus()), LanguageList);
     // In the open list the arrows move the choice, and the page follows once the list closes.
     HWND list = GetFocus();
     SendMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
@@ -527,7 +512,7 @@ TEST_F(UiTest, ArrowKeysInTheLanguageListRebuildThePageInEachLanguageAndKeepTheF
     pumpMessages();
     EXPECT_FALSE(IsWindow(list)) << "rebuilt";
     EXPECT_EQ(stored(L"Language"), 4u);
-    EXPECT_EQ(focused(), LanguageList);
+    EXPECT_EQ(GetDlgCtrlID(GetFocus()), LanguageList);
     wchar_t caption[128] = {};
     GetWindowTextW(setup->control(EnableButton), caption, 128);
     EXPECT_STREQ(caption, L"Activar Dormalis");
@@ -536,78 +521,38 @@ TEST_F(UiTest, ArrowKeysInTheLanguageListRebuildThePageInEachLanguageAndKeepTheF
     EXPECT_GE(client.bottom, setup->contentHeight) << "the window was fitted to the new content";
 }
 
-TEST_F(UiTest, TheWheelScrolls60PixelsANotchAndTheArrows32AtEveryScaleWithinTheContent) {
-    for (int dpi : {96, 192}) {
-        OpenPage setup(SetupPage);
-        setGeometry(*setup, dpi, 800, 400);
-        const auto scroll = [&](UINT message, int code, int times) {
-            for (int step = 0; step < times; ++step)
-                SendMessageW(setup->window, message, message == WM_VSCROLL ? code : MAKEWPARAM(0, code), 0);
-            return setup->scroll;
-        };
-        EXPECT_EQ(scroll(WM_MOUSEWHEEL, -40, 6), 120) << "a touchpad's thirds of a notch add up, at " << dpi;
-        EXPECT_EQ(scroll(WM_MOUSEWHEEL, WHEEL_DELTA / 2, 1), 120) << "half a notch is no notch";
-        EXPECT_EQ(scroll(WM_VSCROLL, SB_LINEDOWN, 1), 152) << dpi;
-        EXPECT_EQ(placeOf(*setup, setup->controls[1]).top, setup->rects[1].y - 152) << "the controls moved along";
-        RECT client{};
-        GetClientRect(setup->window, &client);
-        EXPECT_EQ(scroll(WM_VSCROLL, SB_PAGEDOWN, 20), setup->contentHeight - client.bottom + 1) << "stops at the end";
-        EXPECT_EQ(scroll(WM_VSCROLL, SB_PAGEUP, 20), 0) << "and at the top";
-    }
-}
-
-TEST_F(UiTest, AnExceptionInsideACommandIsShownAndTheWindowCarriesOn) {
-    // A mode is configured but no service runs: the saver selection refuses with its own message.
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 1);
+// With a mode configured but no service running, Enable fails with its own message; without a mode, Enable and
+// Change mode open the network mode page, which the user cancels: nothing changes. The window carries on.
+TEST_F(UiTest, EachSetupCommandShowsItsMessageOrCancelledPageChangesNothingAndKeepsTheFocus) {
+    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"Firewall", 1);
     OpenPage setup(SetupPage);
-    const auto [message, icon] = boxAfter(*setup, EnableButton);
-    EXPECT_EQ(icon, LoadIconW(nullptr, IDI_ERROR));
-    EXPECT_NE(message.find(L"service"), std::wstring::npos) << narrow(message);
-    EXPECT_FALSE(isDormalisSelected());
+    HWND before = setup->control(DisableButton);
+    const std::tuple<int, DWORD, std::wstring, LPCWSTR> cases[] = {
+        {DisableButton, 1,
+         L"Dormalis is no longer selected as the screen saver. The app remains installed. Close and "
+         L"reopen any open Windows screen saver settings to refresh the display.",
+         IDI_INFORMATION},
+        {CheckButton, 1, L"", IDI_INFORMATION},
+        {EnableButton, 1, L"The Dormalis service is unavailable. Reinstall with the setup program.", IDI_ERROR},
+        {EnableButton, 0, L"page", nullptr},
+        {ModeButton, 0, L"page", nullptr}};
+    for (const auto& [id, configured, expected, icon] : cases) {
+        writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", configured);
+        ASSERT_TRUE(focus(*setup, id));
+        settings.firewall = false;  // a live change the reload after a cancelled page must drop
+        const auto [message, shown] = boxAfter(*setup, id);
+        EXPECT_EQ(message, id == CheckButton ? configurationReport() : expected) << id;
+        EXPECT_EQ(shown, icon ? LoadIconW(nullptr, icon) : nullptr) << id;
+        EXPECT_EQ(GetDlgCtrlID(GetFocus()), id) << "the focus is back where it was, after the rebuild and the message";
+        EXPECT_TRUE(icon || settings.firewall) << "reloaded from the machine's choice after the page";
+        EXPECT_EQ(readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 0), configured);
+        EXPECT_TRUE(IsWindowEnabled(setup->window)) << "the owner is enabled again";
+        EXPECT_FALSE(isDormalisSelected());
+    }
+    EXPECT_NE(setup->control(DisableButton), before) << "Disable rebuilt the page";
     SendMessageW(setup->control(LanguageList), CB_SETCURSEL, 4, 0);
     send(*setup, LanguageList, CBN_SELCHANGE);
     EXPECT_EQ(settings.language, 4u) << "still answering";
-}
-
-TEST_F(UiTest, EnableOrChangeModeWithTheModePageCancelledChangesNothingAndKeepsTheFocus) {
-    writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"Firewall", 1);
-    for (int id : {EnableButton, ModeButton}) {
-        OpenPage setup(SetupPage);
-        ASSERT_TRUE(focus(*setup, id));
-        settings.firewall = false;  // a live change the reload must drop
-        // The user picks adapters on the network mode page, then cancels it.
-        std::thread cancel([&] {
-            HWND page = nullptr;
-            waitUntil([&] { return (page = FindWindowW(UiClass, nullptr)) && page != setup->window; }, 10000);
-            PostMessageW(page, WM_COMMAND, AdaptersRadio, 0);
-            PostMessageW(page, WM_COMMAND, CancelButton, 0);
-        });
-        send(*setup, id);  // runs the network mode page modally until the cancel arrives
-        cancel.join();
-        EXPECT_TRUE(settings.firewall) << "reloaded from the machine's choice";
-        EXPECT_FALSE(isDormalisSelected());
-        EXPECT_EQ(readDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", 0), 0u);
-        EXPECT_TRUE(IsWindowEnabled(setup->window)) << "the owner is enabled again";
-        EXPECT_EQ(focused(), id) << "the focus is back where it was";
-    }
-}
-
-TEST_F(UiTest, DisableAndCheckShowTheirMessagesAndKeepTheFocus) {
-    OpenPage setup(SetupPage);
-    HWND before = setup->control(DisableButton);
-    const std::pair<int, std::wstring> cases[] = {
-        {DisableButton,
-         L"Dormalis is no longer selected as the screen saver. The app remains installed. Close and "
-         L"reopen any open Windows screen saver settings to refresh the display."},
-        {CheckButton, configurationReport()}};
-    for (const auto& [id, expected] : cases) {
-        ASSERT_TRUE(focus(*setup, id));
-        const auto [message, icon] = boxAfter(*setup, id);
-        EXPECT_EQ(message, expected) << id;
-        EXPECT_EQ(icon, LoadIconW(nullptr, IDI_INFORMATION)) << id;
-        EXPECT_EQ(focused(), id) << "the focus survives the rebuild and the message";
-    }
-    EXPECT_NE(setup->control(DisableButton), before) << "Disable rebuilt the page";
 }
 
 std::wstring dormalis(const std::wstring& arguments) {
@@ -628,7 +573,6 @@ TEST(UiSystem, TheRealProgramSnapshotsEachPageInItsOwnWidth) {
         ASSERT_TRUE(image.loaded) << page;
         // The client area of a page window of its width (less the frame and perhaps the scroll bar).
         EXPECT_TRUE(image.width <= widths[page] && image.width >= widths[page] - 60) << page << ": " << image.width;
-        EXPECT_EQ(image.at(image.width - 4, 0), AccentColor) << page;
         EXPECT_GT(48 * 48 - image.count(RECT{28, 28, 76, 76}, HeaderColor), 48 * 48 / 4) << "the program's icon";
         EXPECT_GT(image.count(RECT{0, 0, image.width, image.height}, buttonColors(buttons[page]).fill), 1000) << page;
     }

@@ -14,24 +14,13 @@ SERVICE_STATUS status{};
 HANDLE stopEvent = nullptr;
 
 void record(DWORD control) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, RecordKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-        return;
-    }
     wchar_t buffer[1024] = {};
     DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
-    DWORD type = 0;
-    std::wstring controls;
-    if (RegQueryValueExW(key, L"Controls", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) == ERROR_SUCCESS &&
-        type == REG_SZ) {
-        controls = buffer;
-    }
-    if (!controls.empty()) controls += L" ";
-    controls += std::to_wstring(control);
-    RegSetValueExW(key, L"Controls", 0, REG_SZ, reinterpret_cast<const BYTE*>(controls.c_str()),
-                   static_cast<DWORD>((controls.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
+    RegGetValueW(HKEY_LOCAL_MACHINE, RecordKey, L"Controls", RRF_RT_REG_SZ, nullptr, buffer, &bytes);
+    std::wstring controls = buffer;
+    controls += (controls.empty() ? L"" : L" ") + std::to_wstring(control);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, RecordKey, L"Controls", REG_SZ, controls.c_str(),
+                    static_cast<DWORD>((controls.size() + 1) * sizeof(wchar_t)));
 }
 
 DWORD readValue(const wchar_t* name) {

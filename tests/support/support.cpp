@@ -70,30 +70,20 @@ ProcessResult runProcess(const std::wstring& commandLine, DWORD timeoutMs) {
     ProcessResult result;
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
-        DWORD available = 0;
-        if (PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        const bool ended = WaitForSingleObject(process.get(), 20) == WAIT_OBJECT_0;
+        // Everything written so far, also just before the process ended.
+        DWORD available = 0, read = 0;
+        while (PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0) {
             std::string chunk(available, '\0');
-            DWORD read = 0;
-            if (ReadFile(readEnd.get(), chunk.data(), available, &read, nullptr)) result.output.append(chunk, 0, read);
-            continue;
+            if (!ReadFile(readEnd.get(), chunk.data(), available, &read, nullptr)) break;
+            result.output.append(chunk, 0, read);
         }
-        if (WaitForSingleObject(process.get(), 20) == WAIT_OBJECT_0) {
-            // Drain what the process wrote just before it ended.
-            DWORD read = 0;
-            char buffer[4096];
-            while (PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
-                   ReadFile(readEnd.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-                result.output.append(buffer, read);
-            }
+        if (ended) {
             result.finished = true;
             GetExitCodeProcess(process.get(), &result.exitCode);
             return result;
         }
-        if (GetTickCount64() > deadline) {
-            TerminateProcess(process.get(), STILL_ACTIVE);
-            WaitForSingleObject(process.get(), 5000);
-            return result;
-        }
+        if (GetTickCount64() > deadline) return finishProcess(process.get(), 0), result;
     }
 }
 

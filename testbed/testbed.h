@@ -20,7 +20,6 @@ struct Adapter {
 
 struct SubLayerRecord {
     std::wstring key;
-    std::wstring name;
     DWORD weight = 0;
     DWORD ownerPid = 0;
 };
@@ -28,7 +27,6 @@ struct SubLayerRecord {
 struct FilterRecord {
     std::wstring layer;
     std::wstring subLayer;
-    std::wstring name;
     DWORD action = 0;
     DWORD conditions = 0;
     DWORD ownerPid = 0;

@@ -57,6 +57,7 @@ void addAdapter(const Adapter& adapter) {
     setString((ClassRoot + driver).c_str(), L"NetCfgInstanceId", adapter.guid);
     setString(CreatedKey, adapter.id.c_str(), driver);
     setDword(DevicesKey, adapter.id.c_str(), adapter.state);
+    setDword(Root, (L"Initial " + adapter.id).c_str(), adapter.state);
 }
 
 long deviceState(const std::wstring& id) {

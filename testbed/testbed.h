@@ -35,7 +35,8 @@ struct FilterRecord {
 // Forgets everything: adapters (with their setupapi registry entries), sessions, faults, counts, WFP objects.
 void reset();
 
-// Adds an adapter: an interface row, a present network-class device with its driver key, and a node state.
+// Adds an adapter: an interface row, a present network-class device with its driver key, and a node state
+// (kept as "Initial <id>" under Root too).
 void addAdapter(const Adapter& adapter);
 // Only the interface row, with no device behind it.
 void addInterface(const std::wstring& guid, DWORD type, bool hardware);

@@ -19,7 +19,7 @@
 #include <functional>
 #include <string>
 
-#include "tests/service/given_back.h"
+#include "tests/service/fixture.h"
 
 namespace {
 

@@ -61,8 +61,7 @@ TEST(ServiceSystemTest, TheRealSaverIsBlockedUntilTheServiceEnds) {
     EXPECT_EQ(status().dwControlsAccepted,
               static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_POWEREVENT |
                                  SERVICE_ACCEPT_SESSIONCHANGE));
-    ASSERT_EQ(testbed::subLayers().size(), 1u);
-    EXPECT_EQ(testbed::subLayers()[0].ownerPid, status().dwProcessId);
+    EXPECT_EQ(testbed::subLayers().at(0).ownerPid, status().dwProcessId);
     UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status().dwProcessId));
     TerminateProcess(process.get(), 1);
     WaitForSingleObject(process.get(), 5000);

@@ -108,12 +108,14 @@ class LoopTest : public ::testing::Test {
         restore();  // as the service does before it creates the pipe
         pipe.reset(createControlPipe());
         ASSERT_TRUE(pipe.valid()) << GetLastError();
+        UniqueHandle second(createControlPipe());  // a second server is refused, with the reason
+        const DWORD error = GetLastError();
+        EXPECT_TRUE(!second && (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY)) << error;
         loop = std::thread([this] { runLoop(pipe.get()); });
     }
     void TearDown() override {
         testbed::clearFaults();
         stopLoop();
-        pipe.reset();
         restore();  // whatever a test left pending on purpose, for the next one
         installDirectoryOverride.clear();
         testbed::reset();

@@ -1,5 +1,4 @@
-// The real Dormalis.exe registered in Wine's service manager, with the test bed beside it in the installation
-// folder and the real saver installed there: what only the real processes show.
+// What only the real processes show: Dormalis.exe in Wine's service manager, the test bed beside it.
 #include <windows.h>
 
 #include "foundation/constants.h"

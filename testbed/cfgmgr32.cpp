@@ -8,6 +8,7 @@
 #include <cfg.h>
 #include <cfgmgr32.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,7 @@ namespace {
 // Nodes handed out by CM_Locate_DevNodeW carry this bit; smaller values come from setupapi's own enumeration.
 constexpr DEVINST LocatedBit = 0x40000000;
 
-std::vector<std::wstring>& locatedNodes() {
-    static std::vector<std::wstring> nodes;
-    return nodes;
-}
+std::vector<std::wstring> locatedNodes;
 
 using GetDeviceIdFn = CONFIGRET(WINAPI*)(DEVINST, PWSTR, ULONG, ULONG);
 
@@ -33,7 +31,7 @@ std::wstring idOf(DEVINST node) {
     std::wstring id;
     if (node & LocatedBit) {
         const size_t index = node & ~LocatedBit;
-        if (index < locatedNodes().size()) id = locatedNodes()[index];
+        if (index < locatedNodes.size()) id = locatedNodes[index];
     } else {
         static const auto setupapiGetId = reinterpret_cast<GetDeviceIdFn>(
             reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"setupapi.dll"), "CM_Get_Device_IDW")));
@@ -46,16 +44,10 @@ std::wstring idOf(DEVINST node) {
 // As the configuration manager checks an instance ID: three non-empty parts of printable ASCII without commas
 // or spaces, shorter than MAX_DEVICE_ID_LEN.
 bool wellFormed(const std::wstring& id) {
-    if (id.empty() || id.size() >= MAX_DEVICE_ID_LEN) return false;
-    int separators = 0;
-    for (size_t i = 0; i < id.size(); ++i) {
-        const wchar_t c = id[i];
-        if (c <= L' ' || c > 0x7E || c == L',') return false;
-        if (c != L'\\') continue;
-        if (i == 0 || i + 1 == id.size() || id[i - 1] == L'\\') return false;
-        ++separators;
-    }
-    return separators == 2;
+    const size_t first = id.find(L'\\'), last = id.rfind(L'\\');
+    return id.size() < MAX_DEVICE_ID_LEN && std::count(id.begin(), id.end(), L'\\') == 2 && first > 0 &&
+           last > first + 1 && last + 1 < id.size() &&
+           std::all_of(id.begin(), id.end(), [](wchar_t c) { return c > L' ' && c <= 0x7E && c != L','; });
 }
 
 }  // namespace
@@ -92,8 +84,8 @@ CONFIGRET WINAPI CM_Locate_DevNodeW(PDEVINST node, DEVINSTID_W id, ULONG) {
     if (!id) return CR_NO_SUCH_DEVNODE;
     if (!wellFormed(id)) return CR_INVALID_DEVICE_ID;
     if (!hasValue(DevicesKey, id)) return CR_NO_SUCH_DEVNODE;
-    locatedNodes().push_back(id);
-    *node = LocatedBit | static_cast<DEVINST>(locatedNodes().size() - 1);
+    locatedNodes.push_back(id);
+    *node = LocatedBit | static_cast<DEVINST>(locatedNodes.size() - 1);
     return CR_SUCCESS;
 }
 

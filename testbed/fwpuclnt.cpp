@@ -32,23 +32,6 @@ constexpr GUID KnownLayers[] = {
     {0xa3b3ab6b, 0x3564, 0x488c, {0x91, 0x17, 0xf3, 0x4e, 0x82, 0x14, 0x27, 0x63}},  // OUTBOUND_IPPACKET_V6
 };
 
-std::wstring subLayerPath(const GUID& key) {
-    return std::wstring(WfpSubLayersKey) + L"\\" + guidText(key);
-}
-
-DWORD weightError(const FWP_VALUE0& weight) {
-    switch (weight.type) {
-        case FWP_EMPTY:
-            return ERROR_SUCCESS;  // the engine chooses
-        case FWP_UINT8:
-            return weight.uint8 <= 15 ? ERROR_SUCCESS : FWP_E_INVALID_WEIGHT;
-        case FWP_UINT64:
-            return weight.uint64 ? ERROR_SUCCESS : FWP_E_NULL_POINTER;
-        default:
-            return FWP_E_INVALID_WEIGHT;
-    }
-}
-
 // What the engine refuses in a filter, as it would refuse it; 0 for a filter it takes.
 DWORD filterError(const Engine& engine, const FWPM_FILTER0& filter) {
     bool layerKnown = false;
@@ -56,9 +39,14 @@ DWORD filterError(const Engine& engine, const FWPM_FILTER0& filter) {
         layerKnown = layerKnown || IsEqualGUID(layer, filter.layerKey);
     if (!layerKnown) return FWP_E_LAYER_NOT_FOUND;
     // The null key names the engine's own universal sublayer.
-    if (!IsEqualGUID(filter.subLayerKey, GUID{}) && !hasValue(subLayerPath(filter.subLayerKey).c_str(), L"Session"))
+    if (!IsEqualGUID(filter.subLayerKey, GUID{}) &&
+        !hasValue((std::wstring(WfpSubLayersKey) + L"\\" + guidText(filter.subLayerKey)).c_str(), L"Session"))
         return FWP_E_SUBLAYER_NOT_FOUND;
-    if (DWORD rc = weightError(filter.weight)) return rc;
+    // The engine chooses an empty weight; a byte weight goes up to 15; a 64-bit one needs its value.
+    const FWP_VALUE0& weight = filter.weight;
+    if (weight.type != FWP_EMPTY && !(weight.type == FWP_UINT8 && weight.uint8 <= 15) &&
+        !(weight.type == FWP_UINT64 && weight.uint64))
+        return FWP_E_INVALID_WEIGHT;
     if (filter.action.type != FWP_ACTION_BLOCK && filter.action.type != FWP_ACTION_PERMIT)
         return FWP_E_INVALID_ACTION_TYPE;
     if (filter.numFilterConditions && !filter.filterCondition) return FWP_E_NULL_POINTER;
@@ -78,11 +66,7 @@ DWORD endTransaction(const wchar_t* function, HANDLE engineHandle, bool commit) 
         for (const std::wstring& name : names(list)) {
             const std::wstring path = std::wstring(list) + L"\\" + name;
             if (getString(path.c_str(), L"Session") != engine->owner()) continue;
-            if (commit) {
-                setString(path.c_str(), L"Session", engine->session);
-            } else {
-                deleteTree(path.c_str());
-            }
+            commit ? setString(path.c_str(), L"Session", engine->session) : deleteTree(path.c_str());
         }
     }
     engine->inTransaction = false;
@@ -148,9 +132,8 @@ DWORD WINAPI FwpmSubLayerAdd0(HANDLE engineHandle, const FWPM_SUBLAYER0* subLaye
     if (!subLayer->displayData.name) return FWP_E_NULL_DISPLAY_NAME;
     if (engine->dynamic && (subLayer->flags & PersistentObject)) return FWP_E_DYNAMIC_SESSION_IN_PROGRESS;
     Lock lock;
-    const std::wstring path = subLayerPath(subLayer->subLayerKey);
+    const std::wstring path = std::wstring(WfpSubLayersKey) + L"\\" + guidText(subLayer->subLayerKey);
     if (hasValue(path.c_str(), L"Session")) return FWP_E_ALREADY_EXISTS;
-    setString(path.c_str(), L"Name", subLayer->displayData.name);
     setDword(path.c_str(), L"Weight", subLayer->weight);
     setString(path.c_str(), L"Session", engine->owner());
     return ERROR_SUCCESS;
@@ -169,7 +152,6 @@ DWORD WINAPI FwpmFilterAdd0(HANDLE engineHandle, const FWPM_FILTER0* filter, PSE
     const wchar_t* p = path.c_str();
     setString(p, L"Layer", guidText(filter->layerKey));
     setString(p, L"SubLayer", guidText(filter->subLayerKey));
-    setString(p, L"Name", filter->displayData.name);
     setDword(p, L"Action", filter->action.type);
     setDword(p, L"Conditions", filter->numFilterConditions);
     setString(p, L"Session", engine->owner());

@@ -6,61 +6,41 @@
 
 namespace dormalis::testbed {
 
-namespace {
-
-UniqueKey openKey(const wchar_t* subkey, REGSAM access, bool create = false) {
-    UniqueKey key;
-    create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0, access, nullptr, key.put(), nullptr)
-           : RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, access, key.put());
-    return key;
-}
-
-void setValue(const wchar_t* subkey, const wchar_t* name, DWORD type, const void* data, size_t size) {
-    if (UniqueKey key = openKey(subkey, KEY_SET_VALUE, true))
-        RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
-}
-
-// "first count code": fail calls number first .. first+count-1 (count 0: every call from first on).
-DWORD faultFor(const wchar_t* function, DWORD call) {
+DWORD enter(const wchar_t* function) {
+    Lock lock;
+    const DWORD call = getDword(CallsKey, function, 0) + 1;
+    setDword(CallsKey, function, call);
+    // "first count code": fail calls number first .. first+count-1 (count 0: every call from first on).
     unsigned long first = 0, count = 0, code = 0;
     if (swscanf(getString(FaultsKey, function).c_str(), L"%lu %lu %lu", &first, &count, &code) != 3) return 0;
     return call >= first && (count == 0 || call < first + count) ? code : 0;
 }
 
-}  // namespace
-
-DWORD enter(const wchar_t* function) {
-    Lock lock;
-    DWORD call = getDword(CallsKey, function, 0) + 1;
-    setDword(CallsKey, function, call);
-    return faultFor(function, call);
-}
-
 DWORD getDword(const wchar_t* subkey, const wchar_t* name, DWORD fallback) {
     DWORD value = 0, size = sizeof value;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, subkey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
-        return fallback;
-    return value;
+    const LONG rc = RegGetValueW(HKEY_LOCAL_MACHINE, subkey, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+    return rc == ERROR_SUCCESS ? value : fallback;
 }
 
 bool hasValue(const wchar_t* subkey, const wchar_t* name) {
     return RegGetValueW(HKEY_LOCAL_MACHINE, subkey, name, RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
+// RegSetKeyValueW creates the key as needed.
 void setDword(const wchar_t* subkey, const wchar_t* name, DWORD value) {
-    setValue(subkey, name, REG_DWORD, &value, sizeof value);
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, subkey, name, REG_DWORD, &value, sizeof value);
 }
 
 std::wstring getString(const wchar_t* subkey, const wchar_t* name) {
     wchar_t buffer[1024] = {};
     DWORD size = sizeof buffer - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, subkey, name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
-        return {};
-    return buffer;
+    const LONG rc = RegGetValueW(HKEY_LOCAL_MACHINE, subkey, name, RRF_RT_REG_SZ, nullptr, buffer, &size);
+    return rc == ERROR_SUCCESS ? buffer : L"";
 }
 
 void setString(const wchar_t* subkey, const wchar_t* name, const std::wstring& value) {
-    setValue(subkey, name, REG_SZ, value.c_str(), (value.size() + 1) * sizeof(wchar_t));
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, subkey, name, REG_SZ, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
 void deleteTree(const wchar_t* subkey) {
@@ -70,7 +50,8 @@ void deleteTree(const wchar_t* subkey) {
 
 std::vector<std::wstring> names(const wchar_t* subkey, bool values) {
     std::vector<std::wstring> result;
-    const UniqueKey key = openKey(subkey, KEY_READ);
+    UniqueKey key;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, key.put());
     for (DWORD i = 0; key; ++i) {
         wchar_t name[1024];
         DWORD length = 1024;

@@ -40,11 +40,7 @@ void reset() {
 
 void addInterface(const std::wstring& guid, DWORD type, bool hardware) {
     Lock lock;
-    const DWORD index = getDword(Root, L"NextInterface", 0);
-    setDword(Root, L"NextInterface", index + 1);
-    wchar_t name[16];
-    swprintf(name, 16, L"%04lu", index);
-    const std::wstring path = std::wstring(InterfacesKey) + L"\\" + name;
+    const std::wstring path = std::wstring(InterfacesKey) + L"\\" + std::to_wstring(1000 + names(InterfacesKey).size());
     setString(path.c_str(), L"Guid", guid);
     setDword(path.c_str(), L"Type", type);
     setDword(path.c_str(), L"Hardware", hardware ? 1 : 0);
@@ -53,11 +49,7 @@ void addInterface(const std::wstring& guid, DWORD type, bool hardware) {
 void addAdapter(const Adapter& adapter) {
     addInterface(adapter.guid, adapter.type, adapter.hardware);
     Lock lock;
-    const DWORD index = getDword(Root, L"NextDriver", 100);
-    setDword(Root, L"NextDriver", index + 1);
-    wchar_t number[16];
-    swprintf(number, 16, L"\\%04lu", index);
-    const std::wstring driver = NetClass + std::wstring(number);
+    const std::wstring driver = NetClass + (L"\\" + std::to_wstring(1000 + names(CreatedKey, true).size()));
     const std::wstring enumPath = EnumRoot + adapter.id;
     setString(enumPath.c_str(), L"ClassGUID", NetClass);
     setString(enumPath.c_str(), L"Class", L"Net");
@@ -65,6 +57,7 @@ void addAdapter(const Adapter& adapter) {
     setString((ClassRoot + driver).c_str(), L"NetCfgInstanceId", adapter.guid);
     setString(CreatedKey, adapter.id.c_str(), driver);
     setDword(DevicesKey, adapter.id.c_str(), adapter.state);
+    setDword(Root, (L"Initial " + adapter.id).c_str(), adapter.state);
 }
 
 long deviceState(const std::wstring& id) {
@@ -103,14 +96,14 @@ DWORD calls(const std::wstring& function) {
 
 std::vector<SubLayerRecord> subLayers() {
     return objects<SubLayerRecord>(WfpSubLayersKey, [](const std::wstring& key, const wchar_t* path, DWORD pid) {
-        return SubLayerRecord{key, getString(path, L"Name"), getDword(path, L"Weight", 0), pid};
+        return SubLayerRecord{key, getDword(path, L"Weight", 0), pid};
     });
 }
 
 std::vector<FilterRecord> filters() {
     return objects<FilterRecord>(WfpFiltersKey, [](const std::wstring&, const wchar_t* path, DWORD pid) {
-        return FilterRecord{getString(path, L"Layer"),    getString(path, L"SubLayer"),     getString(path, L"Name"),
-                            getDword(path, L"Action", 0), getDword(path, L"Conditions", 0), pid};
+        return FilterRecord{getString(path, L"Layer"), getString(path, L"SubLayer"), getDword(path, L"Action", 0),
+                            getDword(path, L"Conditions", 0), pid};
     });
 }
 

@@ -20,7 +20,6 @@ struct Adapter {
 
 struct SubLayerRecord {
     std::wstring key;
-    std::wstring name;
     DWORD weight = 0;
     DWORD ownerPid = 0;
 };
@@ -28,7 +27,6 @@ struct SubLayerRecord {
 struct FilterRecord {
     std::wstring layer;
     std::wstring subLayer;
-    std::wstring name;
     DWORD action = 0;
     DWORD conditions = 0;
     DWORD ownerPid = 0;
@@ -37,7 +35,8 @@ struct FilterRecord {
 // Forgets everything: adapters (with their setupapi registry entries), sessions, faults, counts, WFP objects.
 void reset();
 
-// Adds an adapter: an interface row, a present network-class device with its driver key, and a node state.
+// Adds an adapter: an interface row, a present network-class device with its driver key, and a node state
+// (kept as "Initial <id>" under Root too).
 void addAdapter(const Adapter& adapter);
 // Only the interface row, with no device behind it.
 void addInterface(const std::wstring& guid, DWORD type, bool hardware);

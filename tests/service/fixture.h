@@ -9,9 +9,9 @@
 
 #include "foundation/registry.h"
 #include "service/loop.h"
+#include "foundation/constants.h"
 #include "service/network.h"
 #include "testbed/testbed.h"
-#include "tests/service/given_back.h"
 #include "tests/support/support.h"
 
 namespace dormalis::testing {
@@ -65,6 +65,18 @@ inline bool firewallBlocked() {
     return covered.size() == 4;
 }
 
+// The network as a test sees it: no filtering object left, nothing on the recovery list, every adapter that was
+// started when the test described it is started again, and NetworkState reads 0. The scripted client checks it
+// too, between its sessions.
+inline bool networkGivenBack() {
+    if (!testbed::filters().empty() || !testbed::subLayers().empty() || !recoveryEntries().empty()) return false;
+    for (const std::wstring& id : testbed::names(testbed::DevicesKey, true))
+        if (testbed::getDword(testbed::Root, (L"Initial " + id).c_str(), 0) == testbed::DeviceStarted &&
+            testbed::deviceState(id) != testbed::DeviceStarted)
+            return false;
+    return machineDword(L"NetworkState", 99) == 0;
+}
+
 // The network is given back, and no adapter was ever disabled unsafely (see testbed::unsafeDisables).
 inline bool settled() {
     return networkGivenBack() && testbed::unsafeDisables() == 0;
@@ -78,9 +90,6 @@ inline testbed::Adapter ethernet(int number, DWORD type = 6, bool hardware = tru
     swprintf(guid, 64, L"{0000%04d-1111-2222-3333-444455556666}", number);
     const testbed::Adapter adapter{id, guid, type, hardware, state};
     testbed::addAdapter(adapter);
-    // Remembered so that networkGivenBack() knows which adapters must end up started.
-    if (state == testbed::DeviceStarted)
-        testbed::setString(testbed::Root, (L"Initial " + adapter.id).c_str(), L"started");
     return adapter;
 }
 
@@ -99,14 +108,15 @@ class LoopTest : public ::testing::Test {
         restore();  // as the service does before it creates the pipe
         pipe.reset(createControlPipe());
         ASSERT_TRUE(pipe.valid()) << GetLastError();
+        UniqueHandle second(createControlPipe());  // a second server is refused, with the reason
+        const DWORD error = GetLastError();
+        EXPECT_TRUE(!second && (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY)) << error;
         loop = std::thread([this] { runLoop(pipe.get()); });
     }
     void TearDown() override {
         testbed::clearFaults();
         stopLoop();
-        pipe.reset();
         restore();  // whatever a test left pending on purpose, for the next one
-        EXPECT_EQ(engine, nullptr);
         installDirectoryOverride.clear();
         testbed::reset();
     }

@@ -2,7 +2,7 @@
 // image the service accepts) and give it a script, one step per argument; each printed line ends with a line feed.
 //   open[:MS]   open the control pipe in message mode, no-wait, retrying for up to MS (3000); else print "noopen"
 //               and exit with code 2
-//   w:WORD[:N]  write WORD and N NUL bytes as one message;  raw:N  write N bytes of 'A' as one message
+//   w:WORD[:N]  write WORD and N NUL bytes as one message
 //   read:MS     wait up to MS for a reply: print "reply:<bytes>", "noreply" or "broken"
 //   alive:MS    write "ALIVE" every 500 ms for MS; print "broken" if the service drops us
 //   broken:MS   wait up to MS to be dropped: print "broken" and "silent:<ms since our last write>", or "connected"
@@ -19,7 +19,7 @@
 #include <functional>
 #include <string>
 
-#include "tests/service/given_back.h"
+#include "tests/service/fixture.h"
 
 namespace {
 
@@ -68,8 +68,6 @@ bool step(const std::string& s) {
         const size_t nuls = argument.find(':');
         write(argument.substr(0, nuls) +
               std::string(nuls == std::string::npos ? 0 : std::atoi(argument.c_str() + nuls + 1), 0));
-    } else if (verb == "raw") {
-        write(std::string(number, 'A'));
     } else if (verb == "read") {
         char buffer[16] = {};
         DWORD read = 0;
@@ -89,16 +87,14 @@ bool step(const std::string& s) {
     } else if (verb == "given") {
         say(poll(number + 10, dormalis::testing::networkGivenBack) ? "given" : "held");
     } else if (verb == "timed") {
-        LARGE_INTEGER frequency, start, now;
+        LARGE_INTEGER frequency, start, now;  // the tick count moves in steps of 16 ms under Wine
         QueryPerformanceFrequency(&frequency);
         QueryPerformanceCounter(&start);
         write(argument);
-        for (double ms = 0; ms <= 3000; Sleep(0)) {
-            if (peek() == 2) return say("ms:" + std::to_string(ms)), true;
-            QueryPerformanceCounter(&now);
-            ms = 1000.0 * double(now.QuadPart - start.QuadPart) / double(frequency.QuadPart);
-        }
-        say("noreply");
+        while (QueryPerformanceCounter(&now) && peek() == 1 && now.QuadPart - start.QuadPart < 3 * frequency.QuadPart)
+            Sleep(0);
+        const double ms = 1000.0 * double(now.QuadPart - start.QuadPart) / double(frequency.QuadPart);
+        say(peek() == 2 ? "ms:" + std::to_string(ms) : "noreply");
     } else if (verb == "sleep" || verb == "hang") {
         Sleep(verb == "hang" ? INFINITE : number);
     } else if (verb == "close") {

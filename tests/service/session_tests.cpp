@@ -1,14 +1,13 @@
-// The service loop with the real pipe and registry, against the scripted client installed as the saver: how
-// sessions end, who is served, the two pauses with a failure injected at the platform calls, the recovery list
-// and random sessions. However a session goes, the network is given back and the next saver is served.
+// The service loop with the real pipe and registry against the scripted client installed as the saver. However
+// a session goes, the network is given back and the next saver is served.
 #include <windows.h>
 
 #include <cfgmgr32.h>
 #include <sddl.h>
 #include <wtsapi32.h>
 
-#include <algorithm>
 #include <random>
+#include <tuple>
 
 #include "tests/service/fixture.h"
 
@@ -17,46 +16,51 @@ namespace {
 
 // Each script ends its session one way or another; the network is back at once and the pipe listens again.
 TEST_F(LoopTest, EverySessionEndGivesTheNetworkBack) {
-    const struct {
-        const wchar_t* script;
-        const char* expected;  // the client's output, up to a last line "silent:..."; each "OK" is one pause
-    } scripts[] = {
+    // Each script with the client's output, up to a last line "silent:..."; each "OK" is one pause.
+    const std::pair<const wchar_t*, const char*> scripts[] = {
         {L"open w:START read:3000 w:STOP given:1000 broken:3000", "reply:OK\ngiven\nbroken\n"},
         {L"open w:START read:3000 w:START read:3000", "reply:OK\nbroken\n"},
         {L"open w:start read:3000", "broken\n"},
         {L"open \"w:START \" read:3000", "broken\n"},
-        {L"open raw:32 read:3000", "broken\n"},
-        {L"open raw:31 read:3000", "broken\n"},
-        {L"open w:START:3 read:3000 w:STOP broken:3000", "reply:OK\nbroken\n"},
+        {L"open w:START:27 read:3000", "broken\n"},  // 32 bytes: one more than a message holds
+        {L"open w:START:26 read:3000 w:STOP broken:3000", "reply:OK\nbroken\n"},
         {L"open w:ALIVE read:300 w:START read:3000 w:STOP", "noreply\nreply:OK\n"},
-        {L"open raw:0 read:300 w:START read:3000 w:STOP", "noreply\nreply:OK\n"},
+        {L"open w: read:300 w:START read:3000 w:STOP", "noreply\nreply:OK\n"},
         {L"open w:START close open close", ""},
         {L"open w:START read:3000 close given:1000", "reply:OK\ngiven\n"},
         {L"open w:START read:3000 die", "reply:OK\n"},
         // Heartbeats hold the session past the silence limit; silence then ends it 4 s after the last one.
         {L"open w:START read:3000 alive:4600 given:0 broken:6000", "reply:OK\nheld\nbroken\n"},
     };
-    for (const auto& s : scripts) {
-        SCOPED_TRACE(narrow(s.script));
+    for (const auto& [script, expected] : scripts) {
+        SCOPED_TRACE(narrow(script));
         testbed::clearCalls();
-        const std::string output = runClient(s.script).output;
+        const std::string output = runClient(script).output;
         const size_t silent = output.find("silent:");  // the last line, when there is one
-        EXPECT_EQ(output.substr(0, silent), s.expected);
+        EXPECT_EQ(output.substr(0, silent), expected);
         EXPECT_TRUE(waitUntil(settled, 1000));  // far below the silence limit
         // Gone at once (no expected output): served or not, the pipe must not stay busy for the next row.
-        EXPECT_TRUE(!*s.expected || testbed::calls(L"FwpmEngineOpen0") == (contains(s.expected, "OK") ? 1u : 0u));
-        if (contains(s.expected, "held")) {
-            ASSERT_NE(silent, std::string::npos);
-            const unsigned long ms = std::strtoul(output.c_str() + silent + 7, nullptr, 10);
-            EXPECT_GE(ms, 3950u);  // the service may read our last word a moment before we note the time
-            EXPECT_LE(ms, 4600u);
-        }
+        EXPECT_TRUE(!*expected || testbed::calls(L"FwpmEngineOpen0") == (contains(expected, "OK") ? 1u : 0u));
+        // The service may read our last word a moment before we note the time.
+        const unsigned long ms = silent == std::string::npos ? 0 : std::strtoul(&output[silent + 7], nullptr, 10);
+        EXPECT_TRUE(!contains(expected, "held") || (ms >= 3950 && ms <= 4600)) << ms;
     }
+    // With no recorded folder and no Program Files folder, naming the saver throws in the middle of a pass: the
+    // session ends, the failure is logged, and the loop goes on.
+    const wchar_t* versionKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    const std::wstring programFiles = readString(HKEY_LOCAL_MACHINE, versionKey, L"ProgramFilesDir");
+    writeString(HKEY_LOCAL_MACHINE, versionKey, L"ProgramFilesDir", L"C:\\NoProgramFilesHere");
+    installDirectoryOverride.clear();
+    EXPECT_EQ(runClient(L"open w:START read:1500").output, "broken\n");
+    writeString(HKEY_LOCAL_MACHINE, versionKey, L"ProgramFilesDir", programFiles);
+    installDirectoryOverride = InstallFolder;
+    EXPECT_EQ(lastLog(), L"Service loop failure: Folder unavailable");
     EXPECT_TRUE(contains(runClient(L"open w:START read:3000 w:STOP").output, "reply:OK"));
+    EXPECT_TRUE(waitUntil(settled, 3000));
 }
 
-TEST_F(LoopTest, RestoreRequestsKeepTheServiceRunningAndItsStopRestoresFirst) {
-    // Control code << 16 | event type; the first eight end the user's presence, and with it the pause.
+// Control code << 16 | event type; the first eight end the user's presence, and with it the pause.
+TEST_F(LoopTest, RestoreRequestsEndThePauseAndOtherEventsDoNot) {
     constexpr DWORD S = SERVICE_CONTROL_SESSIONCHANGE << 16, P = SERVICE_CONTROL_POWEREVENT << 16;
     // clang-format off
     const DWORD requests[] = {128 << 16, S | WTS_SESSION_LOCK, S | WTS_CONSOLE_DISCONNECT, S | WTS_REMOTE_DISCONNECT,
@@ -68,64 +72,25 @@ TEST_F(LoopTest, RestoreRequestsKeepTheServiceRunningAndItsStopRestoresFirst) {
         UniqueHandle client = startClient(L"open w:START read:3000 alive:20000");
         ASSERT_TRUE(waitUntil(firewallBlocked, 5000));
         EXPECT_EQ(controlEx(request >> 16, request & 0xFFFF, nullptr, nullptr), static_cast<DWORD>(NO_ERROR));
-        if (&request - requests < 8) {
-            EXPECT_TRUE(waitUntil(networkGivenBack, 1000));
-        } else {
-            EXPECT_FALSE(waitUntil([] { return !firewallBlocked(); }, 300));  // six loop passes
-        }
+        const bool ends = &request - requests < 8;  // else six loop passes go by with the pause held
+        EXPECT_EQ(waitUntil([] { return !firewallBlocked(); }, ends ? 1000 : 300), ends);
         TerminateProcess(client.get(), 0);
         EXPECT_TRUE(waitUntil(settled, 1000));
     }
-    // The stop: by the time the loop returns everything is given back, with the client still alive.
-    UniqueHandle client = startClient(L"open w:START read:3000 hang");
-    ASSERT_TRUE(waitUntil(firewallBlocked, 5000));
-    stopLoop();
-    EXPECT_TRUE(networkGivenBack());
-    EXPECT_EQ(WaitForSingleObject(client.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    TerminateProcess(client.get(), 0);
-}
-
-// A second server of the pipe is refused with the reason. With no recorded folder and no Program Files folder,
-// naming the saver throws in the middle of a pass: logged, and the loop goes on.
-TEST_F(LoopTest, ThePipeHasOneServerThatSurvivesAFailingPass) {
-    UniqueHandle second(createControlPipe());
-    EXPECT_FALSE(second.valid());
-    const DWORD error = GetLastError();
-    EXPECT_TRUE(error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY) << error;
-    const wchar_t* versionKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-    const std::wstring programFiles = readString(HKEY_LOCAL_MACHINE, versionKey, L"ProgramFilesDir");
-    writeString(HKEY_LOCAL_MACHINE, versionKey, L"ProgramFilesDir", L"C:\\NoProgramFilesHere");
-    installDirectoryOverride.clear();
-    const ProcessResult failed = runClient(L"open w:START read:1500");
-    writeString(HKEY_LOCAL_MACHINE, versionKey, L"ProgramFilesDir", programFiles);
-    installDirectoryOverride = InstallFolder;
-    EXPECT_EQ(failed.output, "broken\n");
-    EXPECT_EQ(lastLog(), L"Service loop failure: Folder unavailable");
-    EXPECT_TRUE(contains(runClient(L"open w:START read:3000 w:STOP").output, "reply:OK"));
-    EXPECT_TRUE(waitUntil(settled, 3000));
 }
 
 // The machine's adapters, ROOT\NET\DT01 on; only the first two, started physical Ethernet and Wi-Fi, are for
 // the adapter pause: a virtual one, loopback, tunnel, mobile broadband, one the user disabled, a stopped one.
-constexpr struct {
-    DWORD type;
-    bool hardware;
-    DWORD state;
-} Kinds[] = {{6, true, testbed::DeviceStarted},   {71, true, testbed::DeviceStarted},
-             {6, false, testbed::DeviceStarted},  {24, true, testbed::DeviceStarted},
-             {131, true, testbed::DeviceStarted}, {243, true, testbed::DeviceStarted},
-             {6, true, testbed::DeviceDisabled},  {71, true, testbed::DeviceStopped}};
+constexpr DWORD On = testbed::DeviceStarted, Off = testbed::DeviceDisabled;
+constexpr std::tuple<DWORD, bool, DWORD> Kinds[] = {
+    {6, true, On},   {71, true, On},  {6, false, On}, {24, true, On},
+    {131, true, On}, {243, true, On}, {6, true, Off}, {71, true, testbed::DeviceStopped}};
 
 // How a row's machine differs from one in firewall mode, by default, with its saver in an active session.
-enum class Machine {
-    Unconfigured,
-    Stranger,         // the installation folder holds another copy of the saver
-    InactiveSession,  // the saver's session is disconnected
-    Firewall,         // by default (no Firewall value), the installation folder named in other letter case
-    Adapters,
-    NoPhysicalAdapter,
-    ListReadOnly,  // the recovery list cannot be written
-};
+// Stranger: the installation folder holds another copy of the saver; InactiveSession: the saver's session is
+// disconnected; Firewall: by default (no Firewall value), the installation folder named in other letter case;
+// ListReadOnly: the recovery list cannot be written.
+enum class Machine { Unconfigured, Stranger, InactiveSession, Firewall, Adapters, NoPhysicalAdapter, ListReadOnly };
 
 void describe(Machine machine) {
     deleteKeyTree(HKEY_LOCAL_MACHINE, MachineKey);
@@ -139,7 +104,7 @@ void describe(Machine machine) {
     if (machine == Machine::Stranger) installSaverCopy(L"C:\\DormalisElsewhere\\Dormalis.scr");
     testbed::setSessionState(1, machine == Machine::InactiveSession ? WTSDisconnected : WTSActive);
     for (int i = machine == Machine::NoPhysicalAdapter ? 2 : 0; i < 8; ++i)
-        ethernet(i + 1, Kinds[i].type, Kinds[i].hardware, Kinds[i].state);
+        ethernet(i + 1, std::get<0>(Kinds[i]), std::get<1>(Kinds[i]), std::get<2>(Kinds[i]));
     testbed::addInterface(L"{99999999-1111-2222-3333-444455556666}", 6, true);  // no device behind it
     if (machine != Machine::ListReadOnly) return;
     // Readable and deletable (for the next row), not writable.
@@ -152,24 +117,23 @@ void describe(Machine machine) {
 }
 
 // The adapters no longer in the state they were described with.
-std::vector<int> changed() {
-    std::vector<int> numbers;
-    for (int i = 0; i < 8; ++i) {
-        const long state = testbed::deviceState(L"ROOT\\NET\\DT0" + std::to_wstring(i + 1));
-        if (state != -1 && state != static_cast<long>(Kinds[i].state)) numbers.push_back(i + 1);
-    }
-    return numbers;
+std::set<std::wstring> changed() {
+    std::set<std::wstring> ids;
+    for (const std::wstring& id : testbed::names(testbed::DevicesKey, true))
+        if (static_cast<DWORD>(testbed::deviceState(id)) !=
+            testbed::getDword(testbed::Root, (L"Initial " + id).c_str(), 9))
+            ids.insert(id);
+    return ids;
 }
 
 // The saver's pause holds: the firewall blocks, or this many of the first two adapters are off.
 bool paused(int adapters) {
     if (machineDword(L"NetworkState") != NetworkBlocked) return false;
-    const std::vector<int> off = changed();
+    const std::set<std::wstring> off = changed();
     if (adapters == 0) return firewallBlocked() && off.empty();
-    return testbed::filters().empty() && static_cast<int>(off.size()) == adapters && off.back() <= 2;
+    return testbed::filters().empty() && static_cast<int>(off.size()) == adapters &&
+           *off.rbegin() <= L"ROOT\\NET\\DT02";
 }
-
-constexpr DWORD WfpError = 0x80320001;  // FWP_E_CALLOUT_NOT_FOUND, any engine error will do
 
 TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
     const struct {
@@ -186,16 +150,12 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
         {Machine::Adapters, nullptr, 0, 0, 2, L"Physical Ethernet/Wi-Fi adapters paused."},
         {Machine::NoPhysicalAdapter, nullptr, 0, 0, -1, nullptr},
         {Machine::ListReadOnly, nullptr, 0, 0, -1, nullptr},
-        {Machine::Firewall, L"FwpmEngineOpen0", 1, ERROR_ACCESS_DENIED, -1, L"WFP engine open failed: "},
         {Machine::Adapters, L"CM_Locate_DevNodeW", 1, CR_FAILURE, 2, L"Adapter restoration pending: "},
         {Machine::Firewall, L"FwpmEngineOpen0", 1, 0x12345678, -1, L"WFP engine open failed: Windows error (3"},
-        {Machine::Firewall, L"FwpmTransactionBegin0", 1, WfpError, -1, L"Firewall filters released."},
         {Machine::Adapters, L"CM_Get_DevNode_Status", 5, CR_FAILURE, 2, nullptr},  // the first at restore
-        {Machine::Firewall, L"FwpmSubLayerAdd0", 1, WfpError, -1, L"WFP failure: "},
-        {Machine::Firewall, L"FwpmFilterAdd0", 1, WfpError, -1, L"WFP failure: "},
-        {Machine::Adapters, L"CM_Enable_DevNode", 1, CR_FAILURE, 2, nullptr},
+        {Machine::Firewall, L"FwpmSubLayerAdd0", 1, 0x12345678, -1, L"WFP failure: "},
         {Machine::Firewall, L"FwpmFilterAdd0", 4, 0x12345678, -1, L"WFP failure: Windows error (305419896)"},
-        {Machine::Firewall, L"FwpmTransactionCommit0", 1, WfpError, -1, L"Firewall filters released."},
+        {Machine::Firewall, L"FwpmTransactionCommit0", 1, 0x12345678, -1, L"Firewall filters released."},
         {Machine::Adapters, L"CM_Enable_DevNode", 2, CR_FAILURE, 2, nullptr},
         {Machine::Adapters, L"GetIfTable2", 1, ERROR_NOT_ENOUGH_MEMORY, -1, nullptr},
         {Machine::Adapters, L"CM_Get_DevNode_Status", 1, CR_FAILURE, 1, nullptr},  // that adapter is skipped
@@ -204,14 +164,6 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
         {Machine::Adapters, L"CM_Disable_DevNode", 1, CR_FAILURE, -1, nullptr},
         {Machine::Adapters, L"CM_Disable_DevNode", 2, CR_REMOVE_VETOED, -1, nullptr},  // the first comes back
     };
-    // Warm-up sessions in both modes, so that handles the system keeps for good are already open.
-    for (Machine machine : {Machine::Firewall, Machine::Adapters}) {
-        describe(machine);
-        EXPECT_TRUE(contains(runClient(L"open w:START read:3000 w:STOP broken:3000").output, "reply:OK"));
-        ASSERT_TRUE(waitUntil(settled, 3000));
-    }
-    DWORD handlesBefore = 0, handlesAfter = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
     for (const auto& row : rows) {
         SCOPED_TRACE(::testing::Message() << "row " << &row - rows);
         describe(row.machine);
@@ -231,14 +183,14 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
         // A caller refused before any pause touched nothing of the network.
         EXPECT_TRUE(row.machine > Machine::InactiveSession ||
                     testbed::calls(L"FwpmEngineOpen0") + testbed::calls(L"GetIfTable2") == 0);
-        GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
-        EXPECT_EQ(handlesAfter, handlesBefore);
         EXPECT_TRUE(!row.log || lastLog().rfind(row.log, 0) == 0) << narrow(lastLog());
     }
 }
 
-// While an adapter cannot be enabled no saver gets in, and attempts come every 2000 ms until one succeeds.
-TEST_F(LoopTest, PendingRecoveryRefusesSaversAndRetries) {
+// While an adapter cannot be enabled no saver gets in, and attempts come every 2000 ms until one succeeds. Then
+// the list as a crash or power loss leaves it: unplugged, or an ID no device can have, is nothing to enable, and
+// kept it would refuse every saver for good; enabled but needing a restart of Windows, the restart starts it.
+TEST_F(LoopTest, TheRecoveryListIsWorkedOff) {
     setMachineDword(L"Firewall", 0);
     const testbed::Adapter adapter = ethernet(1);
     testbed::failCall(L"CM_Enable_DevNode", 1, CR_FAILURE, 0);
@@ -246,54 +198,36 @@ TEST_F(LoopTest, PendingRecoveryRefusesSaversAndRetries) {
     ASSERT_TRUE(waitUntil([] { return machineDword(L"NetworkState") == NetworkError; }, 3000));
     EXPECT_EQ(lastLog(), L"Adapter restoration pending: " + adapter.id);
     EXPECT_EQ(recoveryEntries(), std::vector<std::wstring>{adapter.id});
-    const ProcessResult refused = runClient(L"open:500 w:START read:500");
-    EXPECT_FALSE(contains(refused.output, "reply:")) << refused.output;
+    EXPECT_EQ(runClient(L"open:500 w:START read:500").output, "noopen\n");
     const DWORD failed = testbed::calls(L"CM_Enable_DevNode");
     ASSERT_TRUE(waitUntil([&] { return testbed::calls(L"CM_Enable_DevNode") > failed; }, 3000));
     testbed::clearFaults();  // the next attempt succeeds
     const ULONGLONG at = GetTickCount64();
     ASSERT_TRUE(waitUntil(settled, 3000));
-    EXPECT_GE(GetTickCount64() - at, 1900u);
-    EXPECT_LE(GetTickCount64() - at, 2600u);
-    EXPECT_EQ(testbed::calls(L"CM_Disable_DevNode"), 1u);
-    EXPECT_TRUE(contains(runClient(L"open w:START read:3000 w:STOP").output, "reply:OK"));
-}
+    EXPECT_NEAR(static_cast<double>(GetTickCount64() - at), 2250, 350);
 
-// Unplugged, or an ID no device can have: nothing to enable, and kept it would refuse every saver for good.
-// Enabled but needing a restart of Windows: nothing more the service can do, the restart starts it. Entries
-// no pause writes (not a string, or empty) name nothing: they are left alone.
-TEST_F(LoopTest, RestoreOfTheRecoveryListAfterACrash) {
-    stopLoop();  // restore() by itself, on the list as a crash or power loss leaves it
-    const testbed::Adapter off = ethernet(1, 6, true, testbed::DeviceDisabled);
-    const testbed::Adapter byHand = ethernet(2);  // enabled by the user while paused
-    const testbed::Adapter restart = ethernet(3, 71, true, testbed::DeviceDisabled);
+    stopLoop();  // restore() by itself
+    const testbed::Adapter off = ethernet(2, 6, true, testbed::DeviceDisabled);
+    const testbed::Adapter byHand = ethernet(3);  // enabled by the user while paused
+    const testbed::Adapter restart = ethernet(4, 71, true, testbed::DeviceDisabled);
     testbed::needRestartOnEnable(restart.id);
+    testbed::clearCalls();
     for (const std::wstring& id : {off.id, byHand.id, restart.id, std::wstring(L"ROOT\\NET\\UNPLUGGED"),
                                    std::wstring(L"NOT A DEVICE"), std::wstring(L"ROOT\\\\0000")})
         writeString(HKEY_LOCAL_MACHINE, RecoveryKey, id.c_str(), id);
-    writeDword(HKEY_LOCAL_MACHINE, RecoveryKey, L"number", 7);
-    writeString(HKEY_LOCAL_MACHINE, RecoveryKey, L"empty", L"");
-    RegSetKeyValueW(HKEY_LOCAL_MACHINE, RecoveryKey, L"none", REG_SZ, nullptr, 0);
     EXPECT_TRUE(restore());
     EXPECT_EQ(testbed::deviceState(off.id), static_cast<long>(testbed::DeviceStarted));
     EXPECT_EQ(testbed::deviceState(restart.id), static_cast<long>(testbed::DeviceNeedsRestart));
     EXPECT_EQ(testbed::calls(L"CM_Enable_DevNode"), 2u);  // only those that were off
-    std::vector<std::wstring> left = recoveryEntries();
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::wstring>{L"empty", L"none", L"number"}));
-    EXPECT_FALSE(recoveryPending());
-    EXPECT_EQ(machineDword(L"NetworkState"), 0u);
+    EXPECT_TRUE(recoveryEntries().empty());
 }
 
 // Random sessions in both modes: words, lengths, NUL bytes, pauses, silence and client deaths. DORMALIS_SEED
 // replays a run (the seed is printed), DORMALIS_SESSIONS runs more than the modest default.
 TEST_F(LoopTest, RandomSessionsGiveTheNetworkBack) {
-    const auto environment = [](const char* name, unsigned fallback) {
-        const char* value = std::getenv(name);
-        return value ? static_cast<unsigned>(std::strtoul(value, nullptr, 10)) : fallback;
-    };
-    const unsigned seed = environment("DORMALIS_SEED", std::random_device{}()),
-                   sessions = environment("DORMALIS_SESSIONS", 30);
+    const char *seedText = std::getenv("DORMALIS_SEED"), *sessionsText = std::getenv("DORMALIS_SESSIONS");
+    const unsigned seed = seedText ? std::strtoul(seedText, nullptr, 10) : std::random_device{}();
+    const unsigned sessions = sessionsText ? std::strtoul(sessionsText, nullptr, 10) : 30;
     SCOPED_TRACE(::testing::Message() << "DORMALIS_SEED=" << seed);
     std::printf("seed %u, %u sessions\n", seed, sessions);
     std::mt19937 random(seed);
@@ -307,14 +241,13 @@ TEST_F(LoopTest, RandomSessionsGiveTheNetworkBack) {
         // pipe opens again (the service restores before it listens again), so the network is checked right
         // after each open, and once more after a last open.
         std::wstring script;
-        size_t checks = 0;
         bool dies = false;
-        for (; !dies && checks < 20 && done < sessions; ++done, ++checks) {
+        for (int checks = 0; !dies && checks < 20 && done < sessions; ++done, ++checks) {
             script += L" open given:1000";
             for (int steps = pick(0, 4); steps > 0; --steps) {
                 // clang-format off
-                const std::wstring choices[] = {L"w:START", L"w:START", L"w:ALIVE", L"w:START:" + number(1, 20),
-                    L"w:start", L"\"w:START \"", L"raw:" + number(0, 40), L"read:" + number(0, 200),
+                const std::wstring choices[] = {L"w:START", L"w:START", L"w:ALIVE", L"w:START:" + number(1, 30),
+                    L"w:start", L"\"w:START \"", L"w:ALIVE:" + number(0, 40), L"read:" + number(0, 200),
                     L"sleep:" + number(0, 300), L"w:STOP", L"alive:" + number(0, 1200),
                     pick(0, 99) ? L"w:ALIVE" : L"sleep:4300"};
                 // clang-format on
@@ -326,10 +259,8 @@ TEST_F(LoopTest, RandomSessionsGiveTheNetworkBack) {
         }
         if (!dies) script += L" open given:1000 close";
         const std::string output = runClient(script, 60000).output;
-        size_t given = 0;
-        for (size_t at = output.find("given\n"); at != std::string::npos; at = output.find("given\n", at + 1))
-            ++given;
-        EXPECT_EQ(given, checks + (dies ? 0 : 1)) << narrow(script) << "\n" << output;
+        // Each open was followed by "given".
+        EXPECT_FALSE(contains(output, "held") || contains(output, "noopen")) << narrow(script) << "\n" << output;
         EXPECT_TRUE(waitUntil(settled, 6000)) << narrow(script) << "\nNetworkState " << machineDword(L"NetworkState")
                                               << ", last log: " << narrow(lastLog());
         if (HasFailure()) return;

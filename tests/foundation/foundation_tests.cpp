@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <tuple>
 
@@ -23,26 +22,16 @@ constexpr const wchar_t* Scratch = L"Software\\DormalisTests";
 
 struct Registry : ::testing::Test {
     void SetUp() override {
-        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-            deleteKeyTree(root, RegistryPath);
-            deleteKeyTree(root, Scratch);
-        }
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+            deleteKeyTree(root, RegistryPath), deleteKeyTree(root, Scratch);
     }
     void TearDown() override { SetUp(); }
     static void setRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
         RegSetKeyValueW(HKEY_CURRENT_USER, Scratch, name, type, data, bytes);
     }
-    template <typename Write>
-    static std::string failure(Write write) {
-        try {
-            return write(), "no failure";
-        } catch (const std::runtime_error& error) {
-            return error.what();
-        }
-    }
 };
 
-TEST_F(Registry, ReadersFallBackOnAnythingButTheirOwnType) {
+TEST_F(Registry, ReadersFallBackOnAnythingButTheirOwnTypeAndStringsKeepEveryCharacter) {
     const unsigned long long wide = 0x100000001ULL;
     const BYTE two[2] = {1, 2};
     setRaw(L"Text", REG_SZ, L"12", 6);
@@ -57,9 +46,7 @@ TEST_F(Registry, ReadersFallBackOnAnythingButTheirOwnType) {
     for (const wchar_t* name : {L"Missing", L"Number", L"Huge"})
         EXPECT_EQ(readString(HKEY_CURRENT_USER, Scratch, name, L"none"), L"none") << name << ", never cut short";
     EXPECT_EQ(readString(HKEY_CURRENT_USER, Scratch, L"Raw"), L"abc");
-}
-
-TEST_F(Registry, StringsKeepTheirTerminatorAndEveryCharacter) {
+    // Written strings keep their terminator and every character.
     for (const std::wstring& value : {std::wstring(), std::wstring(L"C:\\Apps\\\u00C9toiles \u661F \u2014 x")}) {
         writeString(HKEY_CURRENT_USER, Scratch, L"Value", value);
         DWORD type = 0, bytes = 0;
@@ -67,18 +54,6 @@ TEST_F(Registry, StringsKeepTheirTerminatorAndEveryCharacter) {
         EXPECT_TRUE(type == REG_SZ && bytes == (value.size() + 1) * 2) << bytes;
         EXPECT_EQ(readString(HKEY_CURRENT_USER, Scratch, L"Value"), value);
     }
-}
-
-TEST_F(Registry, WritersReportWhatFailed) {
-    EXPECT_EQ(failure([] { writeString(HKEY_CURRENT_USER, Scratch, std::wstring(20000, L'n').c_str(), L"v"); }),
-              "Registry write failed");
-    // Below a volatile key Windows refuses to create a lasting one: the settings cannot be saved there.
-    UniqueKey volatileRoot;
-    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\DormalisTests\\Volatile", 0, nullptr, REG_OPTION_VOLATILE,
-                    KEY_ALL_ACCESS, nullptr, volatileRoot.put(), nullptr);
-    RegOverridePredefKey(HKEY_CURRENT_USER, volatileRoot.get());
-    EXPECT_EQ(failure([] { Settings{}.save(); }), "Registry create failed");
-    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
 }
 
 TEST_F(Registry, InstallDirIsTheOverrideElseTheRecordElseProgramFiles) {
@@ -126,13 +101,13 @@ TEST_F(Registry, OnlyAStoredZeroSelectsAdapterModeAndSavingNeverWritesIt) {
     EXPECT_TRUE((settings.load(), settings.firewall)) << "missing";
     writeString(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, L"0");
     EXPECT_TRUE((settings.load(), settings.firewall)) << "a string is no stored 0";
-    for (auto [value, firewall] : {std::pair{5u, true}, {0u, false}}) {
-        writeDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, value);
-        EXPECT_EQ((settings.load(), settings.firewall), firewall) << value;
-    }
+    for (auto [value, firewall] : {std::pair{5u, true}, {0u, false}})
+        EXPECT_EQ(
+            (writeDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, value), settings.load(), settings.firewall),
+            firewall)
+            << value;
     deleteKeyTree(HKEY_LOCAL_MACHINE, RegistryPath);
-    Settings saved{3, 600, 12, 1, 0x000000FF, false};
-    saved.save();
+    Settings{3, 600, 12, 1, 0x000000FF, false}.save();
     EXPECT_EQ(readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 42), 42u);
     settings.load();
     EXPECT_EQ(std::tuple(settings.language, settings.density, settings.speed, settings.displays, settings.color),
@@ -146,18 +121,9 @@ TEST(Text, LookupIsExactAndEveryRowIsCompleteInEveryLanguageWithItsPlaceholdersA
     EXPECT_EQ(text("dialog.journey"), L"\u592A\u7A7A\u4E4B\u65C5");
     for (const char* wrong : {"Dialog.journey", "dialog", "dialog.journeyx", ""})
         EXPECT_EQ(text(wrong), L"") << wrong;
-    const wchar_t* six[6] = {L"fr", L"en", L"de", L"zh", L"es", L"it"};
-    for (unsigned language = 0; language < 6; ++language) {
-        settings.language = language;
-        EXPECT_EQ(tr(six[0], six[1], six[2], six[3], six[4], six[5]), six[language]);
-    }
+    EXPECT_EQ((settings.language = 4, tr(L"fr", L"en", L"de", L"zh", L"es", L"it")), L"es");
     std::set<std::string> keys;
-    auto breaks = [](const std::wstring& s) {
-        size_t count = 0;
-        for (size_t at = s.find(L"\r\n"); at != std::wstring::npos; at = s.find(L"\r\n", at + 2))
-            ++count;
-        return count;
-    };
+    const auto count = [](const std::wstring& s, wchar_t c) { return std::count(s.begin(), s.end(), c); };
     for (const Translation& row : translations) {
         EXPECT_TRUE(keys.insert(row.key).second) << "duplicate key " << row.key;
         const std::wstring english = row.texts[1];
@@ -165,20 +131,14 @@ TEST(Text, LookupIsExactAndEveryRowIsCompleteInEveryLanguageWithItsPlaceholdersA
             EXPECT_FALSE(translated.empty()) << row.key;
             EXPECT_EQ(translated.find(L"{0}") == std::wstring::npos, english.find(L"{0}") == std::wstring::npos)
                 << row.key;
-            EXPECT_EQ(breaks(translated), breaks(english)) << row.key;
-            EXPECT_EQ(std::count(translated.begin(), translated.end(), L'\n'), breaks(translated)) << row.key;
+            EXPECT_EQ(count(translated, L'\n'), count(english, L'\n')) << row.key;
+            EXPECT_EQ(count(translated, L'\r'), count(translated, L'\n')) << row.key << ", every break as CR LF";
         }
     }
-    // Characters beyond ASCII survive the compiler's reading of the source as UTF-16.
-    settings.language = 3;
-    EXPECT_EQ(text("language.caption"), L"\u8BED\u8A00");
-    settings.language = 1;
-    EXPECT_NE(text("about.runtime").find(L'\u2014'), std::wstring::npos) << "em dash";
     settings.language = 0;
 }
 
-int closeCalls = 0;
-int lastClosed = 0;
+int closeCalls = 0, lastClosed = 0;
 void countClose(int* value) {
     ++closeCalls;
     lastClosed = *value;
@@ -201,11 +161,9 @@ TEST(Unique, ClosesEachValueExactlyOnceAndNeverAnEmptyOne) {
     EXPECT_EQ(closeCalls, 2);
     int runs = 0;
     {
-        ScopeExit undo{[&] { ++runs; }};
-    }
-    {
-        ScopeExit undo{[&] { ++runs; }};
-        undo.dismiss();
+        ScopeExit kept{[&] { ++runs; }};
+        ScopeExit dropped{[&] { runs += 10; }};
+        dropped.dismiss();
     }
     EXPECT_EQ(runs, 1) << "a scope guard runs once unless dismissed";
 }

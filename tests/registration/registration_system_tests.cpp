@@ -11,8 +11,7 @@ namespace {
 
 using namespace testing;
 
-// The real program's --activate, --set-timeout and --deactivate. Wine keeps each process's screen-saver parameters
-// in a cache loaded once, so another process's timeout only shows in the registry: it is read and prepared there.
+// The real program's switches. Wine caches each process's saver parameters: the timeout is read in the registry.
 TEST(RegistrationSystem, TheSwitchesSelectTheSaverSetTheTimeoutAndGiveBackThePreviousChoice) {
     DesktopState state;
     TestService service;

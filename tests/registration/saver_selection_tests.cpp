@@ -26,27 +26,25 @@ std::wstring remembered(const wchar_t* name) {
 template <typename Call>
 std::string failureOf(Call call) {
     try {
-        call();
+        return call(), "<no failure>";
     } catch (const std::runtime_error& error) {
         return error.what();
     }
-    return "<no failure>";
 }
 
 TEST(SaverPath, RecognisesOurFileNameHoweverItIsWritten) {
     SetEnvironmentVariableW(L"DORMALIS_TEST_ROOT", L"C:\\Program Files");
-    for (const auto& [path, ours] :
-         {std::pair{L"  \"C:\\Program Files\\DormalisNative\\DORMALIS.SCR\"\t ", true},
-          std::pair{L"%ProgramFiles%/DormalisNative/Dormalis.scr", true},
-          std::pair{L"%DORMALIS_TEST_ROOT%/Elsewhere/dormalis.scr", true},
-          std::pair{L"D:\\Any\\Folder\\Dormalis.ScreenSaver.scr", true}, std::pair{L"Dormalis.scr", true},
-          std::pair{L"C:\\Program Files\\DormalisNative\\Dormalis.scr.bak", false},
-          std::pair{L"C:\\Windows\\System32\\Bubbles.scr", false}, std::pair{L"C:\\Dormalis.scr\\Other.scr", false},
-          std::pair{L"", false}, std::pair{L" \"\" \t", false}})
-        EXPECT_EQ(isDormalisPath(path), ours) << narrow(path);
+    for (const wchar_t* ours :
+         {L"  \"C:\\Program Files\\DormalisNative\\DORMALIS.SCR\"\t ", L"Dormalis.scr",
+          L"%ProgramFiles%/DormalisNative/Dormalis.scr", L"%DORMALIS_TEST_ROOT%/Elsewhere/dormalis.scr",
+          L"D:\\Any\\Folder\\Dormalis.ScreenSaver.scr"})
+        EXPECT_TRUE(isDormalisPath(ours)) << narrow(ours);
+    for (const wchar_t* other : {L"C:\\Program Files\\DormalisNative\\Dormalis.scr.bak", L"C:\\Dormalis.scr\\Other.scr",
+                                 L"C:\\Windows\\System32\\Bubbles.scr", L"", L" \"\" \t"})
+        EXPECT_FALSE(isDormalisPath(other)) << narrow(other);
     EXPECT_EQ(normalizeSaverPath(L" \"%DORMALIS_TEST_ROOT%/X/y.scr\" "), L"C:\\Program Files\\X\\y.scr");
-    // An unknown variable stays as written rather than vanishing.
-    EXPECT_EQ(normalizeSaverPath(L"%DORMALIS_NO_SUCH_VARIABLE%\\a.scr"), L"%DORMALIS_NO_SUCH_VARIABLE%\\a.scr");
+    EXPECT_EQ(normalizeSaverPath(L"%DORMALIS_NO_SUCH_VARIABLE%\\a.scr"), L"%DORMALIS_NO_SUCH_VARIABLE%\\a.scr")
+        << "an unknown variable stays as written rather than vanishing";
     DesktopState state;
     const std::wstring full = state.createFile(L"A rather long saver name.scr");
     wchar_t shortName[MAX_PATH] = {};
@@ -83,9 +81,8 @@ TEST(SaverActivation, IsRefusedBeforeAnythingIsWritten) {
     service.stop();
     EXPECT_EQ(failureOf(activateSaver), "The Dormalis service is unavailable. Reinstall with the setup program.");
 
-    EXPECT_EQ(selectedSaver(), L"C:\\Windows\\System32\\Other.scr");
-    EXPECT_EQ(saverActive(), FALSE);
-    EXPECT_EQ(remembered(L"PreviousSaved"), L"<absent>");
+    EXPECT_EQ(std::tuple(selectedSaver(), saverActive(), remembered(L"PreviousSaved")),
+              std::tuple(std::wstring(L"C:\\Windows\\System32\\Other.scr"), FALSE, std::wstring(L"<absent>")));
 }
 
 TEST(SaverActivation, RemembersThePreviousChoiceAsStoredOnlyTheFirstTime) {
@@ -97,22 +94,17 @@ TEST(SaverActivation, RemembersThePreviousChoiceAsStoredOnlyTheFirstTime) {
     for (const auto& [previous, active] :
          {std::pair{L"  \"C:\\Windows\\System32\\Other.scr\"", false}, std::pair{L"", true}}) {
         deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
-        if (*previous)
-            selectSaver(previous);
-        else
-            clearSaver();
+        *previous ? selectSaver(previous) : clearSaver();
         setSaverActive(active);
         setTimeoutSeconds(420);
         activateSaver();
-        EXPECT_EQ(selectedSaver(), state.saverFile());
-        EXPECT_EQ(saverActive(), TRUE);
-        EXPECT_EQ(saverTimeout(), 420u) << "activation leaves the timeout alone";
+        EXPECT_EQ(std::tuple(selectedSaver(), saverActive(), saverTimeout()), std::tuple(state.saverFile(), TRUE, 420u))
+            << "activation leaves the timeout alone";
         setTimeoutSeconds(900);
         activateSaver();  // a second activation must not remember our own saver
-        EXPECT_EQ(remembered(L"PreviousSaver"), previous);
-        EXPECT_EQ(remembered(L"PreviousActive"), active ? L"1" : L"0");
-        EXPECT_EQ(remembered(L"PreviousTimeout"), L"420");
-        EXPECT_EQ(remembered(L"PreviousSaved"), L"1");
+        const std::wstring kept = remembered(L"PreviousSaver") + L"|" + remembered(L"PreviousActive") + L"|" +
+                                  remembered(L"PreviousTimeout") + L"|" + remembered(L"PreviousSaved");
+        EXPECT_EQ(kept, std::wstring(previous) + (active ? L"|1" : L"|0") + L"|420|1");
     }
 }
 

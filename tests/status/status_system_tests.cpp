@@ -21,15 +21,6 @@ std::wstring dormalis(const std::wstring& arguments) {
     return quoted(buildFolder() + L"\\Dormalis.exe") + L" " + arguments;
 }
 
-TEST(StatusSystem, RestoreNetworkExitCodeTellsWhetherTheServiceGotTheRequest) {
-    { TestService removed; }
-    EXPECT_EQ(runProcess(dormalis(L"--restore-network"), 15000).exitCode, 1u) << "no service";
-    TestService service;
-    service.start();
-    EXPECT_EQ(runProcess(dormalis(L"--restore-network"), 15000).exitCode, 0u) << "running service";
-    EXPECT_TRUE(waitUntil([] { return recordedControls() == L"128"; }, 5000)) << narrow(recordedControls());
-}
-
 TEST(StatusSystem, DiagnosticsShowsTheReportInTheProductBox) {
     DesktopState state;
     writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 1);
@@ -48,13 +39,18 @@ TEST(StatusSystem, DiagnosticsShowsTheReportInTheProductBox) {
     EXPECT_NE(box.output.find("Blocked\n\nScreen saver file: present\nWindows service: running"), std::string::npos);
 }
 
-TEST(StatusSystem, TrayLeavesAtOnceWithoutTheServiceStaysAloneAndFollowsItsStop) {
+// --restore-network's exit code tells whether the service got the request; the tray leaves at once without the
+// service, stays alone and follows its stop.
+TEST(StatusSystem, RestoreNetworkAndTheTrayFollowTheService) {
     FakeShell shell;  // answers at once, where Wine's own notification area takes 2 s to remove an icon
     { TestService removed; }
+    EXPECT_EQ(runProcess(dormalis(L"--restore-network"), 15000).exitCode, 1u) << "no service";
     const ProcessResult alone = runProcess(dormalis(L"--tray"), 10000);
     EXPECT_TRUE(alone.finished && alone.exitCode == 0u) << "no service: nothing to watch";
     TestService service;
     service.start();
+    EXPECT_EQ(runProcess(dormalis(L"--restore-network"), 15000).exitCode, 0u) << "running service";
+    EXPECT_TRUE(waitUntil([] { return recordedControls() == L"128"; }, 5000)) << narrow(recordedControls());
     UniqueHandle tray = startProcess(dormalis(L"--tray"));
     ASSERT_EQ(driver(L"find Dormalis.Native.Tray - 10000").exitCode, 0u) << "the tray window did not appear";
     const ProcessResult second = runProcess(dormalis(L"--tray"), 10000);

@@ -1,5 +1,4 @@
-// The tray's shield, and the live tray on a thread of this process against a stand-in service and a notification
-// area that keeps what it is sent; the real program's tray and its leaving with the service are system tests.
+// The tray's shield, and the live tray on a thread of this process against a stand-in service and a fake shell.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -60,10 +59,7 @@ struct LiveTray {
 
     LiveTray() {
         instance = GetModuleHandleW(nullptr);
-        thread = std::thread([this] {
-            runTray();
-            ended = true;
-        });
+        thread = std::thread([this] { ended = (runTray(), true); });
         waitUntil([this] { return (window = FindWindowW(L"Dormalis.Native.Tray", nullptr)) || ended; }, 10000);
     }
     ~LiveTray() {
@@ -107,17 +103,16 @@ TEST(TrayLive, MenuCommandsShowTheStatusAndStartTheRightCommandLines) {
 
     // Started programs are this test program: told by the environment, a copy only records its arguments.
     SetEnvironmentVariableW(LaunchEnvironment, L"1");
-    const auto launchedAfter = [](const wchar_t* expected) {
-        waitUntil([&] { return launches() == expected; }, 10000);
-        return launches();
+    const auto launched = [](const wchar_t* expected) {
+        return waitUntil([&] { return launches() == expected; }, 10000);
     };
     chooseMenuItem(tray.window, 1);
-    EXPECT_EQ(launchedAfter(L"/c"), L"/c");
+    EXPECT_TRUE(launched(L"/c")) << narrow(launches());
     PostMessageW(tray.window, TrayCallback, 1, WM_LBUTTONUP);  // a single click starts nothing
     PostMessageW(tray.window, TrayCallback, 1, WM_LBUTTONDBLCLK);
-    EXPECT_EQ(launchedAfter(L"/c|<none>"), L"/c|<none>");
+    EXPECT_TRUE(launched(L"/c|<none>")) << narrow(launches());
     PostMessageW(tray.window, TrayCallback, 1, WM_USER + 5);  // the balloon clicked
-    EXPECT_EQ(launchedAfter(L"/c|<none>|<none>"), L"/c|<none>|<none>");
+    EXPECT_TRUE(launched(L"/c|<none>|<none>")) << narrow(launches());
     EXPECT_FALSE(waitUntil([] { return launches() != L"/c|<none>|<none>"; }, 500)) << launches();
     SetEnvironmentVariableW(LaunchEnvironment, nullptr);
     deleteKeyTree(HKEY_CURRENT_USER, LaunchKey);
@@ -140,14 +135,13 @@ TEST(TrayNotificationArea, ShieldTipBalloonAndShellRestartAsTheShellSeesThem) {
     const auto last = [&] { return shell.calls().back(); };
 
     ASSERT_TRUE(waitUntil([&] { return shell.calls().size() >= 2; }, 5000));
-    EXPECT_EQ(last().message, static_cast<DWORD>(NIM_MODIFY));
-    EXPECT_EQ(last().tip, L"Dormalis — screen saver not selected");
-    EXPECT_EQ(last().centre, Grey);
+    EXPECT_EQ(std::tuple(last().message, last().tip, last().centre),
+              std::tuple(DWORD{NIM_MODIFY}, std::wstring(L"Dormalis — screen saver not selected"), Grey));
 
     selectSaver(L"C:\\Program Files\\DormalisNative\\Dormalis.scr");
     tray.tick();
-    EXPECT_EQ(last().tip, L"Dormalis — selected screen saver");
-    EXPECT_EQ(last().centre, Green);
+    EXPECT_EQ(std::pair(last().tip, last().centre),
+              std::pair(std::wstring(L"Dormalis — selected screen saver"), Green));
     const size_t afterSelection = shell.calls().size();
     tray.tick();
     tray.tick();
@@ -184,17 +178,13 @@ TEST(TrayNotificationArea, ShieldTipBalloonAndShellRestartAsTheShellSeesThem) {
 }  // namespace dormalis
 
 int main(int argc, char** argv) {
-    wchar_t flag[4] = {};
-    if (GetEnvironmentVariableW(dormalis::LaunchEnvironment, flag, 4) > 0) {
+    if (GetEnvironmentVariableW(dormalis::LaunchEnvironment, nullptr, 0) > 0) {  // a started copy: its one argument
         int count = 0;
         wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
-        std::wstring arguments;
-        for (int i = 1; words && i < count; ++i)
-            arguments += (i > 1 ? L" " : L"") + std::wstring(words[i]);
+        const std::wstring all = dormalis::launches(), argument = count > 1 ? words[1] : L"<none>";
         LocalFree(words);
-        const std::wstring all = dormalis::launches();
         dormalis::writeString(HKEY_CURRENT_USER, dormalis::LaunchKey, L"Launches",
-                              all + (all.empty() ? L"" : L"|") + (arguments.empty() ? L"<none>" : arguments));
+                              all + (all.empty() ? L"" : L"|") + argument);
         return 0;
     }
     ::testing::InitGoogleTest(&argc, argv);

@@ -59,22 +59,6 @@ int textWidth(const std::wstring& line) {
     return size.cx;
 }
 
-struct EnumSearch {
-    const wchar_t* className;
-    bool owned;
-    HWND found;
-};
-
-BOOL CALLBACK matchWindow(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<EnumSearch*>(parameter);
-    wchar_t name[128] = {};
-    GetClassNameW(window, name, 128);
-    if (wcscmp(name, search->className) != 0 || !IsWindowVisible(window)) return TRUE;
-    if ((GetWindow(window, GW_OWNER) != nullptr) != search->owned) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
 const std::wstring InstalledProgram = DefaultFolder + L"\\" + ProgramFileName;
 const std::wstring InstalledSaver = DefaultFolder + L"\\" + SaverFileName;
 
@@ -186,16 +170,11 @@ Overlay waitForOverlay(Overlay wanted, DWORD timeoutMs) {
     }
 }
 
-HWND findWindow(const wchar_t* className, bool owned) {
-    EnumSearch search{className, owned, nullptr};
-    EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-HWND waitForWindow(const wchar_t* className, bool owned, DWORD timeoutMs) {
-    HWND found = nullptr;
-    waitUntil([&] { return (found = findWindow(className, owned)) != nullptr; }, timeoutMs);
-    return found;
+// The settings window's modal page: the other visible window of the settings class.
+HWND pageBeside(HWND window) {
+    for (HWND found = nullptr; (found = FindWindowExW(nullptr, found, UiClass, nullptr)) != nullptr;)
+        if (found != window && IsWindowVisible(found)) return found;
+    return nullptr;
 }
 
 constexpr const wchar_t* TrayClass = L"Dormalis.Native.Tray";
@@ -327,7 +306,8 @@ class Road : public ::testing::Test {
     // Opens the installed settings window as the Start-menu shortcut does.
     HWND openSettingsWindow() {
         settingsProcess_ = startProcess(quoted(InstalledProgram));
-        HWND window = waitForWindow(UiClass, false, 20000);
+        HWND window = nullptr;
+        waitUntil([&] { return (window = FindWindowW(UiClass, nullptr)) != nullptr; }, 20000);
         EXPECT_TRUE(window) << "the settings window did not open";
         EXPECT_TRUE(waitUntil([&] { return GetDlgItem(window, EnableButton) != nullptr; }, 5000));
         return window;
@@ -340,8 +320,9 @@ class Road : public ::testing::Test {
     }
 
     // The network mode page: chooses a mode with its radio button and continues.
-    void chooseMode(int radio) {
-        HWND page = waitForWindow(UiClass, true, 10000);
+    void chooseMode(HWND window, int radio) {
+        HWND page = nullptr;
+        waitUntil([&] { return (page = pageBeside(window)) != nullptr; }, 10000);
         ASSERT_TRUE(page) << "the network mode page did not appear";
         // The page lays its controls out once it has a size, and again as it is fitted: wait until the radio
         // buttons show the current mode and the layout has settled.
@@ -349,7 +330,7 @@ class Road : public ::testing::Test {
         Sleep(500);
         choose(page, radio, radio == FirewallRadio ? AdaptersRadio : FirewallRadio);
         click(page, ContinueButton);
-        ASSERT_TRUE(waitUntil([] { return findWindow(UiClass, true) == nullptr; }, 10000)) << "the page stayed open";
+        ASSERT_TRUE(waitUntil([&] { return !pageBeside(window); }, 10000)) << "the page stayed open";
     }
 
     ULONGLONG started_ = 0;
@@ -395,7 +376,7 @@ TEST_F(Road, Step2_EnableInTheSettingsWindow) {
     ASSERT_TRUE(window);
     click(window, EnableButton);
     // No mode was confirmed yet: the page asks for one, and an elevated copy records it.
-    ASSERT_NO_FATAL_FAILURE(chooseMode(FirewallRadio));
+    ASSERT_NO_FATAL_FAILURE(chooseMode(window, FirewallRadio));
     EXPECT_TRUE(waitUntil([] { return machineDword(L"ModeConfigured", 0) == 1; }, 20000));
     EXPECT_EQ(machineDword(L"Firewall"), 1u);
 
@@ -441,7 +422,7 @@ TEST_F(Road, Step5_AdapterModeThroughTheSettingsWindow) {
     HWND window = openSettingsWindow();
     ASSERT_TRUE(window);
     click(window, ModeButton);
-    ASSERT_NO_FATAL_FAILURE(chooseMode(AdaptersRadio));
+    ASSERT_NO_FATAL_FAILURE(chooseMode(window, AdaptersRadio));
     EXPECT_TRUE(waitUntil([] { return machineDword(L"Firewall") == 0; }, 20000)) << "the mode did not change";
     EXPECT_EQ(machineDword(L"ModeConfigured", 0), 1u);
     closeSettingsWindow(window);

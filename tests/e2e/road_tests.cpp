@@ -48,10 +48,6 @@ UniqueService openService(DWORD access) {
     return UniqueService{OpenServiceW(manager.get(), ServiceName, access)};
 }
 
-const char* stateName(long state) {
-    return state == testbed::DeviceStarted ? "started" : state == testbed::DeviceDisabled ? "DISABLED" : "stopped";
-}
-
 int textWidth(const std::wstring& line) {
     UniqueDc dc{CreateCompatibleDC(nullptr)};
     SIZE size{};
@@ -89,25 +85,20 @@ void stopService() {
     waitForServiceState(SERVICE_STOPPED, 15000);
 }
 
-DWORD startService() {
-    UniqueService service = openService(SERVICE_START | SERVICE_QUERY_STATUS);
-    if (!service || !StartServiceW(service.get(), 0, nullptr)) return 0;
-    if (!waitForServiceState(SERVICE_RUNNING, 15000)) return 0;
-    return serviceStatus().dwProcessId;
+bool startService() {
+    return StartServiceW(openService(SERVICE_START).get(), 0, nullptr) && waitForServiceState(SERVICE_RUNNING, 15000);
 }
 
 void killProcess(DWORD pid) {
     UniqueHandle process{OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)};
-    if (!process) return;
-    TerminateProcess(process.get(), 1);
-    WaitForSingleObject(process.get(), 5000);
+    if (process) finishProcess(process.get(), 0);
 }
 
 std::string networkDescription(const std::vector<testbed::Adapter>& adapters) {
     std::string text = "NetworkState " + std::to_string(machineDword(NetworkStateValue, 99)) + ", " +
                        std::to_string(testbed::filters().size()) + " filter(s), adapters";
     for (const testbed::Adapter& adapter : adapters)
-        text += " " + std::string(stateName(testbed::deviceState(adapter.id)));
+        text += testbed::deviceState(adapter.id) == testbed::DeviceStarted ? " started" : " DISABLED";
     return text + ", " + std::to_string(recoveryEntries().size()) + " listed for recovery";
 }
 
@@ -367,7 +358,7 @@ TEST_F(Road, Step1_QuietSetupInstallsAndTheServiceRuns) {
     for (const wchar_t* dll : TestbedDlls)
         ASSERT_TRUE(CopyFileW((buildFolder() + L"\\" + dll).c_str(), (DefaultFolder + L"\\" + dll).c_str(), FALSE))
             << narrow(dll);
-    ASSERT_NE(startService(), 0u) << "the service did not start again";
+    ASSERT_TRUE(startService()) << "the service did not start again";
     EXPECT_TRUE(waitUntil(networkGivenBack, 5000)) << network();
 }
 

@@ -161,10 +161,10 @@ Overlay waitForOverlay(Overlay wanted, DWORD timeoutMs) {
     }
 }
 
-// The settings window's modal page: the other visible window of the settings class.
-HWND pageBeside(HWND window) {
+// The visible window of the settings class that `owner` owns: the settings window itself (no owner) or its page.
+HWND settingsWindowOwnedBy(HWND owner) {
     for (HWND found = nullptr; (found = FindWindowExW(nullptr, found, UiClass, nullptr)) != nullptr;)
-        if (found != window && IsWindowVisible(found)) return found;
+        if (IsWindowVisible(found) && GetWindow(found, GW_OWNER) == owner) return found;
     return nullptr;
 }
 
@@ -298,7 +298,7 @@ class Road : public ::testing::Test {
     HWND openSettingsWindow() {
         settingsProcess_ = startProcess(quoted(InstalledProgram));
         HWND window = nullptr;
-        waitUntil([&] { return (window = FindWindowW(UiClass, nullptr)) != nullptr; }, 20000);
+        waitUntil([&] { return (window = settingsWindowOwnedBy(nullptr)) != nullptr; }, 20000);
         EXPECT_TRUE(window) << "the settings window did not open";
         EXPECT_TRUE(waitUntil([&] { return GetDlgItem(window, EnableButton) != nullptr; }, 5000));
         return window;
@@ -313,7 +313,7 @@ class Road : public ::testing::Test {
     // The network mode page: chooses a mode with its radio button and continues.
     void chooseMode(HWND window, int radio) {
         HWND page = nullptr;
-        waitUntil([&] { return (page = pageBeside(window)) != nullptr; }, 10000);
+        waitUntil([&] { return (page = settingsWindowOwnedBy(window)) != nullptr; }, 10000);
         ASSERT_TRUE(page) << "the network mode page did not appear";
         // The page lays its controls out once it has a size, and again as it is fitted: wait until the radio
         // buttons show the current mode and the layout has settled.
@@ -321,7 +321,7 @@ class Road : public ::testing::Test {
         Sleep(500);
         choose(page, radio, radio == FirewallRadio ? AdaptersRadio : FirewallRadio);
         click(page, ContinueButton);
-        ASSERT_TRUE(waitUntil([&] { return !pageBeside(window); }, 10000)) << "the page stayed open";
+        ASSERT_TRUE(waitUntil([&] { return !settingsWindowOwnedBy(window); }, 10000)) << "the page stayed open";
     }
 
     ULONGLONG started_ = 0;

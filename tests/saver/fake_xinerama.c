@@ -22,8 +22,7 @@ XineramaScreenInfo* XineramaQueryScreens(void* display, int* count) {
     const char* heads = getenv("FAKE_XINERAMA");
     XineramaScreenInfo* screens = calloc(16, sizeof *screens);
     int x, y, w, h;
-    (void)display;
-    for (*count = 0; heads && *count < 16 && sscanf(heads, "%d,%d,%d,%d", &x, &y, &w, &h) == 4; ++*count) {
+    for (*count = 0; display && heads && *count < 16 && sscanf(heads, "%d,%d,%d,%d", &x, &y, &w, &h) == 4; ++*count) {
         screens[*count] = (XineramaScreenInfo){*count, (short)x, (short)y, (short)w, (short)h};
         heads = strchr(heads, ';') ? strchr(heads, ';') + 1 : NULL;
     }

@@ -3,16 +3,14 @@
 # server and X display of this test's own; there the system tests' monitor case runs every display mode.
 # Exit 77 (skipped) when a tool is missing.
 set -euo pipefail
-build=$(cd "$1" && pwd)
-here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd) here=$(cd "$(dirname "$0")" && pwd)
 for tool in gcc Xvfb wine wineserver; do command -v "$tool" >/dev/null || { echo "SKIPPED: no $tool"; exit 77; }; done
 [ -d "$build/wine-template" ] || { echo "SKIPPED: no template Wine prefix in $build"; exit 77; }
 
 work=$(mktemp -d "$build/multi-monitor.XXXXXX")
 n=140
 while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-Xvfb ":$n" -screen 0 3200x1080x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+Xvfb ":$n" -screen 0 3200x1080x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
 trap 'WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
       kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done

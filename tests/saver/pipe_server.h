@@ -11,10 +11,9 @@
 
 namespace dormalis::testing {
 
-// The service's end of the control pipe, as strict as the service: a word is a message of at most 31 bytes up to
-// its first NUL; the first "START" of a session gets `answer`, and anything but "OK" ends the session; "ALIVE"
-// keeps it; any other word, an over-long message or a broken pipe ends it, and the instance listens again. The
-// instance is made by the stand-in service (started once for the whole program), or by an impostor.
+// The service's end of the control pipe, as strict as it: a word is up to 31 bytes before the first NUL; a session's
+// first "START" gets `answer` (anything but "OK" ends the session), "ALIVE" keeps it, any other word, an over-long
+// message or a broken pipe ends it. The pipe is the stand-in service's (started once) or an impostor's.
 struct PipeServer {
     explicit PipeServer(std::string answer = "OK", bool impostor = false) : answer(std::move(answer)) {
         static TestService service;
@@ -45,13 +44,9 @@ struct PipeServer {
             if (got == 0) return;
             const std::string word(buffer);
             heard += word + " ";
-            if (word == "START" && !started) {
-                started = true;
-                send(answer);
-                if (answer != "OK") endSession();
-            } else if (word != "ALIVE") {
-                endSession();
-            }
+            const bool first = word == "START" && !started;
+            if (first) started = true, send(answer);
+            if (word != "ALIVE" && !(first && answer == "OK")) endSession();
         }
     }
     void send(const std::string& reply) {

@@ -16,13 +16,10 @@ using namespace testing;
 // The saver runs under its installed name, as Windows starts it; in a folder of its own, so that nothing else
 // of the build finds a stray Dormalis.scr.
 UniqueHandle startSaver(const std::wstring& arguments) {
-    static const std::wstring program = [] {
-        const std::wstring folder = buildFolder() + L"\\saver-system";
-        CreateDirectoryW(folder.c_str(), nullptr);
-        CopyFileW((buildFolder() + L"\\Dormalis.exe").c_str(), (folder + L"\\Dormalis.scr").c_str(), FALSE);
-        return folder + L"\\Dormalis.scr";
-    }();
-    return startProcess(quoted(program) + L" " + arguments);
+    const std::wstring folder = buildFolder() + L"\\saver-system";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CopyFileW((buildFolder() + L"\\Dormalis.exe").c_str(), (folder + L"\\Dormalis.scr").c_str(), FALSE);
+    return startProcess(quoted(folder + L"\\Dormalis.scr") + L" " + arguments);
 }
 
 HWND windowOf(HWND parent = nullptr, const wchar_t* className = L"Dormalis.Native.Saver") {
@@ -46,11 +43,9 @@ std::pair<int, int> lineIn(const Canvas& screen, RECT field) {
 // monitor alone (2): the window is their union, each has stars and its own line centred in it, and no monitor
 // outside them is drawn on. A timed test ignores the mouse and ends on a key press.
 TEST(SaverSystem, ATimedRunCoversTheMonitorsOfItsModeAndEndsOnAKeyButNotOnTheMouse) {
-    std::vector<RECT> monitors;
-    auto add = [](HMONITOR, HDC, RECT* rect, LPARAM list) {
-        return reinterpret_cast<std::vector<RECT>*>(list)->push_back(*rect), TRUE;
-    };
-    EnumDisplayMonitors(nullptr, nullptr, add, reinterpret_cast<LPARAM>(&monitors));
+    static std::vector<RECT> monitors;  // static: the system's callback cannot capture it
+    EnumDisplayMonitors(
+        nullptr, nullptr, [](HMONITOR, HDC, RECT* rect, LPARAM) { return monitors.push_back(*rect), TRUE; }, 0);
     const char* expected = std::getenv("EXPECT_MONITORS");
     ASSERT_EQ(monitors.size(), expected ? std::stoul(expected) : monitors.size()) << "the fake heads did not take";
     const RECT virtualScreen{0, 0, GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)};
@@ -58,7 +53,7 @@ TEST(SaverSystem, ATimedRunCoversTheMonitorsOfItsModeAndEndsOnAKeyButNotOnTheMou
     for (const auto& [mode, fields] : {std::pair{0, monitors}, {1, {virtualScreen}}, {2, {primary}}}) {
         writeDword(HKEY_CURRENT_USER, RegistryPath, L"Displays", mode);
         UniqueHandle process = startSaver(L"--preview-test");
-        RECT area{}, hull{};
+        RECT area{}, hull{}, common{};
         GetWindowRect(windowOf(), &area);
         driver(L"move-mouse 60 40");
         Sleep(700);
@@ -75,10 +70,8 @@ TEST(SaverSystem, ATimedRunCoversTheMonitorsOfItsModeAndEndsOnAKeyButNotOnTheMou
             EXPECT_NEAR(offCentre, 0, 16) << mode;
         }
         EXPECT_TRUE(EqualRect(&area, &hull)) << mode;
-        for (RECT monitor : monitors) {
-            RECT common{};
+        for (RECT monitor : monitors)
             EXPECT_TRUE(IntersectRect(&common, &monitor, &hull) || screen.count(monitor) == 0) << mode;
-        }
     }
     deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
 }

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <array>
 #include <memory>
 #include <tuple>
 
@@ -15,12 +14,6 @@ namespace dormalis {
 namespace {
 
 using namespace testing;
-using UniqueWindow = Unique<HWND, &DestroyWindow>;
-
-bool takeQuitMessage() {  // the one a destroyed saver window posts, so one case does not end another's loop
-    MSG quit;
-    return PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
-}
 
 TEST(Starfield, FieldsDrawOnlyInsideThemselvesAndStarsKeepTheirRanges) {
     for (auto [field, density, speed] : {std::tuple{RECT{0, 0, 640, 400}, 600, 12},
@@ -45,10 +38,15 @@ TEST(Starfield, FieldsDrawOnlyInsideThemselvesAndStarsKeepTheirRanges) {
     }
 }
 
+bool takeQuitMessage() {  // the one a destroyed saver window posts, so one case does not end another's loop
+    MSG quit;
+    return PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+}
+
 enum Kind { FullScreen, TimedTest, HostedPreview, SettingsPreview };
 
 struct SaverWindow : ::testing::Test {
-    UniqueWindow host;
+    Unique<HWND, &DestroyWindow> host;
     std::unique_ptr<Saver> own;  // the state of a run of one's own; a settings preview owns its state
     HWND window = nullptr;
 
@@ -76,18 +74,16 @@ TEST_F(SaverWindow, EachKindOfRunEndsExactlyOnItsOwnTriggers) {
         std::uint64_t ageMs;
         UINT message;
         WPARAM wParam;
-        int moved;                   // mouse: pixels from the start point; HostGone: the host goes first
-        std::array<bool, 4> closes;  // full screen, timed test, hosted preview, settings preview
-    } rows[] = {                     // clang-format off
-        {0, WM_KEYDOWN, VK_SPACE, 0, {1, 1, 0, 0}},      {0, WM_SYSKEYDOWN, VK_MENU, 0, {1, 1, 0, 0}},
-        {0, WM_LBUTTONDOWN, 0, 0, {1, 1, 0, 0}},         {0, WM_RBUTTONDOWN, 0, 0, {1, 1, 0, 0}},
-        {0, WM_MBUTTONDOWN, 0, 0, {1, 1, 0, 0}},         {5000, WM_MOUSEMOVE, 0, 4, {0, 0, 0, 0}},
-        {400, WM_MOUSEMOVE, 0, 5, {1, 0, 0, 0}},         {400, WM_MOUSEMOVE, 0, -5, {1, 0, 0, 0}},
-        {0, WM_MOUSEMOVE, 0, 5, {0, 0, 0, 0}},           {600, WM_ACTIVATE, WA_INACTIVE, 0, {1, 0, 0, 0}},
-        {0, WM_ACTIVATE, WA_INACTIVE, 0, {0, 0, 0, 0}},  {600, WM_ACTIVATE, WA_ACTIVE, 0, {0, 0, 0, 0}},
-        {0, WM_DISPLAYCHANGE, 32, 0, {1, 1, 1, 0}},      {2900, WM_TIMER, FrameTimer, 0, {0, 0, 0, 0}},
-        {3100, WM_TIMER, FrameTimer, 0, {0, 1, 0, 0}},   {0, WM_TIMER, FrameTimer, HostGone, {0, 0, 1, 1}},
-        {0, WM_CLOSE, 0, 0, {1, 1, 1, 1}}};
+        int moved;           // mouse: pixels from the start point; HostGone: the host goes first
+        const char* closes;  // '1' where it closes: full screen, timed test, hosted preview, settings preview
+    } rows[] = {             // clang-format off
+        {0, WM_KEYDOWN, VK_SPACE, 0, "1100"},   {0, WM_LBUTTONDOWN, 0, 0, "1100"},  {0, WM_RBUTTONDOWN, 0, 0, "1100"},
+        {0, WM_SYSKEYDOWN, VK_MENU, 0, "1100"}, {0, WM_MBUTTONDOWN, 0, 0, "1100"},  {5000, WM_MOUSEMOVE, 0, 4, "0000"},
+        {400, WM_MOUSEMOVE, 0, 5, "1000"},      {400, WM_MOUSEMOVE, 0, -5, "1000"}, {0, WM_MOUSEMOVE, 0, 5, "0000"},
+        {600, WM_ACTIVATE, WA_INACTIVE, 0, "1000"}, {0, WM_DISPLAYCHANGE, 32, 0, "1110"}, {0, WM_CLOSE, 0, 0, "1111"},
+        {0, WM_ACTIVATE, WA_INACTIVE, 0, "0000"}, {600, WM_ACTIVATE, WA_ACTIVE, 0, "0000"},
+        {2900, WM_TIMER, FrameTimer, 0, "0000"},  {3100, WM_TIMER, FrameTimer, 0, "0100"},
+        {0, WM_TIMER, FrameTimer, HostGone, "0011"}};
     // clang-format on
     for (const auto& row : rows) {
         for (Kind kind : {FullScreen, TimedTest, HostedPreview, SettingsPreview}) {
@@ -97,25 +93,16 @@ TEST_F(SaverWindow, EachKindOfRunEndsExactlyOnItsOwnTriggers) {
             state().startCursor.x -= row.moved;
             if (row.moved == HostGone) SetParent(window, nullptr), host.reset();  // the tick checks the handle
             SendMessageW(window, row.message, row.wParam, 0);
-            EXPECT_EQ(!IsWindow(window), row.closes[kind]) << "message " << row.message << " row " << &row - rows;
+            EXPECT_EQ(!IsWindow(window), row.closes[kind] == '1')
+                << "message " << row.message << " row " << &row - rows;
             DestroyWindow(window);
             EXPECT_EQ(takeQuitMessage(), kind != SettingsPreview) << "only a run of its own ends its loop";
         }
     }
 }
 
-TEST_F(SaverWindow, SettingsPreviewFollowsDensityColourAndSizeAndGoesWithItsHost) {
+TEST_F(SaverWindow, SettingsPreviewFollowsColourAndSizeAndGoesWithItsHost) {
     open(SettingsPreview, 0);
-    auto& stars = state().fields.at(0).stars;
-    const auto original = stars;
-    for (int density : {600, 40}) {
-        settings.density = density;
-        SendMessageW(window, WM_TIMER, FrameTimer, 0);
-        ASSERT_EQ(stars.size(), static_cast<size_t>(density)) << "the next tick resizes";
-        EXPECT_TRUE(std::equal(original.begin(), original.begin() + 40, stars.begin(),
-                               [](const Star& a, const Star& b) { return a.x == b.x; }))
-            << "the stars it had stay";
-    }
     MoveWindow(window, 0, 0, 200, 100, FALSE);
     settings.density = 600;
     SendMessageW(window, WM_TIMER, FrameTimer, 0);

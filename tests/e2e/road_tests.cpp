@@ -22,7 +22,6 @@
 #include "foundation/registry.h"
 #include "foundation/settings.h"
 #include "saver/starfield.h"
-#include "tests/install/install_fixture.h"
 #include "tests/saver/saver_test_support.h"
 #include "tests/service/fixture.h"
 #include "tests/support/fake_shell.h"

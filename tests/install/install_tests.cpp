@@ -31,7 +31,6 @@
 #include "install/staging.h"
 #include "setup/setup_controls.h"
 #include "testbed/testbed.h"
-#include "tests/install/install_fixture.h"
 
 // The installation operations in process; the setup and the uninstaller through windows and command lines.
 namespace dormalis {

@@ -8,7 +8,7 @@
 #include "foundation/service_queries.h"
 #include "foundation/text.h"
 #include "status/status_report.h"
-#include "tests/registration/desktop_state.h"
+#include "tests/support/desktop_state.h"
 #include "tests/support/stand_in_service.h"
 #include "tests/support/support.h"
 

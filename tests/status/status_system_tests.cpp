@@ -7,7 +7,7 @@
 #include "foundation/constants.h"
 #include "foundation/registry.h"
 #include "status/status_report.h"
-#include "tests/registration/desktop_state.h"
+#include "tests/support/desktop_state.h"
 #include "tests/support/fake_shell.h"
 #include "tests/support/stand_in_service.h"
 #include "tests/support/support.h"

@@ -9,6 +9,9 @@
 
 namespace dormalis::testing {
 
+// The default installation folder.
+inline const std::wstring DefaultFolder = L"C:\\Program Files\\DormalisNative";
+
 // The folder of the running test executable: the build folder, where every program of the product lies.
 std::wstring buildFolder();
 

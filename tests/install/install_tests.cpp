@@ -31,6 +31,7 @@
 #include "install/staging.h"
 #include "setup/setup_controls.h"
 #include "testbed/testbed.h"
+#include "tests/support/support.h"
 
 // The installation operations in process; the setup and the uninstaller through windows and command lines.
 namespace dormalis {

@@ -181,8 +181,8 @@ int main(int argc, char** argv) {
     if (GetEnvironmentVariableW(dormalis::LaunchEnvironment, nullptr, 0) > 0) {  // a started copy: its one argument
         int count = 0;
         wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+        const dormalis::UniqueLocal owned{words};
         const std::wstring all = dormalis::launches(), argument = count > 1 ? words[1] : L"<none>";
-        LocalFree(words);
         dormalis::writeString(HKEY_CURRENT_USER, dormalis::LaunchKey, L"Launches",
                               all + (all.empty() ? L"" : L"|") + argument);
         return 0;

@@ -62,15 +62,14 @@ NotifyCall decode(const COPYDATASTRUCT& copy) {
 }  // namespace
 
 FakeShell::FakeShell() {
-    started_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    started_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     thread_ = std::thread([this] { run(); });
-    WaitForSingleObject(started_, 10000);
+    WaitForSingleObject(started_.get(), 10000);
 }
 
 FakeShell::~FakeShell() {
     if (window_) PostMessageW(window_, WM_CLOSE, 0, 0);
     thread_.join();
-    CloseHandle(started_);
 }
 
 void FakeShell::run() {
@@ -82,7 +81,7 @@ void FakeShell::run() {
     // Topmost and created last: first in the z-order, so the tray finds this window before Wine's.
     window_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, FakeClass, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr,
                               nullptr, windowClass.hInstance, this);
-    SetEvent(started_);
+    SetEvent(started_.get());
     if (!window_) return;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) == TRUE)

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/unique.h"
+
 namespace dormalis::testing {
 
 // One notification-area call as the shell received it.
@@ -40,7 +42,7 @@ class FakeShell {
     std::vector<NotifyCall> calls_;
     std::thread thread_;
     HWND window_ = nullptr;
-    HANDLE started_ = nullptr;
+    UniqueHandle started_;
 };
 
 }  // namespace dormalis::testing

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "foundation/unique.h"
+
 namespace {
 
 constexpr const wchar_t* RecordKey = L"SOFTWARE\\DormalisTestService";
@@ -32,16 +34,15 @@ DWORD readValue(const wchar_t* name) {
 // Makes the control pipe here, as the real service does, and hands it to the process named by "Requester": a
 // saver talking to it then finds this service's process at the other end.
 void handOverPipe() {
-    HANDLE pipe = CreateNamedPipeW(
+    dormalis::UniqueHandle pipe{CreateNamedPipeW(
         L"\\\\.\\pipe\\Dormalis.Native.Control", PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 128, 128, 0, nullptr);
-    HANDLE requester = OpenProcess(PROCESS_DUP_HANDLE, FALSE, readValue(L"Requester"));
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 128, 128, 0, nullptr)};
+    dormalis::UniqueHandle requester{OpenProcess(PROCESS_DUP_HANDLE, FALSE, readValue(L"Requester"))};
+    // The copy in the requester is its own to close; ours goes with the holder.
     HANDLE copy = nullptr;
-    if (pipe == INVALID_HANDLE_VALUE || !requester ||
-        !DuplicateHandle(GetCurrentProcess(), pipe, requester, &copy, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE))
+    if (!pipe || !requester ||
+        !DuplicateHandle(GetCurrentProcess(), pipe.get(), requester.get(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
         copy = INVALID_HANDLE_VALUE;
-    if (requester) CloseHandle(requester);
     const DWORD value = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(copy));
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, RecordKey, L"Pipe", REG_DWORD, &value, sizeof value);
 }

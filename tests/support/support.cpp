@@ -20,7 +20,8 @@ std::wstring quoted(const std::wstring& text) {
 
 namespace {
 
-PROCESS_INFORMATION launch(const std::wstring& commandLine, HANDLE output) {
+// The started process; its thread handle is not needed.
+UniqueHandle launch(const std::wstring& commandLine, HANDLE output) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     if (output) {
@@ -35,15 +36,14 @@ PROCESS_INFORMATION launch(const std::wstring& commandLine, HANDLE output) {
                         &info)) {
         throw std::runtime_error("cannot start " + narrow(commandLine));
     }
-    return info;
+    UniqueHandle thread{info.hThread};
+    return UniqueHandle{info.hProcess};
 }
 
 }  // namespace
 
 UniqueHandle startProcess(const std::wstring& commandLine) {
-    PROCESS_INFORMATION info = launch(commandLine, nullptr);
-    CloseHandle(info.hThread);
-    return UniqueHandle{info.hProcess};
+    return launch(commandLine, nullptr);
 }
 
 DWORD finishProcess(HANDLE process, DWORD timeoutMs) {
@@ -62,9 +62,7 @@ ProcessResult runProcess(const std::wstring& commandLine, DWORD timeoutMs) {
     UniqueHandle readEnd, writeEnd;
     if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) throw std::runtime_error("CreatePipe failed");
     SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-    PROCESS_INFORMATION info = launch(commandLine, writeEnd.get());
-    UniqueHandle process{info.hProcess};
-    CloseHandle(info.hThread);
+    UniqueHandle process = launch(commandLine, writeEnd.get());
     writeEnd.reset();
 
     ProcessResult result;

@@ -8,8 +8,3 @@ mkdir -p "$1/dormalis-removable/Tools" "$1/drive_c/dormalis-links"
 ln -sfn ../../dormalis-removable "$1/dosdevices/r:"
 wine reg add 'HKLM\Software\Wine\Drives' /v 'r:' /d floppy /f >/dev/null 2>&1
 ln -sfn ../windows "$1/drive_c/dormalis-links/linked"
-# Without a window manager Wine waits up to 2 s for every "managed" window it hides (see saver.sh): each message box
-# answered and each window the installation programs close would cost that. Unmanaged, they close at once.
-for app in install_tests.exe Uninstall.exe "Dormalis Setup.exe"; do
-    wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$app\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1
-done

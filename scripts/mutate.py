@@ -104,6 +104,11 @@ MUTANTS = [
      "put<std::int32_t>(out, -height);", "put<std::int32_t>(out, height);", "^ui_"),
     ("config-page-ignored", "main/command_line.cpp",
      "if (lowered.starts_with(L\"/c\")) role.page = 1;", "", "^command_line|^ui_system"),
+    ("quiet-refusal-exits-0", "setup/setup.cpp",
+     "if (installPayload(options.firewall) != 0) return ExitFailed;",
+     "if (installPayload(options.firewall) != 0) return ExitSucceeded;", "^install_system"),
+    ("two-columns-one-dip-late", "ui/pages.cpp", "return width >= 796;", "return width >= 797;", "^ui_tests"),
+    ("two-columns-one-dip-early", "ui/pages.cpp", "return width >= 796;", "return width >= 795;", "^ui_tests"),
 ]
 
 

@@ -477,6 +477,15 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     settings.language = languageForUi(GetUserDefaultUILanguage());  // what the setup itself chooses
     RegDeleteKeyValueW(HKEY_CURRENT_USER, RegistryPath, L"Language");
     registerStandInService(L"\"C:\\Program Files\\Dormalis\\Dormalis.exe\" --service", L"DormalisService");
+    // Deployment tools read the exit code: run with rights, a refused quiet installation is never a success.
+    const std::wstring olderEdition = L"Please uninstall Dormalis 1.x before installing the native edition.";
+    for (const auto& [arguments, reason] :
+         {std::pair(L" --quiet", olderEdition), std::pair(L" --quiet --dir C:\\no-such-parent\\Dormalis",
+                                                          std::wstring(L"The parent folder must already exist."))}) {
+        EXPECT_EQ(runProcess(SetupExe + arguments, 60000).exitCode, static_cast<DWORD>(ExitFailed))
+            << narrow(arguments);
+        EXPECT_EQ(machineString(L"LastInstallError"), reason);
+    }
     UniqueHandle process = startProcess(SetupExe + L" --mode adapters --dir C:\\no-such-parent\\Dormalis");
     HWND window = nullptr;
     ASSERT_TRUE(
@@ -494,7 +503,7 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     EXPECT_TRUE(IsWindowEnabled(install));
 
     // The older edition refuses the installation before any file: the reason stays in view and is recorded.
-    const std::wstring olderEdition = L"Please uninstall Dormalis 1.x before installing the native edition.";
+    deleteMachineValue(L"LastInstallError");
     PostMessageW(install, BM_CLICK, 0, 0);
     EXPECT_TRUE(waitUntil(
         [&] { return controlText(window, controls::Progress).find(olderEdition) != std::wstring::npos; }, 60000))

@@ -1,8 +1,10 @@
 #include "tests/support/support.h"
 
 #include <stdexcept>
+#include <vector>
 
 #include "foundation/constants.h"
+#include "foundation/failure.h"
 #include "foundation/registry.h"
 
 namespace dormalis::testing {
@@ -20,6 +22,37 @@ std::wstring quoted(const std::wstring& text) {
 
 namespace {
 
+// Every process this test program started, so that a start that fails can tell which of them still run.
+struct Started {
+    UniqueHandle process;
+    std::wstring commandLine;
+};
+std::vector<Started> started;
+
+std::wstring programOf(const std::wstring& commandLine) {
+    if (commandLine.starts_with(L"\"")) return commandLine.substr(1, commandLine.find(L'"', 1) - 1);
+    return commandLine.substr(0, commandLine.find(L' '));
+}
+
+// What a failed start needs to be understood: the error, whether the file could be opened the way the loader
+// opens it at that moment, and the test's own processes still running.
+std::string startFailure(const std::wstring& commandLine, DWORD error) {
+    std::string report = "cannot start " + narrow(commandLine) + ": " + narrow(errorText(error));
+    const std::wstring program = programOf(commandLine);
+    const DWORD attributes = GetFileAttributesW(program.c_str());
+    report += attributes == INVALID_FILE_ATTRIBUTES ? "; the file does not exist" : "; the file exists";
+    UniqueHandle image{CreateFileW(program.c_str(), GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr)};
+    report += image ? ", opens for execution" : ", does not open for execution: " + narrow(errorText(GetLastError()));
+    for (const Started& earlier : started) {
+        if (WaitForSingleObject(earlier.process.get(), 0) == WAIT_TIMEOUT) {
+            report += "; still running: " + std::to_string(GetProcessId(earlier.process.get())) + " " +
+                      narrow(earlier.commandLine);
+        }
+    }
+    return report;
+}
+
 // The started process; its thread handle is not needed.
 UniqueHandle launch(const std::wstring& commandLine, HANDLE output) {
     STARTUPINFOW startup{};
@@ -34,9 +67,12 @@ UniqueHandle launch(const std::wstring& commandLine, HANDLE output) {
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &startup,
                         &info)) {
-        throw std::runtime_error("cannot start " + narrow(commandLine));
+        throw std::runtime_error(startFailure(commandLine, GetLastError()));
     }
     UniqueHandle thread{info.hThread};
+    HANDLE copy = nullptr;
+    DuplicateHandle(GetCurrentProcess(), info.hProcess, GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE, 0);
+    started.push_back({UniqueHandle{copy}, commandLine});
     return UniqueHandle{info.hProcess};
 }
 

@@ -103,13 +103,13 @@ RECT placeOf(Ui& ui, HWND control) {
 
 // Brings the page to `dpi` and its window to a client area `widthDips` wide before any scroll bar (and `heightPx`
 // high, when given), through the messages a DPI change and a user's resize send.
-void setGeometry(Ui& ui, int dpi, int widthDips, int heightPx = 0) {
+void setGeometry(Ui& ui, int dpi, int widthDips, int heightPx = 0, int extraPx = 0) {
     RECT frame{};
     GetWindowRect(ui.window, &frame);
     if (ui.px(96) != dpi)
         SendMessageW(ui.window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
     GetWindowRect(ui.window, &frame);
-    RECT wanted{0, 0, static_cast<int>(std::ceil(widthDips * ui.scale)), heightPx};
+    RECT wanted{0, 0, static_cast<int>(std::ceil(widthDips * ui.scale)) + extraPx, heightPx};
     AdjustWindowRectEx(&wanted, GetWindowLongW(ui.window, GWL_STYLE), FALSE, GetWindowLongW(ui.window, GWL_EXSTYLE));
     const int height = heightPx > 0 ? wanted.bottom - wanted.top : frame.bottom - frame.top;
     SetWindowPos(ui.window, nullptr, 0, 0, wanted.right - wanted.left, height, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -211,22 +211,54 @@ class UiTest : public ::testing::Test {
     UINT timeout_ = 0;
 };
 
+// Whether a page shows its two-column arrangement: setup buttons beside each other, the preview beside the controls.
+bool twoColumns(Ui& ui, int page) {
+    if (page == SetupPage)
+        return placeOf(ui, ui.control(CustomizeButton)).left != placeOf(ui, ui.control(EnableButton)).left;
+    const RECT color = placeOf(ui, ui.control(ColorButton));
+    const RECT preview = placeOf(ui, FindWindowExW(ui.window, nullptr, L"Dormalis.Native.EmbeddedPreview", nullptr));
+    return color.top < preview.bottom && preview.top < color.bottom;
+}
+
+// The width in DIPs the page may use: its client area, less the scroll bar when one is shown.
+int roomOf(Ui& ui) {
+    RECT client{};
+    GetClientRect(ui.window, &client);
+    return static_cast<int>(client.right / ui.scale);
+}
+
+// Gives the page exactly `widthDips` to use: tall, so that it needs a scroll bar in neither arrangement or in both,
+// and wider by what a scroll bar takes.
+void setRoom(Ui& ui, int dpi, int widthDips) {
+    const int tall = ui.px(1400);
+    setGeometry(ui, dpi, widthDips, tall);
+    RECT client{};
+    GetClientRect(ui.window, &client);
+    const int taken = static_cast<int>(std::ceil(widthDips * ui.scale)) - client.right;
+    if (taken > 0) setGeometry(ui, dpi, widthDips, tall, taken);
+}
+
 TEST_F(UiTest, NothingOverlapsOrLeavesThePageAndEveryTextFitsInEveryLanguageWidthAndScale) {
     for (int page = SetupPage; page <= AboutPage; ++page) {
         for (unsigned language = 0; language < 6; ++language) {
             settings.language = language;
             OpenPage open(page);
             for (int dpi : {96, 144, 192}) {
-                for (int width : {450, 796, 1000}) {
-                    if (dpi * width > 96 * 1920) continue;  // wider than the test display
-                    setGeometry(*open, dpi, width);
+                // 795 and 796: either side of the switch to two columns, on the pages that have one.
+                for (int width : {450, 795, 796, 1000}) {
+                    const bool switches = page == SetupPage || page == CustomizePage;
+                    if (dpi * width > 96 * 1920 || (width == 795 && !switches)) continue;  // wider than the display
+                    if (switches && (width == 795 || width == 796)) {
+                        setRoom(*open, dpi, width);
+                    } else {
+                        setGeometry(*open, dpi, width);
+                    }
                     const std::string where = "page " + std::to_string(page) + " language " + std::to_string(language) +
                                               " dpi " + std::to_string(dpi) + " width " + std::to_string(width);
                     expectSoundLayout(*open, where);
-                    if (page != SetupPage || width == 796) continue;  // wide: two columns; narrow: one
-                    const RECT enable = placeOf(*open, open->control(EnableButton));
-                    EXPECT_EQ(placeOf(*open, open->control(CustomizeButton)).left == enable.left, width == 450)
-                        << where;
+                    if (!switches) continue;
+                    if (width == 795 || width == 796) EXPECT_EQ(roomOf(*open), width) << where;
+                    EXPECT_EQ(twoColumns(*open, page), width >= 796) << where;
                 }
             }
         }

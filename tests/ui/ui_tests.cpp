@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -257,7 +258,9 @@ TEST_F(UiTest, NothingOverlapsOrLeavesThePageAndEveryTextFitsInEveryLanguageWidt
                                               " dpi " + std::to_string(dpi) + " width " + std::to_string(width);
                     expectSoundLayout(*open, where);
                     if (!switches) continue;
-                    if (width == 795 || width == 796) EXPECT_EQ(roomOf(*open), width) << where;
+                    if (width == 795 || width == 796) {
+                        EXPECT_EQ(roomOf(*open), width) << where;
+                    }
                     EXPECT_EQ(twoColumns(*open, page), width >= 796) << where;
                 }
             }
@@ -266,6 +269,52 @@ TEST_F(UiTest, NothingOverlapsOrLeavesThePageAndEveryTextFitsInEveryLanguageWidt
 }
 
 // Until the resize lays the page out again, its controls still use the old fonts: those must still exist.
+// China's flag: one large and four small stars, all in the quarter by the staff, the large one much the largest.
+TEST(Flags, TheChineseFlagHasOneLargeAndFourSmallStarsByTheStaff) {
+    constexpr int W = 300, H = 200;
+    const COLORREF yellow = RGB(255, 230, 20);
+    BITMAPINFO info{};
+    info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), W, -H, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    UniqueDc dc{CreateCompatibleDC(nullptr)};
+    UniqueBitmap bitmap{CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0)};
+    ASSERT_TRUE(bits);
+    SelectionGuard selected(dc.get(), bitmap.get());
+    flag(dc.get(), RECT{0, 0, W, H}, 3);
+    GdiFlush();
+    const auto* first = static_cast<const std::uint32_t*>(bits);
+    const Image image{W, H, std::vector<std::uint32_t>(first, first + W * H), true};
+    // Each star is one yellow area, grown from its first pixel across its neighbours.
+    std::vector<bool> seen(W * H);
+    std::vector<std::pair<int, RECT>> stars;  // pixels and bounds
+    for (int seed = 0; seed < W * H; ++seed) {
+        if (seen[seed] || image.at(seed % W, seed / W) != yellow) continue;
+        std::vector<int> open{seed};
+        seen[seed] = true;
+        auto& [pixels, box] = stars.emplace_back(0, RECT{W, H, 0, 0});
+        while (!open.empty()) {
+            const int x = open.back() % W, y = open.back() / W;
+            open.pop_back();
+            ++pixels;
+            box = RECT{std::min<LONG>(box.left, x), std::min<LONG>(box.top, y), std::max<LONG>(box.right, x + 1),
+                       std::max<LONG>(box.bottom, y + 1)};
+            for (const auto& [nx, ny] : {std::pair{x - 1, y}, {x + 1, y}, {x, y - 1}, {x, y + 1}}) {
+                if (image.at(nx, ny) != yellow || seen[ny * W + nx]) continue;
+                seen[ny * W + nx] = true;
+                open.push_back(ny * W + nx);
+            }
+        }
+    }
+    ASSERT_EQ(stars.size(), 5u);
+    std::sort(stars.begin(), stars.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [pixels, box] : stars)
+        EXPECT_TRUE(box.right <= W / 2 + 1 && box.bottom <= H / 2 + 1) << pixels;
+    EXPECT_GT(stars[0].first, 4 * stars[1].first) << "one large star";
+    const RECT large = stars[0].second;
+    EXPECT_NEAR((large.left + large.right) / 2, W / 6, 6);
+    EXPECT_NEAR((large.top + large.bottom) / 2, H / 4, 8);
+}
+
 TEST_F(UiTest, ADpiChangeTakesTheSuggestedRectangleAndRescalesFontsAndLayout) {
     OpenPage about(AboutPage);
     int deletedFonts = 0;

@@ -269,6 +269,17 @@ TEST_F(UiTest, NothingOverlapsOrLeavesThePageAndEveryTextFitsInEveryLanguageWidt
 }
 
 // Until the resize lays the page out again, its controls still use the old fonts: those must still exist.
+// A page minimised on its own would leave its owner disabled with nothing on the taskbar to bring it back.
+TEST_F(UiTest, AMinimisedPageGoesDownWithItsOwner) {
+    OpenPage page(ModePage);
+    ShowWindow(page.owner, SW_SHOWNOACTIVATE);
+    ShowWindow(page->window, SW_SHOWNOACTIVATE);
+    SendMessageW(page->window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    pumpMessages();
+    EXPECT_TRUE(IsIconic(page.owner));
+    EXPECT_FALSE(IsIconic(page->window));
+}
+
 // China's flag: one large and four small stars, all in the quarter by the staff, the large one much the largest.
 TEST(Flags, TheChineseFlagHasOneLargeAndFourSmallStarsByTheStaff) {
     constexpr int W = 300, H = 200;

@@ -43,6 +43,16 @@ std::wstring longForm(const std::wstring& path) {
     return std::wstring(buffer.data(), length);
 }
 
+// Windows starts the saver from the stored path without quotes, and a path with a space reaches the saver split
+// at it; the 8.3 form has none. A volume without short names gives the long form back, which is stored then.
+std::wstring launchablePath(const std::wstring& path) {
+    if (path.find(L' ') == std::wstring::npos) return path;
+    std::vector<wchar_t> buffer(PathBufferChars, L'\0');
+    const DWORD length = GetShortPathNameW(path.c_str(), buffer.data(), PathBufferChars);
+    if (length < 1 || length > PathBufferChars - 1) return path;
+    return std::wstring(buffer.data(), length);
+}
+
 std::wstring selectedSaver() {
     return readString(HKEY_CURRENT_USER, DesktopKey, SaverValue);
 }
@@ -160,7 +170,7 @@ void activateSaver() {
     if (!fileExists(path)) throw std::runtime_error("Screen saver file missing. Reinstall Dormalis.");
     // Only the first activation remembers: a second one would record our own saver as the user's previous one.
     if (!isDormalisSelected()) rememberCurrentSaver();
-    writeString(HKEY_CURRENT_USER, DesktopKey, SaverValue, path);
+    writeString(HKEY_CURRENT_USER, DesktopKey, SaverValue, launchablePath(path));
     if (!setActive(true)) throw std::runtime_error("Windows refused screen saver activation.");
 }
 

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "foundation/process.h"
 #include "main/command_line.h"
+#include "tests/support/support.h"
 
 namespace dormalis {
 namespace {
@@ -68,6 +70,30 @@ TEST(ChooseRole, EachCommandLineSelectsItsRoleAndReadsItsNumber) {
         const Role role = chooseRole(arguments);
         EXPECT_EQ(role.kind, row.kind) << row.arguments.substr(0, 40).c_str();
         EXPECT_EQ(numberOf(role), row.number) << row.arguments.substr(0, 40).c_str();
+    }
+}
+
+// Windows starts the saver by the stored path without quotes, long or 8.3: the switch is what follows that path.
+TEST(ChooseRole, ReadsTheSwitchAfterTheProgramsOwnPathHoweverWindowsWroteIt) {
+    const std::vector<std::wstring> own = {L"C:\\Program Files\\DormalisNative\\Dormalis.scr",
+                                           L"C:\\PROGRA~1\\DORMAL~1\\Dormalis.scr"};
+    const Row rows[] = {
+        {L"C:\\Program Files\\DormalisNative\\Dormalis.scr /s", K::ScreenSaver},
+        {L"C:\\Program Files\\DormalisNative\\Dormalis.scr /p 1234", K::EmbeddedPreview, 1234},
+        {L"C:\\Program Files\\DormalisNative\\Dormalis.scr /c:77", K::SettingsWindow, 1},
+        {L"C:\\PROGRA~1\\DORMAL~1\\DORMALIS.SCR /S", K::ScreenSaver},
+        {L"  c:\\program files\\dormalisnative\\dormalis.scr\t/P:55", K::EmbeddedPreview, 55},
+        {L"\"C:\\Program Files\\DormalisNative\\Dormalis.scr\" /s", K::ScreenSaver},
+        {L"\"C:\\PROGRA~1\\DORMAL~1\\Dormalis.scr\" /c", K::SettingsWindow, 1},
+        {L"C:\\Program Files\\DormalisNative\\Dormalis.scr", K::SettingsWindow},
+        {L"\"C:\\Program Files\\DormalisNative\\Dormalis.scr\"", K::SettingsWindow},
+        {L"D:\\Copy\\Dormalis.exe --tray", K::Tray},  // another head ends at its first blank
+        {L"C:\\Program Files\\DormalisNative\\Dormalis.scr.bak /s", K::SettingsWindow},
+    };
+    for (const Row& row : rows) {
+        const Role role = chooseRole(argumentsAfterProgram(row.arguments, own));
+        EXPECT_EQ(std::pair(role.kind, numberOf(role)), std::pair(row.kind, row.number))
+            << testing::narrow(row.arguments);
     }
 }
 

@@ -30,7 +30,7 @@ DesktopState::DesktopState() {
     clearMachineValues();
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
-    scratch_ = std::filesystem::path(temp) / (L"dormalis-selection-" + std::to_wstring(GetCurrentProcessId()));
+    scratch_ = std::filesystem::path(temp) / (L"dormalis selection-" + std::to_wstring(GetCurrentProcessId()));
     std::filesystem::remove_all(scratch_);
     std::filesystem::create_directories(scratch_);
     installDirectoryOverride = scratch_.wstring();

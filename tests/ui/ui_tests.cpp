@@ -18,6 +18,7 @@
 #include "foundation/registry.h"
 #include "registration/saver_selection.h"
 #include "status/status_report.h"
+#include "tests/support/desktop_state.h"
 #include "tests/support/stand_in_service.h"
 #include "tests/support/support.h"
 #include "ui/ui.h"
@@ -471,6 +472,16 @@ TEST_F(UiTest, EachSetupCommandShowsItsMessageOrCancelledPageChangesNothingAndKe
         EXPECT_FALSE(isDormalisSelected());
     }
     EXPECT_NE(setup->control(DisableButton), before) << "Disable rebuilt the page";
+    // Under a policy that turns savers off, the card says so and Enable fails before it asks for a mode.
+    writeString(HKEY_CURRENT_USER, PolicyKey, L"ScreenSaveActive", L"0");
+    setup->layout();
+    EXPECT_EQ(
+        std::count_if(setup->labels.begin(), setup->labels.end(),
+                      [](const Label& label) { return label.caption.find(managedSaverLine()) != std::wstring::npos; }),
+        1);
+    EXPECT_EQ(boxAfter(*setup, EnableButton).first,
+              L"Your organization manages the screen saver: its policy turns screen savers off.");
+    deleteKeyTree(HKEY_CURRENT_USER, PolicyKey);
     SendMessageW(setup->control(LanguageList), CB_SETCURSEL, 4, 0);
     send(*setup, LanguageList, CBN_SELCHANGE);
     EXPECT_EQ(settings.language, 4u) << "still answering";

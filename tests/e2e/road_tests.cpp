@@ -370,12 +370,11 @@ TEST_F(Road, Step2_EnableInTheSettingsWindow) {
     EXPECT_TRUE(waitUntil([] { return machineDword(L"ModeConfigured", 0) == 1; }, 20000));
     EXPECT_EQ(machineDword(L"Firewall"), 1u);
 
-    EXPECT_TRUE(waitUntil(
-        [] {
-            return _wcsicmp(readString(HKEY_CURRENT_USER, DesktopKey, L"SCRNSAVE.EXE").c_str(),
-                            InstalledSaver.c_str()) == 0;
-        },
-        10000))
+    // Windows starts the saver from this value without quotes: it holds the 8.3 form, which has no space.
+    wchar_t shortForm[MAX_PATH] = {};
+    ASSERT_GT(GetShortPathNameW(InstalledSaver.c_str(), shortForm, MAX_PATH), 0u);
+    EXPECT_TRUE(
+        waitUntil([&] { return readString(HKEY_CURRENT_USER, DesktopKey, L"SCRNSAVE.EXE") == shortForm; }, 10000))
         << "the installed saver is not Windows' screen saver";
 
     EXPECT_TRUE(waitUntil([] { return FindWindowW(TrayClass, nullptr) != nullptr; }, 15000)) << "no tray";

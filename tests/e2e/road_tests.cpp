@@ -41,12 +41,6 @@ enum class Overlay { None, Warning, NoWarning };
 constexpr COLORREF OverlayColor = RGB(150, 170, 195);
 const ULONGLONG RoadStart = GetTickCount64();
 
-UniqueService openService(DWORD access) {
-    UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT)};
-    if (!manager) return UniqueService{};
-    return UniqueService{OpenServiceW(manager.get(), ServiceName, access)};
-}
-
 int textWidth(const std::wstring& line) {
     UniqueDc dc{CreateCompatibleDC(nullptr)};
     SIZE size{};
@@ -65,16 +59,6 @@ void say(const char* format, ...) {
     va_end(arguments);
     std::printf("\n");
     std::fflush(stdout);
-}
-
-SERVICE_STATUS_PROCESS serviceStatus() {
-    SERVICE_STATUS_PROCESS status{};
-    UniqueService service = openService(SERVICE_QUERY_STATUS);
-    DWORD needed = 0;
-    if (service)
-        QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
-                             &needed);
-    return status;
 }
 
 void stopService() {

@@ -40,21 +40,10 @@ namespace {
 using namespace testing;
 namespace controls = setup_controls;
 
-void deleteService(SC_HANDLE manager, const wchar_t* name) {
-    UniqueService service{OpenServiceW(manager, name, SERVICE_ALL_ACCESS)};
-    if (!service) return;
-    SERVICE_STATUS status{};
-    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    waitUntil([&] { return QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED; },
-              5000);
-    DeleteService(service.get());
-}
-
 // Every trace of an installation (both editions' services, running installed programs and uninstaller copies).
 void removeInstallation() {
-    UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
-    deleteService(manager.get(), ServiceName);
-    deleteService(manager.get(), L"DormalisService");
+    removeService(ServiceName);
+    removeService(L"DormalisService");
     UniqueHandle snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);

@@ -138,13 +138,33 @@ void deleteMachineValue(const wchar_t* name) {
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, name);
 }
 
-DWORD serviceState() {
+UniqueService openService(DWORD access, const wchar_t* name) {
     UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return 0;
-    UniqueService service(OpenServiceW(manager.get(), ServiceName, SERVICE_QUERY_STATUS));
+    return UniqueService(manager ? OpenServiceW(manager.get(), name, access) : nullptr);
+}
+
+SERVICE_STATUS_PROCESS serviceStatus() {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    UniqueService service = openService(SERVICE_QUERY_STATUS);
+    if (service)
+        QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                             &needed);
+    return status;
+}
+
+DWORD serviceState() {
+    return serviceStatus().dwCurrentState;
+}
+
+void removeService(const wchar_t* name) {
+    UniqueService service = openService(SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE, name);
+    if (!service) return;
     SERVICE_STATUS status{};
-    if (!service || !QueryServiceStatus(service.get(), &status)) return 0;
-    return status.dwCurrentState;
+    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    waitUntil([&] { return QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED; },
+              10000);
+    DeleteService(service.get());
 }
 
 bool waitForServiceState(DWORD state, DWORD timeoutMs) {

@@ -48,8 +48,14 @@ std::wstring machineString(const wchar_t* name, const std::wstring& fallback = L
 void setMachineDword(const wchar_t* name, DWORD value);
 void deleteMachineValue(const wchar_t* name);
 
+// The product's service, or the one named, opened with `access`; empty when it is not registered.
+UniqueService openService(DWORD access, const wchar_t* name = L"DormalisNative");
+// The product's service's status with its process; all zero when it is not registered.
+SERVICE_STATUS_PROCESS serviceStatus();
 // The current state of the product's service, or 0 when it is not registered.
 DWORD serviceState();
+// Stops the named service, waits until it has stopped, and deletes it; nothing when it is not registered.
+void removeService(const wchar_t* name = L"DormalisNative");
 // Waits for the product's service to reach a state; returns whether it did.
 bool waitForServiceState(DWORD state, DWORD timeoutMs);
 

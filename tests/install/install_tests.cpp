@@ -99,17 +99,6 @@ UniqueHandle hold(const std::wstring& path) {
     return UniqueHandle{CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
 }
 
-// Reads the message box titled `title` (of any process), presses `button` and gives its text or "<no box>".
-std::string answerBox(const std::wstring& title, DWORD timeoutMs, int button = IDOK) {
-    ProcessResult found = driver(L"find #32770 " + quoted(title) + L" " + std::to_wstring(timeoutMs), timeoutMs + 5000);
-    if (found.exitCode != 0) return "<no box>";
-    ProcessResult read = driver(L"message-box " + quoted(title) + L" 1000");
-    driver(L"press " + quoted(title) + L" " + std::to_wstring(button));
-    // The next box of the same title must not be mistaken for this one.
-    driver(L"wait-gone " + widen(found.output) + L" 10000", 15000);
-    return read.output;
-}
-
 // This program plays the elevated copy that elevateAndWait starts: "--exit-with N" ends it with N after a while.
 const int elevatedCopyStandIn = [] {
     const std::wstring line = GetCommandLineW();

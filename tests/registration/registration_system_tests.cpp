@@ -30,8 +30,7 @@ TEST(RegistrationSystem, TheSwitchesSelectTheSaverSetTheTimeoutAndGiveBackThePre
     // The organisation's policy wins over the user's values: the switches fail and say so, and leave it as it is.
     const auto refused = [&](const wchar_t* arguments) {
         UniqueHandle process = startProcess(program + arguments);
-        const std::string shown = driver(L"message-box \"Dormalis Native\" 10000").output;
-        driver(L"press \"Dormalis Native\" 1");
+        const std::string shown = answerBox(L"Dormalis Native", 10000);
         return std::pair(finishProcess(process.get(), 10000), shown);
     };
     writeString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE", L"C:\\Windows\\System32\\Policy.scr");

@@ -14,6 +14,16 @@ std::wstring buildFolder() {
     return full.substr(0, full.find_last_of(L'\\'));
 }
 
+std::string answerBox(const std::wstring& title, DWORD timeoutMs, int button) {
+    ProcessResult found = driver(L"find #32770 " + quoted(title) + L" " + std::to_wstring(timeoutMs), timeoutMs + 5000);
+    if (found.exitCode != 0) return "<no box>";
+    ProcessResult read = driver(L"message-box " + quoted(title) + L" 1000");
+    driver(L"press " + quoted(title) + L" " + std::to_wstring(button));
+    // The next box of the same title must not be mistaken for this one.
+    driver(L"wait-gone " + widen(found.output) + L" 10000", 15000);
+    return read.output;
+}
+
 std::wstring quoted(const std::wstring& text) {
     return L"\"" + text + L"\"";
 }

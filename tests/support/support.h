@@ -33,6 +33,9 @@ DWORD finishProcess(HANDLE process, DWORD timeoutMs);
 // Runs the test driver with the given arguments; its output has the trailing line break removed.
 ProcessResult driver(const std::wstring& arguments, DWORD timeoutMs = 15000);
 
+// Reads the message box titled `title` (of any process), presses `button` and gives its text or "<no box>".
+std::string answerBox(const std::wstring& title, DWORD timeoutMs, int button = IDOK);
+
 // Quotes a path for a command line.
 std::wstring quoted(const std::wstring& text);
 

@@ -27,23 +27,22 @@ TEST(RegistrationSystem, TheSwitchesSelectTheSaverSetTheTimeoutAndGiveBackThePre
     const std::wstring program = quoted(buildFolder() + L"\\Dormalis.exe");
     const auto dormalis = [&](const wchar_t* arguments) { return runProcess(program + arguments, 15000).exitCode; };
 
-    // The organisation's policy wins over the user's values: the switches fail and say so, and leave it as it is.
-    const auto refused = [&](const wchar_t* arguments) {
+    // The organisation's policy wins over the user's values: the switches fail and say so, and change nothing.
+    const auto refusal = [&](const wchar_t* arguments) {
         UniqueHandle process = startProcess(program + arguments);
         const std::string shown = answerBox(L"Dormalis Native", 10000);
-        return std::pair(finishProcess(process.get(), 10000), shown);
+        return finishProcess(process.get(), 10000) == 1 ? shown : "not exit code 1: " + shown;
     };
-    writeString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE", L"C:\\Windows\\System32\\Policy.scr");
+    const std::wstring forced = L"C:\\Windows\\System32\\Policy.scr";
+    writeString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE", forced);
     writeString(HKEY_CURRENT_USER, PolicyKey, L"ScreenSaveTimeOut", L"900");
-    EXPECT_EQ(refused(L" --activate"),
-              std::pair(1ul, std::string("Your organization manages the screen saver: its policy selects another "
-                                         "screen saver.")));
-    EXPECT_EQ(refused(L" --set-timeout 5"),
-              std::pair(1ul, std::string("Your organization's policy sets the screen saver timeout; it cannot be "
-                                         "changed here.")));
-    EXPECT_EQ(std::pair(selectedSaver(), readString(HKEY_CURRENT_USER, desktop, L"ScreenSaveTimeOut")),
-              std::pair(other, std::wstring(L"420")));
-    EXPECT_EQ(readString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE"), L"C:\\Windows\\System32\\Policy.scr");
+    EXPECT_EQ(refusal(L" --activate"),
+              "Your organization manages the screen saver: its policy selects another screen saver.");
+    EXPECT_EQ(refusal(L" --set-timeout 5"),
+              "Your organization's policy sets the screen saver timeout; it cannot be changed here.");
+    EXPECT_EQ(std::tuple(selectedSaver(), readString(HKEY_CURRENT_USER, desktop, L"ScreenSaveTimeOut"),
+                         readString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE")),
+              std::tuple(other, std::wstring(L"420"), forced));
     deleteKeyTree(HKEY_CURRENT_USER, PolicyKey);
 
     ASSERT_EQ(dormalis(L" --activate"), 0u);

@@ -60,7 +60,8 @@ bool saverEnabled() {
 
 std::wstring statusText(bool installed) {
     return (installed ? uitext::installedLine() : text("setup.notInstalled")) + L"\n" +
-           uitext::enabledLine(saverEnabled()) + L"\n" + uitext::modePrefix() + networkModeLabel();
+           (saverPolicy() != SaverPolicy::None ? managedSaverLine() : uitext::enabledLine(saverEnabled())) + L"\n" +
+           uitext::modePrefix() + networkModeLabel();
 }
 
 void languageList(Ui& ui, int x, int y, int width) {

@@ -40,21 +40,10 @@ namespace {
 using namespace testing;
 namespace controls = setup_controls;
 
-void deleteService(SC_HANDLE manager, const wchar_t* name) {
-    UniqueService service{OpenServiceW(manager, name, SERVICE_ALL_ACCESS)};
-    if (!service) return;
-    SERVICE_STATUS status{};
-    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    waitUntil([&] { return QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED; },
-              5000);
-    DeleteService(service.get());
-}
-
 // Every trace of an installation (both editions' services, running installed programs and uninstaller copies).
 void removeInstallation() {
-    UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
-    deleteService(manager.get(), ServiceName);
-    deleteService(manager.get(), L"DormalisService");
+    removeService(ServiceName);
+    removeService(L"DormalisService");
     UniqueHandle snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
@@ -108,17 +97,6 @@ UniqueHandle ordinaryUserToken() {
 // Held open without delete or write sharing, as a running preview holds the screen saver.
 UniqueHandle hold(const std::wstring& path) {
     return UniqueHandle{CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
-}
-
-// Reads the message box titled `title` (of any process), presses `button` and gives its text or "<no box>".
-std::string answerBox(const std::wstring& title, DWORD timeoutMs, int button = IDOK) {
-    ProcessResult found = driver(L"find #32770 " + quoted(title) + L" " + std::to_wstring(timeoutMs), timeoutMs + 5000);
-    if (found.exitCode != 0) return "<no box>";
-    ProcessResult read = driver(L"message-box " + quoted(title) + L" 1000");
-    driver(L"press " + quoted(title) + L" " + std::to_wstring(button));
-    // The next box of the same title must not be mistaken for this one.
-    driver(L"wait-gone " + widen(found.output) + L" 10000", 15000);
-    return read.output;
 }
 
 // This program plays the elevated copy that elevateAndWait starts: "--exit-with N" ends it with N after a while.

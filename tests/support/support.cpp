@@ -16,6 +16,16 @@ std::wstring buildFolder() {
     return full.substr(0, full.find_last_of(L'\\'));
 }
 
+std::string answerBox(const std::wstring& title, DWORD timeoutMs, int button) {
+    ProcessResult found = driver(L"find #32770 " + quoted(title) + L" " + std::to_wstring(timeoutMs), timeoutMs + 5000);
+    if (found.exitCode != 0) return "<no box>";
+    ProcessResult read = driver(L"message-box " + quoted(title) + L" 1000");
+    driver(L"press " + quoted(title) + L" " + std::to_wstring(button));
+    // The next box of the same title must not be mistaken for this one.
+    driver(L"wait-gone " + widen(found.output) + L" 10000", 15000);
+    return read.output;
+}
+
 std::wstring quoted(const std::wstring& text) {
     return L"\"" + text + L"\"";
 }
@@ -174,13 +184,33 @@ void deleteMachineValue(const wchar_t* name) {
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, name);
 }
 
-DWORD serviceState() {
+UniqueService openService(DWORD access, const wchar_t* name) {
     UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return 0;
-    UniqueService service(OpenServiceW(manager.get(), ServiceName, SERVICE_QUERY_STATUS));
+    return UniqueService(manager ? OpenServiceW(manager.get(), name, access) : nullptr);
+}
+
+SERVICE_STATUS_PROCESS serviceStatus() {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    UniqueService service = openService(SERVICE_QUERY_STATUS);
+    if (service)
+        QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                             &needed);
+    return status;
+}
+
+DWORD serviceState() {
+    return serviceStatus().dwCurrentState;
+}
+
+void removeService(const wchar_t* name) {
+    UniqueService service = openService(SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE, name);
+    if (!service) return;
     SERVICE_STATUS status{};
-    if (!service || !QueryServiceStatus(service.get(), &status)) return 0;
-    return status.dwCurrentState;
+    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    waitUntil([&] { return QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED; },
+              10000);
+    DeleteService(service.get());
 }
 
 bool waitForServiceState(DWORD state, DWORD timeoutMs) {

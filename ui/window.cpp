@@ -136,6 +136,17 @@ LRESULT onPaint(Ui& ui, UINT message, WPARAM wParam) {
     return 0;
 }
 
+// Enter presses the button that has the focus, as in a dialog. The dialog manager presses the default button it is
+// told of here; an owner-drawn button never makes itself the default, and nothing else has a default.
+LRESULT focusedButtonAsDefault(Ui& ui) {
+    HWND focus = GetFocus();
+    wchar_t className[8] = {};
+    if (!focus || GetParent(focus) != ui.window || !GetClassNameW(focus, className, 8)) return 0;
+    const bool ownerDrawn = (GetWindowLongW(focus, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
+    if (lstrcmpiW(className, L"Button") != 0 || !ownerDrawn) return 0;
+    return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
+}
+
 // An owned page has no taskbar button of its own: minimised alone it would vanish and leave its owner disabled, so
 // it goes down with its owner and comes back with it.
 LRESULT onSystemCommand(Ui& ui, WPARAM wParam, LPARAM lParam) {
@@ -165,6 +176,8 @@ LRESULT dispatch(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_SYSCOMMAND:
             return onSystemCommand(ui, wParam, lParam);
+        case DM_GETDEFID:
+            return focusedButtonAsDefault(ui);
         case WM_DESTROY:
             if (!GetWindow(ui.window, GW_OWNER)) PostQuitMessage(0);
             return 0;

@@ -479,7 +479,9 @@ TEST_F(UiTest, ResetKeepsTheFocusAndCancelOrCloseStoreTheSettingsFromBeforeThePa
         SendMessageW(customize->control(DisplaysCombo), CB_SETCURSEL, 1, 0);
         send(*customize, DisplaysCombo, CBN_SELCHANGE);
         ASSERT_TRUE(focus(*customize, ResetButton));
-        send(*customize, ResetButton);
+        // Enter on the focused button, through the dialog manager as the window's message loop hands it over.
+        MSG enter{GetFocus(), WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+        EXPECT_TRUE(IsDialogMessageW(customize->window, &enter));
         EXPECT_EQ(GetDlgCtrlID(GetFocus()), ResetButton) << "the focus survives the rebuild";
         EXPECT_EQ(std::tuple(settings.density, settings.speed, settings.color, settings.displays),
                   std::tuple(260, 5, RGB(200, 228, 255), 1u))

@@ -121,6 +121,9 @@ int showPage(HWND owner, int page);
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 LRESULT CALLBACK hoverProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
 void scrollTo(Ui& ui, int position);
+// Hands a message to the dialog manager (Tab, the arrow keys, Enter, Escape); true when it was a dialog key. A
+// control the keyboard moves the focus to out of sight is scrolled into view.
+bool dialogMessage(HWND window, MSG& message);
 bool registerUiClass();
 
 // Commands (commands.cpp): one WM_COMMAND, under the exception guard.

@@ -232,7 +232,7 @@ void pump(HWND window) {
             if (got == 0) PostQuitMessage(static_cast<int>(message.wParam));
             return;
         }
-        if (IsDialogMessageW(window, &message)) continue;
+        if (dialogMessage(window, message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
@@ -263,6 +263,25 @@ void scrollTo(Ui& ui, int position) {
         }
     }
     InvalidateRect(ui.window, nullptr, TRUE);
+}
+
+bool dialogMessage(HWND window, MSG& message) {
+    if (!IsDialogMessageW(window, &message)) return false;
+    Ui* ui = uiOf(window);
+    HWND focus = GetFocus();
+    if (!ui || !focus || GetParent(focus) != window) return true;
+    RECT area{}, client{};
+    GetWindowRect(focus, &area);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&area), 2);
+    GetClientRect(window, &client);
+    const int margin = ui->px(12);
+    if (area.top < margin) {
+        scrollTo(*ui, ui->scroll + area.top - margin);
+    } else if (area.bottom > client.bottom - margin) {
+        // A control taller than the window shows its top.
+        scrollTo(*ui, ui->scroll + std::min(area.bottom - client.bottom + margin, area.top - margin));
+    }
+    return true;
 }
 
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
@@ -329,7 +348,7 @@ int runWindow() {
     }
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (IsWindow(window) && IsDialogMessageW(window, &message)) continue;
+        if (IsWindow(window) && dialogMessage(window, message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

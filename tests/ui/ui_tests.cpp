@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "foundation/constants.h"
@@ -469,6 +470,28 @@ TEST_F(UiTest, TheIdleTimeIsTheWindowsTimeoutInMinutesAndSaveRefusesOneOutsideOn
     EXPECT_EQ(customize->result, 1);
     EXPECT_EQ(std::tuple(saverTimeout(), stored(L"Density"), settings.density), std::tuple(900u, 500u, 500))
         << "Save keeps the edits";
+}
+
+// Tab walks every control of a page, and each one it reaches is scrolled into view, in a window 500 pixels high.
+TEST_F(UiTest, TabReachesEveryControlAndBringsItIntoView) {
+    for (int page = SetupPage; page <= AboutPage; ++page) {
+        OpenPage open(page);
+        setGeometry(*open, 96, 796, 500);
+        ASSERT_TRUE(focus(*open, GetDlgCtrlID(GetNextDlgTabItem(open->window, nullptr, FALSE))));
+        std::set<int> stops, reached;  // identifiers: a rebuild of the page gives its controls new handles
+        for (HWND child = GetWindow(open->window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            if ((GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) && IsWindowEnabled(child))
+                stops.insert(GetDlgCtrlID(child));
+        for (size_t step = 0; step <= stops.size(); ++step) {
+            RECT area = placeOf(*open, GetFocus()), client{};
+            GetClientRect(open->window, &client);
+            EXPECT_TRUE(area.top >= 0 && area.bottom <= client.bottom) << page << ": " << GetDlgCtrlID(GetFocus());
+            reached.insert(GetDlgCtrlID(GetFocus()));
+            MSG tab{GetFocus(), WM_KEYDOWN, VK_TAB, 0, 0, {}};
+            EXPECT_TRUE(dialogMessage(open->window, tab));
+        }
+        EXPECT_EQ(reached, stops) << page;
+    }
 }
 
 TEST_F(UiTest, ResetKeepsTheFocusAndCancelOrCloseStoreTheSettingsFromBeforeThePageOpened) {

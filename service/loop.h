@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <string>
 
 #include "foundation/unique.h"
 
@@ -25,6 +26,11 @@ struct Connection {
     ULONGLONG lastEvent = 0;
     ULONGLONG lastRecovery = 0;
 };
+
+// Whether a client's image path is the installed saver. The path's text decides first: only a spelling of the
+// saver's own path (as recorded, long or short, in any letter case) on a fixed disk is ever opened, to compare
+// file identity.
+bool installedSaverImage(const std::wstring& image);
 
 // The single instance of the control pipe; an invalid handle (last error set) when it cannot be created.
 HANDLE createControlPipe();

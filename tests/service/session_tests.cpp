@@ -187,6 +187,35 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
     }
 }
 
+// The caller's image path is decided by its text: the prefix maps \\host\share and the WebDAV share onto the
+// installation folder, and the link C:\dormalis-links\linked onto C:\windows, so each refused road but the
+// removable drive's leads to the installed saver and would pass a comparison of file identity.
+TEST(CallerImage, OnlyTheInstalledSaversOwnSpellingsAreOpened) {
+    const std::wstring linkedFolder = L"C:\\windows\\DormalisLinkTest";
+    for (const std::wstring& folder : {std::wstring(InstallFolder), linkedFolder, std::wstring(L"R:\\Tools")})
+        installSaverCopy(folder + L"\\Dormalis.scr");
+    wchar_t shortSaver[MAX_PATH] = {};
+    ASSERT_GT(GetShortPathNameW(installedSaver().c_str(), shortSaver, MAX_PATH), 0u);
+    const std::wstring shortFolder = std::wstring(shortSaver).substr(0, std::wstring(shortSaver).rfind(L'\\'));
+    const std::tuple<std::wstring, std::wstring, bool> rows[] = {
+        {InstallFolder, installedSaver(), true},
+        {InstallFolder, L"c:\\dormalisservicetest\\DORMALIS.SCR", true},
+        {InstallFolder, shortSaver, true},
+        {shortFolder, installedSaver(), true},  // InstallPath recorded in 8.3 form
+        {InstallFolder, L"\\\\host\\share\\Dormalis.scr", false},
+        {InstallFolder, L"\\\\?\\UNC\\host\\share\\Dormalis.scr", false},
+        {InstallFolder, L"\\\\localhost@8080\\DavWWWRoot\\Dormalis.scr", false},
+        {InstallFolder, L"\\\\?\\" + installedSaver(), false},
+        {linkedFolder, L"C:\\dormalis-links\\linked\\DormalisLinkTest\\Dormalis.scr", false},
+        {L"R:\\Tools", L"R:\\Tools\\Dormalis.scr", false},  // spelled right, on a removable drive
+    };
+    for (const auto& [folder, image, accepted] : rows) {
+        installDirectoryOverride = folder;
+        EXPECT_EQ(installedSaverImage(image), accepted) << narrow(image);
+    }
+    installDirectoryOverride.clear();
+}
+
 // While an adapter cannot be enabled no saver gets in, and attempts come every 2000 ms until one succeeds. Then
 // the list as a crash or power loss leaves it: unplugged, or an ID no device can have, is nothing to enable, and
 // kept it would refuse every saver for good; enabled but needing a restart of Windows, the restart starts it.

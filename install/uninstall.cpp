@@ -42,12 +42,12 @@ void deleteInstalledFile(const std::wstring& path) {
 }
 
 void removeEntries() {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, UninstallKey);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, UninstallKey);
     UniqueKey run;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RunKey, 0, KEY_SET_VALUE, run.put()) == ERROR_SUCCESS) {
         RegDeleteValueW(run.get(), ServiceName);
     }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, UninstallKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, UninstallKey);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, RegistryPath);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, RegistryPath);
     removeEventSource();
@@ -70,21 +70,23 @@ void uninstall() {
         if (service) StartServiceW(service.get(), 0, nullptr);
         fail("Some adapters still need recovery. Restart Windows before uninstalling.");
     }
+    // Whatever names the folder goes before the folder: were the removal cut short later, a user who recreated
+    // the folder would find no service, autostart, entry or shortcut left to run what they put there.
     const std::wstring dir = installDir();
-    for (const wchar_t* name : {ProgramFileName, SaverFileName, UninstallerFileName}) {
-        deleteInstalledFile(installedFile(name, dir));
-    }
-    RemoveDirectoryW(dir.c_str());
-    try {
-        DeleteFileW(installedFile(ShortcutFileName, folder(CSIDL_COMMON_PROGRAMS)).c_str());
-    } catch (const std::exception&) {
-        // Without a Programs folder there is no shortcut to remove.
-    }
     if (service) {
         if (!DeleteService(service.get())) fail("Cannot remove service.");
         service.reset();
     }
     removeEntries();
+    try {
+        DeleteFileW(installedFile(ShortcutFileName, folder(CSIDL_COMMON_PROGRAMS)).c_str());
+    } catch (const std::exception&) {
+        // Without a Programs folder there is no shortcut to remove.
+    }
+    for (const wchar_t* name : {ProgramFileName, SaverFileName, UninstallerFileName}) {
+        deleteInstalledFile(installedFile(name, dir));
+    }
+    RemoveDirectoryW(dir.c_str());
 }
 
 }  // namespace

@@ -51,8 +51,9 @@ void showError(const UninstallOptions& options, const std::wstring& message) {
     if (!options.quiet) showFailure(nullptr, message, FailureScope::Process);
 }
 
+// Compared as files: started by an 8.3 path, or by any other spelling, the installed uninstaller is still itself.
 bool runsFromInstallation(const std::wstring& self) {
-    return samePath(self.substr(0, self.find_last_of(L'\\')), installDir());
+    return sameFile(self, installedFile(UninstallerFileName));
 }
 
 // Where this program's file went, and whether the folder holding it is its own.

@@ -28,7 +28,6 @@ constexpr const char* DriveRoot = "A drive root cannot be an installation folder
 constexpr const char* NotFixed = "Choose a local fixed disk.";
 constexpr const char* InstalledElsewhere =
     "To change the folder of an existing installation, uninstall Dormalis first, then run Setup again.";
-constexpr const char* NoParent = "The parent folder must already exist.";
 constexpr const char* UnsafeAncestor =
     "Choose a protected folder (for example under Program Files). User-writable parent folders and links are not "
     "safe for a Windows service.";
@@ -67,7 +66,7 @@ void checkParent(const std::wstring& path) {
     const std::filesystem::file_status status = std::filesystem::status(parent, error);
     if (error && !isMissing(error))
         throw std::filesystem::filesystem_error("Cannot read the parent folder", parent, error);
-    if (!std::filesystem::is_directory(status)) throw std::runtime_error(NoParent);
+    if (!std::filesystem::is_directory(status)) throw std::runtime_error(NoParentFolder);
 }
 
 bool folderIsSafe(const std::wstring& folder, DWORD forbidden) {

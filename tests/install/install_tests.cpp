@@ -285,11 +285,18 @@ std::wstring reportedEntries(const std::wstring& folder) {
 }
 
 TEST_F(InstallNative, AFolderFoundInPlaceIsRefusedAndAFreshOneIsCreatedProtected) {
-    // Any user may make the folder first and keep a handle to it that outlives the descriptor set later.
+    // Any user may make the folder first, at the recorded path too once the installation's own went missing, and
+    // keep a handle to it that outlives the descriptor set later. Parents are never made.
     std::filesystem::create_directories(std::filesystem::path(DefaultFolder));
+    writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"InstallPath", DefaultFolder);
     EXPECT_EQ(installNative(true, program, uninstaller), 1);
     EXPECT_EQ(lastError(), "Cannot secure installation folder.");
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(DefaultFolder + L"\\Dormalis.exe")));
+    installDirectoryOverride = L"C:\\no-such-parent\\Dormalis";
+    EXPECT_EQ(installNative(true, program, uninstaller), 1);
+    installDirectoryOverride.clear();
+    EXPECT_EQ(lastError(), "The parent folder must already exist.");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(L"C:\\no-such-parent")));
 
     ASSERT_TRUE(RemoveDirectoryW(DefaultFolder.c_str()));
     ASSERT_EQ(installNative(true, program, uninstaller), 0) << lastError();

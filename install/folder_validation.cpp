@@ -37,7 +37,8 @@ constexpr const char* NotEmpty = "Choose an empty folder dedicated to Dormalis."
 void checkRawForm(const std::wstring& requested) {
     if (requested.size() < MinInputLength || requested.size() > MaxInputLength) throw std::runtime_error(NotAbsolute);
     if (requested[1] != L':' || requested[2] != L'\\') throw std::runtime_error(NotAbsolute);
-    if (requested.find_first_of(L"<>\"|?*") != std::wstring::npos) throw std::runtime_error(NotAbsolute);
+    // The event source's message file is an expandable string: a %NAME% in the folder would lead elsewhere.
+    if (requested.find_first_of(L"<>\"|?*%") != std::wstring::npos) throw std::runtime_error(NotAbsolute);
     // A colon after the drive letter names a stream or a device.
     if (requested.find(L':', 2) != std::wstring::npos) throw std::runtime_error(NotAbsolute);
 }

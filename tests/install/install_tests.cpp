@@ -166,7 +166,7 @@ TEST(FolderValidation, EachRuleRefusesWithItsOwnMessage) {
          {L"C:\\no-such-parent\\Dormalis", DefaultFolder + L"\\plain.txt\\Dormalis"}},
         {I, {longest}},  // 239 characters pass the form
     };
-    for (const wchar_t forbidden : std::wstring(L"<>\"|?*"))
+    for (const wchar_t forbidden : std::wstring(L"<>\"|?*%"))
         rules[0].second.push_back(L"C:\\Tools\\x" + std::wstring(1, forbidden));
     for (const auto& [refusal, inputs] : rules) {
         for (const std::wstring& input : inputs)

@@ -50,11 +50,6 @@ std::wstring fullPath(const std::wstring& requested) {
     return std::wstring(buffer.data(), length);
 }
 
-// A failed read gives all bits set, which includes the reparse-point bit: unreadable counts as a link.
-bool isReparsePoint(const std::wstring& path) {
-    return (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
 bool isMissing(const std::error_code& error) {
     return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory ||
            (error.category() == std::system_category() &&
@@ -70,13 +65,21 @@ void checkParent(const std::wstring& path) {
     if (!std::filesystem::is_directory(status)) throw std::runtime_error(NoParentFolder);
 }
 
+// Attributes and descriptor are read through one handle to the folder itself (a link is opened, not followed):
+// read by path twice, a junction swapped in between would have a user's folder judged by another's descriptor.
 bool folderIsSafe(const std::wstring& folder, DWORD forbidden) {
-    if (isReparsePoint(folder)) return false;
+    UniqueHandle handle{CreateFileW(folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+    FILE_BASIC_INFO basic{};
+    if (!handle || !GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &basic, sizeof basic) ||
+        (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return false;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     const DWORD read =
-        GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
-                              OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, nullptr, nullptr, &descriptor);
+        GetSecurityInfo(handle.get(), SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                        nullptr, nullptr, nullptr, &descriptor);
     UniqueLocal held{descriptor};
     if (read != ERROR_SUCCESS || !descriptor) return false;
     return folderDescriptorIsSafe(descriptor, forbidden);

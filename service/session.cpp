@@ -23,6 +23,7 @@ namespace {
 constexpr ULONGLONG SilenceLimitMs = 4000;
 constexpr ULONGLONG RecoveryRetryMs = 2000;
 constexpr DWORD LoopPeriodMs = 50;
+constexpr ULONGLONG RejectionLogPeriodMs = 60000;
 
 void endSession(HANDLE pipe, Connection& connection) {
     restore();
@@ -110,20 +111,35 @@ std::vector<std::wstring> saverSpellings(const std::wstring& saver) {
     return spellings;
 }
 
+// A caller refused again and again (a connect loop on the single instance) writes one line a minute, with the
+// number of refusals it stands for, not a registry value and an event at each attempt.
+void logRejection(Connection& connection, const std::wstring& line) {
+    const ULONGLONG now = GetTickCount64();
+    const auto [entry, first] = connection.rejections.try_emplace(line);
+    Rejection& rejection = entry->second;
+    if (!first && now - rejection.logged < RejectionLogPeriodMs) {
+        ++rejection.unlogged;
+        return;
+    }
+    const unsigned long times = rejection.unlogged + 1;
+    logEvent(times == 1 ? line : line + L" (" + std::to_wstring(times) + L" times since last logged)");
+    rejection = {now, 0};
+}
+
 // The caller's process when it is this product's saver in an active session; otherwise nothing.
-UniqueHandle checkedCaller(HANDLE pipe) {
+UniqueHandle checkedCaller(HANDLE pipe, Connection& connection) {
     ULONG pid = 0;
     DWORD session = 0;
     if (!GetNamedPipeClientProcessId(pipe, &pid)) return {};
     if (!ProcessIdToSessionId(pid, &session) || session == 0) return {};
     if (!sessionActive(session)) {
-        logEvent(L"Rejected inactive client session: " + std::to_wstring(session));
+        logRejection(connection, L"Rejected inactive client session: " + std::to_wstring(session));
         return {};
     }
     UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process) return {};
     if (!installedSaverImage(imagePath(process.get()))) {
-        logEvent(L"Rejected client executable path.");
+        logRejection(connection, L"Rejected client executable path.");
         return {};
     }
     logEvent(L"Accepted saver process: " + std::to_wstring(pid));
@@ -144,7 +160,7 @@ void acceptStep(HANDLE pipe, Connection& connection) {
     // disconnected, every later saver would find the pipe busy for good.
     if (error == ERROR_NO_DATA) DisconnectNamedPipe(pipe);
     if (error != ERROR_PIPE_CONNECTED) return;
-    connection.client = checkedCaller(pipe);
+    connection.client = checkedCaller(pipe, connection);
     if (!connection.client) {
         DisconnectNamedPipe(pipe);
         return;

@@ -185,6 +185,12 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
                     testbed::calls(L"FwpmEngineOpen0") + testbed::calls(L"GetIfTable2") == 0);
         EXPECT_TRUE(!row.log || lastLog().rfind(row.log, 0) == 0) << narrow(lastLog());
     }
+    // A stranger that keeps connecting is dropped each time and logged once a minute, not at every attempt.
+    describe(Machine::Stranger);
+    writeString(HKEY_LOCAL_MACHINE, MachineKey, L"LastDiagnostic", L"quiet");
+    const ProcessResult loop = runClient(L"open broken:3000 open broken:3000 open broken:3000");
+    EXPECT_EQ(loop.output.find("connected"), std::string::npos) << loop.output;
+    EXPECT_EQ(lastLog(), L"quiet");
 }
 
 // The caller's image path is decided by its text: the prefix maps \\host\share and the WebDAV share onto the

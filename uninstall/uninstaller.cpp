@@ -56,6 +56,8 @@ bool runsFromInstallation(const std::wstring& self) {
     return sameFile(self, installedFile(UninstallerFileName));
 }
 
+constexpr int AsideAttempts = 20;
+
 // Where this program's file went, and whether the folder holding it is its own.
 struct Aside {
     std::wstring path;
@@ -73,8 +75,13 @@ Aside moveAside(const std::wstring& self) {
     } catch (const std::exception&) {
         // The folder beside the installation is tried next.
     }
-    const std::wstring beside = installDir() + L"-Uninstall-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
-    return {MoveFileExW(self.c_str(), beside.c_str(), 0) ? beside : std::wstring(), false};
+    // Never over an entry that exists already: someone else may have prepared it.
+    for (int attempt = 0; attempt < AsideAttempts; ++attempt) {
+        const std::wstring beside = installDir() + L"-Uninstall-" + randomName() + L".exe";
+        if (MoveFileExW(self.c_str(), beside.c_str(), 0)) return {beside, false};
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    return {};
 }
 
 void discard(const Aside& aside) {

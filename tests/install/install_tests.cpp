@@ -247,12 +247,21 @@ TEST(FolderValidation, AFolderIsJudgedByItsOwnerAndEntriesWhoeverAsks) {
     }
 }
 
-// Programs are staged where users cannot rename the folder away, as its owner can in the user's own %TEMP%.
+// Programs are staged where users cannot rename the folder away, as its owner can in the user's own %TEMP%, under
+// a name no one can prepare: here every name made of this process and the next two seconds' ticks exists first.
 TEST(InstallOperations, ProgramsAreStagedInTheWindowsTempFolder) {
-    const std::filesystem::path staged = makePrivateFolder(L"Dormalis-Test");
     wchar_t windows[MAX_PATH] = {};
     GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    EXPECT_TRUE(samePath(staged.parent_path().wstring(), std::wstring(windows) + L"\\Temp")) << staged.string();
+    const std::wstring temp = std::wstring(windows) + L"\\Temp", guess = temp + L"\\Dormalis-Test-";
+    std::vector<std::wstring> prepared;
+    for (ULONGLONG tick = GetTickCount64() % 1000000, n = 0; n < 2000; ++n)
+        prepared.push_back(guess + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(tick + n));
+    for (const std::wstring& folder : prepared)
+        CreateDirectoryW(folder.c_str(), nullptr);
+    const std::filesystem::path staged = makePrivateFolder(L"Dormalis-Test");
+    EXPECT_TRUE(samePath(staged.parent_path().wstring(), temp)) << staged.string();
+    for (const std::wstring& folder : prepared)
+        RemoveDirectoryW(folder.c_str());
     RemoveDirectoryW(staged.c_str());
 }
 

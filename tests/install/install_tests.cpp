@@ -89,22 +89,6 @@ void registerStandInService(const std::wstring& commandLine, const wchar_t* name
     if (!service) throw std::runtime_error("cannot register the stand-in service");
 }
 
-// This account without its administrators membership and privileges: an ordinary user, which Wine cannot show.
-UniqueHandle ordinaryUserToken() {
-    UniqueHandle own;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, own.put());
-    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    UniqueSid administrators;
-    AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                             administrators.put());
-    SID_AND_ATTRIBUTES disabled{administrators.get(), 0};
-    UniqueHandle restricted;
-    if (!CreateRestrictedToken(own.get(), DISABLE_MAX_PRIVILEGE, 1, &disabled, 0, nullptr, 0, nullptr,
-                               restricted.put()))
-        throw std::runtime_error("cannot make an ordinary user's token");
-    return restricted;
-}
-
 // Held open without delete or write sharing, as a running preview holds the screen saver.
 UniqueHandle hold(const std::wstring& path) {
     return UniqueHandle{CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
@@ -460,21 +444,9 @@ TEST(FrontEnds, TheCommandLineIsCheckedBeforeElevationAndQuietNeverAsksForRights
     for (const wchar_t* wrong : {L" --quiet", L" --uninstall --bogus --quiet"})
         runs.emplace_back(UninstallExe + wrong, ExitBadCommandLine);
     for (const auto& [line, code] : runs) {
-        UniqueHandle job{CreateJobObjectW(nullptr, nullptr)}, user = ordinaryUserToken();
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION started{};
-        std::wstring commandLine = line;
-        ASSERT_TRUE(CreateProcessAsUserW(user.get(), nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                                         CREATE_SUSPENDED, nullptr, nullptr, &startup, &started));
-        UniqueHandle process{started.hProcess}, thread{started.hThread};
-        AssignProcessToJobObject(job.get(), process.get());
-        ResumeThread(thread.get());
+        UniqueHandle job{CreateJobObjectW(nullptr, nullptr)}, process = startAsOrdinaryUser(line, job.get());
         EXPECT_EQ(finishProcess(process.get(), 30000), code) << narrow(line);
-        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
-        QueryInformationJobObject(job.get(), JobObjectBasicAccountingInformation, &accounting, sizeof(accounting),
-                                  nullptr);
-        EXPECT_EQ(accounting.TotalProcesses, 1u) << narrow(line) << ": no elevated copy";
+        EXPECT_EQ(processesOf(job.get()), 1u) << narrow(line) << ": no elevated copy";
     }
     EXPECT_EQ(machineString(L"LastInstallError"), L"<absent>") << "nothing to record without the machine key";
     EXPECT_EQ(serviceState(), 0u);

@@ -16,9 +16,8 @@ TEST(ServiceSystemTest, TheRealSaverIsBlockedUntilTheServiceEnds) {
     deleteKeyTree(HKEY_LOCAL_MACHINE, MachineKey);
     setMachineDword(L"ModeConfigured", 1);
     CreateDirectoryW(folder.c_str(), nullptr);
-    for (const wchar_t* file : {L"Dormalis.exe", L"fwpuclnt.dll", L"cfgmgr32.dll", L"wtsapi32.dll", L"iphlpapi.dll"})
-        ASSERT_TRUE(CopyFileW((buildFolder() + L"\\" + file).c_str(), (folder + L"\\" + file).c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW((buildFolder() + L"\\Dormalis.exe").c_str(), (folder + L"\\Dormalis.scr").c_str(), FALSE));
+    for (const wchar_t* file : {L"Dormalis.exe", L"Dormalis.scr"})
+        ASSERT_TRUE(CopyFileW((buildFolder() + L"\\Dormalis.exe").c_str(), (folder + L"\\" + file).c_str(), FALSE));
     wchar_t shortForm[MAX_PATH] = {};
     ASSERT_GT(GetShortPathNameW(folder.c_str(), shortForm, MAX_PATH), 0u);
     ASSERT_NE(shortForm, folder);

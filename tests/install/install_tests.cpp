@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -105,12 +106,14 @@ std::string answerBox(const std::wstring& title, DWORD timeoutMs, int button = I
     return read.output;
 }
 
-// This program plays the elevated copy that elevateAndWait starts: "--exit-with N" ends it with N after a while.
+// This program plays the elevated copy that elevateAndWait starts: "--exit-with N" records which file runs and
+// ends it with N after a while.
 const int elevatedCopyStandIn = [] {
     const std::wstring line = GetCommandLineW();
     const size_t at = line.find(L"--exit-with ");
-    if (at != std::wstring::npos) Sleep(400), ExitProcess(static_cast<UINT>(std::stoul(line.substr(at + 12))));
-    return 0;
+    if (at == std::wstring::npos) return 0;
+    writeString(HKEY_CURRENT_USER, RegistryPath, L"ElevatedCopy", ownProgramPath());
+    Sleep(400), ExitProcess(static_cast<UINT>(std::stoul(line.substr(at + 12))));
 }();
 
 template <typename Call>
@@ -390,7 +393,12 @@ TEST(Elevation, ReportsTheElevatedCopysExitCodeAndKeepsTheOwnerPaintingButDisabl
                                  nullptr, nullptr, nullptr);
     ASSERT_NE(owner, nullptr);
     SetTimer(owner, 1, 50, countTick);
+    // The settings window's copy is the installed program, never the running file: here this one, installed.
+    installDirectoryOverride = L"C:\\DormalisElevationTest";
+    CreateDirectoryW(installDirectoryOverride.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(ownProgramPath().c_str(), installedFile(ProgramFileName).c_str(), FALSE));
     EXPECT_TRUE(elevateAndWait(owner, L"--exit-with 0"));
+    EXPECT_EQ(readString(HKEY_CURRENT_USER, RegistryPath, L"ElevatedCopy"), installedFile(ProgramFileName));
     EXPECT_GT(ticks, 2) << "messages must flow while the copy runs";
     EXPECT_EQ(ticksWhileEnabled, 0) << "the owner is disabled during the wait";
     EXPECT_FALSE(elevateAndWait(owner, L"--exit-with 3"));
@@ -401,6 +409,9 @@ TEST(Elevation, ReportsTheElevatedCopysExitCodeAndKeepsTheOwnerPaintingButDisabl
     EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit message was swallowed";
     EXPECT_EQ(quit.wParam, 7u);
     EXPECT_EQ(runElevated(L"--exit-with 1603", true), ExitFailed) << "the front ends pass the copy's code on";
+    EXPECT_EQ(readString(HKEY_CURRENT_USER, RegistryPath, L"ElevatedCopy"), ownProgramPath())
+        << "and elevate themselves";
+    installDirectoryOverride.clear();
     EXPECT_TRUE(IsWindowEnabled(owner)) << "enabled again after a failed copy";
     DestroyWindow(owner);
 }

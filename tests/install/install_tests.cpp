@@ -239,16 +239,15 @@ TEST(FolderValidation, AFolderIsJudgedByItsOwnerAndEntriesWhoeverAsks) {
 TEST(InstallOperations, ProgramsAreStagedInTheWindowsTempFolder) {
     wchar_t windows[MAX_PATH] = {};
     GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    const std::wstring temp = std::wstring(windows) + L"\\Temp", guess = temp + L"\\Dormalis-Test-";
-    std::vector<std::wstring> prepared;
-    for (ULONGLONG tick = GetTickCount64() % 1000000, n = 0; n < 2000; ++n)
-        prepared.push_back(guess + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(tick + n));
-    for (const std::wstring& folder : prepared)
-        CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring temp = std::wstring(windows) + L"\\Temp";
+    const std::wstring guess = temp + L"\\Dormalis-Test-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+    const ULONGLONG tick = GetTickCount64() % 1000000;
+    for (ULONGLONG n = tick; n < tick + 2000; ++n)
+        CreateDirectoryW((guess + std::to_wstring(n)).c_str(), nullptr);
     const std::filesystem::path staged = makePrivateFolder(L"Dormalis-Test");
     EXPECT_TRUE(samePath(staged.parent_path().wstring(), temp)) << staged.string();
-    for (const std::wstring& folder : prepared)
-        RemoveDirectoryW(folder.c_str());
+    for (ULONGLONG n = tick; n < tick + 2000; ++n)
+        RemoveDirectoryW((guess + std::to_wstring(n)).c_str());
     RemoveDirectoryW(staged.c_str());
 }
 

@@ -197,24 +197,23 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
 // installation folder, and the link C:\dormalis-links\linked onto C:\windows, so each refused road but the
 // removable drive's leads to the installed saver and would pass a comparison of file identity.
 TEST(CallerImage, OnlyTheInstalledSaversOwnSpellingsAreOpened) {
-    const std::wstring linkedFolder = L"C:\\windows\\DormalisLinkTest";
-    for (const std::wstring& folder : {std::wstring(InstallFolder), linkedFolder, std::wstring(L"R:\\Tools")})
+    const std::wstring linked = L"C:\\windows\\DormalisLinkTest", saver = installedSaver(), unc = L"\\\\host\\share";
+    for (const std::wstring& folder : {std::wstring(InstallFolder), linked, std::wstring(L"R:\\Tools")})
         installSaverCopy(folder + L"\\Dormalis.scr");
     wchar_t shortSaver[MAX_PATH] = {};
-    ASSERT_GT(GetShortPathNameW(installedSaver().c_str(), shortSaver, MAX_PATH), 0u);
+    GetShortPathNameW(saver.c_str(), shortSaver, MAX_PATH);
     const std::wstring shortFolder = std::wstring(shortSaver).substr(0, std::wstring(shortSaver).rfind(L'\\'));
     const std::tuple<std::wstring, std::wstring, bool> rows[] = {
-        {InstallFolder, installedSaver(), true},
+        {InstallFolder, saver, true},
         {InstallFolder, L"c:\\dormalisservicetest\\DORMALIS.SCR", true},
         {InstallFolder, shortSaver, true},
-        {shortFolder, installedSaver(), true},  // InstallPath recorded in 8.3 form
-        {InstallFolder, L"\\\\host\\share\\Dormalis.scr", false},
-        {InstallFolder, L"\\\\?\\UNC\\host\\share\\Dormalis.scr", false},
+        {shortFolder, saver, true},  // InstallPath recorded in 8.3 form
+        {InstallFolder, unc + L"\\Dormalis.scr", false},
+        {InstallFolder, L"\\\\?\\UNC" + unc.substr(1) + L"\\Dormalis.scr", false},
         {InstallFolder, L"\\\\localhost@8080\\DavWWWRoot\\Dormalis.scr", false},
-        {InstallFolder, L"\\\\?\\" + installedSaver(), false},
-        {linkedFolder, L"C:\\dormalis-links\\linked\\DormalisLinkTest\\Dormalis.scr", false},
-        {L"R:\\Tools", L"R:\\Tools\\Dormalis.scr", false},  // spelled right, on a removable drive
-    };
+        {InstallFolder, L"\\\\?\\" + saver, false},
+        {linked, L"C:\\dormalis-links\\linked\\DormalisLinkTest\\Dormalis.scr", false},
+        {L"R:\\Tools", L"R:\\Tools\\Dormalis.scr", false}};  // spelled right, on a removable drive
     for (const auto& [folder, image, accepted] : rows) {
         installDirectoryOverride = folder;
         EXPECT_EQ(installedSaverImage(image), accepted) << narrow(image);

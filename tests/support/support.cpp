@@ -61,13 +61,12 @@ UniqueHandle ordinaryUserToken() {
 }
 
 UniqueHandle startAsOrdinaryUser(const std::wstring& commandLine, HANDLE job) {
-    UniqueHandle user = ordinaryUserToken();
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started{};
     std::wstring mutableLine = commandLine;
-    if (!CreateProcessAsUserW(user.get(), nullptr, mutableLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                              nullptr, nullptr, &startup, &started))
+    if (!CreateProcessAsUserW(ordinaryUserToken().get(), nullptr, mutableLine.data(), nullptr, nullptr, FALSE,
+                              CREATE_SUSPENDED, nullptr, nullptr, &startup, &started))
         throw std::runtime_error("cannot start as an ordinary user " + narrow(commandLine));
     UniqueHandle process{started.hProcess}, thread{started.hThread};
     AssignProcessToJobObject(job, process.get());

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "foundation/failure.h"
+#include "foundation/file_identity.h"
 #include "foundation/unique.h"
 
 namespace dormalis {
@@ -27,9 +28,6 @@ void reportInstallStep(InstallStep step);
 
 // Whether the caller's token is a member of BUILTIN\Administrators; false when the check itself fails.
 bool isAdministrator();
-
-// Case-insensitive comparison of two whole paths.
-bool samePath(const std::wstring& a, const std::wstring& b);
 
 // The error box of install and uninstall; nothing is shown in quiet mode.
 void showInstallError(const std::wstring& message);

@@ -82,7 +82,7 @@ bool takeElevatedMark(std::vector<std::wstring>& arguments) {
 
 int runElevated(const std::wstring& arguments, bool quiet) {
     const std::wstring marked = arguments.empty() ? ElevatedMark : arguments + L" " + ElevatedMark;
-    return runElevatedCopy(nullptr, marked, SW_SHOWNORMAL, quiet);
+    return runElevatedCopy(nullptr, ownProgramPath(), marked, SW_SHOWNORMAL, quiet);
 }
 
 void recordInstallError(const std::wstring& message) {

@@ -27,9 +27,9 @@ bool servedByService(HANDLE pipe) {
 }
 
 void connect(Saver& saver) {
-    // Identification only: whoever answers cannot act as the user.
+    // Anonymous: the service never impersonates, and whoever else answers learns nothing of the user.
     UniqueHandle pipe(CreateFileW(PipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+                                  SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr));
     if (!pipe) return;
     // Not a word to an impostor: the run goes on unprotected and says so.
     if (!servedByService(pipe.get())) return;

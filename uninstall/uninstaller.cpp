@@ -51,9 +51,12 @@ void showError(const UninstallOptions& options, const std::wstring& message) {
     if (!options.quiet) showFailure(nullptr, message, FailureScope::Process);
 }
 
+// Compared as files: started by an 8.3 path, or by any other spelling, the installed uninstaller is still itself.
 bool runsFromInstallation(const std::wstring& self) {
-    return samePath(self.substr(0, self.find_last_of(L'\\')), installDir());
+    return sameFile(self, installedFile(UninstallerFileName));
 }
+
+constexpr int AsideAttempts = 20;
 
 // Where this program's file went, and whether the folder holding it is its own.
 struct Aside {
@@ -72,8 +75,13 @@ Aside moveAside(const std::wstring& self) {
     } catch (const std::exception&) {
         // The folder beside the installation is tried next.
     }
-    const std::wstring beside = installDir() + L"-Uninstall-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
-    return {MoveFileExW(self.c_str(), beside.c_str(), 0) ? beside : std::wstring(), false};
+    // Never over an entry that exists already: someone else may have prepared it.
+    for (int attempt = 0; attempt < AsideAttempts; ++attempt) {
+        const std::wstring beside = installDir() + L"-Uninstall-" + randomName() + L".exe";
+        if (MoveFileExW(self.c_str(), beside.c_str(), 0)) return {beside, false};
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    return {};
 }
 
 void discard(const Aside& aside) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
@@ -78,33 +79,19 @@ void registerStandInService(const std::wstring& commandLine, const wchar_t* name
     if (!service) throw std::runtime_error("cannot register the stand-in service");
 }
 
-// This account without its administrators membership and privileges: an ordinary user, which Wine cannot show.
-UniqueHandle ordinaryUserToken() {
-    UniqueHandle own;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, own.put());
-    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    UniqueSid administrators;
-    AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                             administrators.put());
-    SID_AND_ATTRIBUTES disabled{administrators.get(), 0};
-    UniqueHandle restricted;
-    if (!CreateRestrictedToken(own.get(), DISABLE_MAX_PRIVILEGE, 1, &disabled, 0, nullptr, 0, nullptr,
-                               restricted.put()))
-        throw std::runtime_error("cannot make an ordinary user's token");
-    return restricted;
-}
-
 // Held open without delete or write sharing, as a running preview holds the screen saver.
 UniqueHandle hold(const std::wstring& path) {
     return UniqueHandle{CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
 }
 
-// This program plays the elevated copy that elevateAndWait starts: "--exit-with N" ends it with N after a while.
+// This program plays the elevated copy that elevateAndWait starts: "--exit-with N" records which file runs and
+// ends it with N after a while.
 const int elevatedCopyStandIn = [] {
     const std::wstring line = GetCommandLineW();
     const size_t at = line.find(L"--exit-with ");
-    if (at != std::wstring::npos) Sleep(400), ExitProcess(static_cast<UINT>(std::stoul(line.substr(at + 12))));
-    return 0;
+    if (at == std::wstring::npos) return 0;
+    writeString(HKEY_CURRENT_USER, RegistryPath, L"ElevatedCopy", ownProgramPath());
+    Sleep(400), ExitProcess(static_cast<UINT>(std::stoul(line.substr(at + 12))));
 }();
 
 template <typename Call>
@@ -144,7 +131,7 @@ TEST(FolderValidation, EachRuleRefusesWithItsOwnMessage) {
          {L"C:\\no-such-parent\\Dormalis", DefaultFolder + L"\\plain.txt\\Dormalis"}},
         {I, {longest}},  // 239 characters pass the form
     };
-    for (const wchar_t forbidden : std::wstring(L"<>\"|?*"))
+    for (const wchar_t forbidden : std::wstring(L"<>\"|?*%"))
         rules[0].second.push_back(L"C:\\Tools\\x" + std::wstring(1, forbidden));
     for (const auto& [refusal, inputs] : rules) {
         for (const std::wstring& input : inputs)
@@ -225,12 +212,20 @@ TEST(FolderValidation, AFolderIsJudgedByItsOwnerAndEntriesWhoeverAsks) {
     }
 }
 
-// Programs are staged where users cannot rename the folder away, as its owner can in the user's own %TEMP%.
+// Programs are staged where users cannot rename the folder away, as its owner can in the user's own %TEMP%, under
+// a name no one can prepare: here every name made of this process and the next two seconds' ticks exists first.
 TEST(InstallOperations, ProgramsAreStagedInTheWindowsTempFolder) {
-    const std::filesystem::path staged = makePrivateFolder(L"Dormalis-Test");
     wchar_t windows[MAX_PATH] = {};
     GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    EXPECT_TRUE(samePath(staged.parent_path().wstring(), std::wstring(windows) + L"\\Temp")) << staged.string();
+    const std::wstring temp = std::wstring(windows) + L"\\Temp";
+    const std::wstring guess = temp + L"\\Dormalis-Test-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+    const ULONGLONG tick = GetTickCount64() % 1000000;
+    for (ULONGLONG n = tick; n < tick + 2000; ++n)
+        CreateDirectoryW((guess + std::to_wstring(n)).c_str(), nullptr);
+    const std::filesystem::path staged = makePrivateFolder(L"Dormalis-Test");
+    EXPECT_TRUE(samePath(staged.parent_path().wstring(), temp)) << staged.string();
+    for (ULONGLONG n = tick; n < tick + 2000; ++n)
+        RemoveDirectoryW((guess + std::to_wstring(n)).c_str());
     RemoveDirectoryW(staged.c_str());
 }
 
@@ -263,11 +258,18 @@ std::wstring reportedEntries(const std::wstring& folder) {
 }
 
 TEST_F(InstallNative, AFolderFoundInPlaceIsRefusedAndAFreshOneIsCreatedProtected) {
-    // Any user may make the folder first and keep a handle to it that outlives the descriptor set later.
+    // Any user may make the folder first, at the recorded path too once the installation's own went missing, and
+    // keep a handle to it that outlives the descriptor set later. Parents are never made.
     std::filesystem::create_directories(std::filesystem::path(DefaultFolder));
+    writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"InstallPath", DefaultFolder);
     EXPECT_EQ(installNative(true, program, uninstaller), 1);
     EXPECT_EQ(lastError(), "Cannot secure installation folder.");
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(DefaultFolder + L"\\Dormalis.exe")));
+    installDirectoryOverride = L"C:\\no-such-parent\\Dormalis";
+    EXPECT_EQ(installNative(true, program, uninstaller), 1);
+    installDirectoryOverride.clear();
+    EXPECT_EQ(lastError(), "The parent folder must already exist.");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(L"C:\\no-such-parent")));
 
     ASSERT_TRUE(RemoveDirectoryW(DefaultFolder.c_str()));
     ASSERT_EQ(installNative(true, program, uninstaller), 0) << lastError();
@@ -368,7 +370,12 @@ TEST(Elevation, ReportsTheElevatedCopysExitCodeAndKeepsTheOwnerPaintingButDisabl
                                  nullptr, nullptr, nullptr);
     ASSERT_NE(owner, nullptr);
     SetTimer(owner, 1, 50, countTick);
+    // The settings window's copy is the installed program, never the running file: here this one, installed.
+    installDirectoryOverride = L"C:\\DormalisElevationTest";
+    CreateDirectoryW(installDirectoryOverride.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(ownProgramPath().c_str(), installedFile(ProgramFileName).c_str(), FALSE));
     EXPECT_TRUE(elevateAndWait(owner, L"--exit-with 0"));
+    EXPECT_EQ(readString(HKEY_CURRENT_USER, RegistryPath, L"ElevatedCopy"), installedFile(ProgramFileName));
     EXPECT_GT(ticks, 2) << "messages must flow while the copy runs";
     EXPECT_EQ(ticksWhileEnabled, 0) << "the owner is disabled during the wait";
     EXPECT_FALSE(elevateAndWait(owner, L"--exit-with 3"));
@@ -379,6 +386,9 @@ TEST(Elevation, ReportsTheElevatedCopysExitCodeAndKeepsTheOwnerPaintingButDisabl
     EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit message was swallowed";
     EXPECT_EQ(quit.wParam, 7u);
     EXPECT_EQ(runElevated(L"--exit-with 1603", true), ExitFailed) << "the front ends pass the copy's code on";
+    EXPECT_EQ(readString(HKEY_CURRENT_USER, RegistryPath, L"ElevatedCopy"), ownProgramPath())
+        << "and elevate themselves";
+    installDirectoryOverride.clear();
     EXPECT_TRUE(IsWindowEnabled(owner)) << "enabled again after a failed copy";
     DestroyWindow(owner);
 }
@@ -422,21 +432,9 @@ TEST(FrontEnds, TheCommandLineIsCheckedBeforeElevationAndQuietNeverAsksForRights
     for (const wchar_t* wrong : {L" --quiet", L" --uninstall --bogus --quiet"})
         runs.emplace_back(UninstallExe + wrong, ExitBadCommandLine);
     for (const auto& [line, code] : runs) {
-        UniqueHandle job{CreateJobObjectW(nullptr, nullptr)}, user = ordinaryUserToken();
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION started{};
-        std::wstring commandLine = line;
-        ASSERT_TRUE(CreateProcessAsUserW(user.get(), nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                                         CREATE_SUSPENDED, nullptr, nullptr, &startup, &started));
-        UniqueHandle process{started.hProcess}, thread{started.hThread};
-        AssignProcessToJobObject(job.get(), process.get());
-        ResumeThread(thread.get());
+        UniqueHandle job{CreateJobObjectW(nullptr, nullptr)}, process = startAsOrdinaryUser(line, job.get());
         EXPECT_EQ(finishProcess(process.get(), 30000), code) << narrow(line);
-        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
-        QueryInformationJobObject(job.get(), JobObjectBasicAccountingInformation, &accounting, sizeof(accounting),
-                                  nullptr);
-        EXPECT_EQ(accounting.TotalProcesses, 1u) << narrow(line) << ": no elevated copy";
+        EXPECT_EQ(processesOf(job.get()), 1u) << narrow(line) << ": no elevated copy";
     }
     EXPECT_EQ(machineString(L"LastInstallError"), L"<absent>") << "nothing to record without the machine key";
     EXPECT_EQ(serviceState(), 0u);
@@ -560,11 +558,15 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     EXPECT_EQ(machineString(L"LastInstallError"), L"File is in use. Close screen saver previews and retry uninstall.");
     EXPECT_FALSE(exists(InstalledExe)) << "files before the held one are gone";
     EXPECT_TRUE(exists(DefaultFolder + L"\\Uninstall.exe")) << "the deletion stops at the held file";
-    EXPECT_EQ(serviceState(), static_cast<DWORD>(SERVICE_STOPPED));
-    EXPECT_EQ(machineString(L"InstallPath"), DefaultFolder);
+    EXPECT_EQ(serviceState(), 0u) << "what names the folder went before its files";
+    EXPECT_EQ(value(RunKey, ServiceName) + value(UninstallKey, L"DisplayName") + machineString(L"InstallPath"),
+              L"<absent><absent><absent>");
+    EXPECT_FALSE(exists(ShortcutPath));
 
-    // Dormalis.exe starts the installed uninstaller, which removes all, itself included, but the user's file.
+    // Dormalis.exe starts the installed uninstaller, which removes all, itself included, but the user's file. A
+    // recovery entry no restore can read (not a string) holds nothing up.
     std::ofstream(std::filesystem::path(DefaultFolder + L"\\notes.txt")) << "mine";
+    writeDword(HKEY_LOCAL_MACHINE, Journal, L"{00000002-0000-0000-0000-4E6574446576}", 1);
     EXPECT_EQ(runProcess(quoted(buildFolder() + L"\\Dormalis.exe") + L" --uninstall", 60000).exitCode, 0u);
     answerBox(L"Dormalis", 20000, IDYES);
     EXPECT_EQ(widen(answerBox(L"Dormalis", 60000)), text("setup.uninstallSuccess"));

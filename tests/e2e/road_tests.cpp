@@ -61,17 +61,6 @@ void say(const char* format, ...) {
     std::fflush(stdout);
 }
 
-void stopService() {
-    UniqueService service = openService(SERVICE_STOP | SERVICE_QUERY_STATUS);
-    SERVICE_STATUS status{};
-    if (service) ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    waitForServiceState(SERVICE_STOPPED, 15000);
-}
-
-bool startService() {
-    return StartServiceW(openService(SERVICE_START).get(), 0, nullptr) && waitForServiceState(SERVICE_RUNNING, 15000);
-}
-
 void killProcess(DWORD pid) {
     UniqueHandle process{OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)};
     if (process) finishProcess(process.get(), 0);

@@ -47,10 +47,6 @@ std::wstring selectedSaver() {
     return readString(HKEY_CURRENT_USER, DesktopKey, SaverValue);
 }
 
-bool dormalisSelected() {
-    return isDormalisPath(selectedSaver());
-}
-
 bool fileExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -58,6 +54,13 @@ bool fileExists(const std::wstring& path) {
 bool isExistingFile(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A selection naming a Dormalis file that is gone (an uninstallation seen from another account) shows no saver at
+// all: it is not this product's saver any more, and a later activation remembers it only to drop it.
+bool dormalisSelected() {
+    const std::wstring selected = selectedSaver();
+    return isDormalisPath(selected) && isExistingFile(normalizeSaverPath(selected));
 }
 
 bool queryActive(BOOL& active) {

@@ -19,6 +19,7 @@
 #include "install/front_end.h"
 #include "install/install.h"
 #include "install/staging.h"
+#include "registration/saver_selection.h"
 
 using namespace dormalis;
 
@@ -108,6 +109,29 @@ int uninstallHere(const UninstallOptions& options) {
     return ExitSucceeded;
 }
 
+// Once the files are gone a selection of ours would leave Windows with no screen saver at all: the user who starts
+// the removal gets the previous one back, through Disable's own code. An elevated copy may run as another account,
+// so this happens before elevation. True when it did.
+bool giveSaverBack(const UninstallOptions& options) {
+    if (!isDormalisSelected()) return false;
+    try {
+        deactivateSaver();
+        return true;
+    } catch (const std::exception& error) {
+        showError(options, widenMessage(error.what()));
+        return false;
+    }
+}
+
+// A declined prompt or a refused removal leaves Dormalis installed: it stays the user's screen saver.
+void keepSaver() {
+    try {
+        activateSaver();
+    } catch (const std::exception&) {
+        // A half-removed installation cannot be selected again; the previous saver stays.
+    }
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
@@ -129,14 +153,17 @@ int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
         MessageBoxW(nullptr, text("setup.uninstallQuestion").c_str(), Product, MB_YESNO | MB_ICONQUESTION) != IDYES) {
         return ExitCancelled;
     }
-    if (!isAdministrator()) {
-        // Quiet means no prompt at all; without the machine key there is nowhere to record why.
-        if (options.quiet) return ExitFailed;
-        if (!elevatedCopy) {
-            std::vector<std::wstring> confirmed = arguments;
-            confirmed.emplace_back(L"--confirmed");
-            return runElevated(joinArguments(confirmed), false);
-        }
+    // Quiet means no prompt at all; without the machine key there is nowhere to record why.
+    if (options.quiet && !isAdministrator()) return ExitFailed;
+    const bool deselected = !elevatedCopy && giveSaverBack(options);
+    int result = ExitFailed;
+    if (!isAdministrator() && !elevatedCopy) {
+        std::vector<std::wstring> confirmed = arguments;
+        confirmed.emplace_back(L"--confirmed");
+        result = runElevated(joinArguments(confirmed), false);
+    } else {
+        result = uninstallHere(options);
     }
-    return uninstallHere(options);
+    if (deselected && result != ExitSucceeded) keepSaver();
+    return result;
 }

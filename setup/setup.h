@@ -20,6 +20,8 @@ bool parseSetupOptions(const std::vector<std::wstring>& arguments, SetupOptions&
 // Writes the two programs carried by the setup to a private folder and installs them into installDir(): the result
 // of installNative; a success removes the record of an earlier failure.
 int installPayload(bool firewall);
+// installPayload, then `firewall` recorded as the administrator's confirmed choice, as --mode records it.
+int installChosenMode(bool firewall);
 
 // The interactive setup, preset by `options`: the window until it is closed; the front end's exit code.
 int runSetupWindow(const SetupOptions& options);

@@ -149,7 +149,8 @@ void onInstall(SetupWindow& setup) {
     HWND window = setup.hwnd;
     setup.worker = std::thread([window, firewall] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        const int result = installPayload(firewall);
+        // The mode chosen here is the administrator's: a standard user then enables without being asked again.
+        const int result = installChosenMode(firewall);
         CoUninitialize();
         PostMessageW(window, InstallDoneMessage, static_cast<WPARAM>(result), 0);
     });
@@ -388,6 +389,10 @@ int runSetupWindow(const SetupOptions& options) {
     SetupWindow setup;
     setup.presets = options;
     setup.installed = serviceInstalled();
+    // An update shows the recorded mode, so that Install keeps it unless the administrator changes it.
+    if (setup.installed && !options.modeGiven) {
+        setup.presets.firewall = readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) != 0;
+    }
     setup.proposedFolder = installDir();
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = setupProc;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <system_error>
@@ -22,6 +23,7 @@
 #include "foundation/registry.h"
 #include "foundation/settings.h"
 #include "saver/starfield.h"
+#include "setup/setup_controls.h"
 #include "tests/saver/saver_test_support.h"
 #include "tests/service/fixture.h"
 #include "tests/support/fake_shell.h"
@@ -170,6 +172,7 @@ HWND settingsWindowOwnedBy(HWND owner) {
 constexpr const wchar_t* TrayClass = L"Dormalis.Native.Tray";
 constexpr const wchar_t* SaverClass = L"Dormalis.Native.Saver";
 constexpr const wchar_t* DesktopKey = L"Control Panel\\Desktop";
+const std::wstring PreviousSaver = L"C:\\windows\\system32\\Previous.scr";
 const wchar_t* const TestbedDlls[] = {L"fwpuclnt.dll", L"cfgmgr32.dll", L"wtsapi32.dll", L"iphlpapi.dll"};
 
 // What the steps share: the machine's listeners, its adapters, the saver that one step starts and the next ends.
@@ -343,12 +346,24 @@ TEST_F(Road, Step1_QuietSetupInstallsAndTheServiceRuns) {
     wchar_t given[MAX_PATH] = {};
     const DWORD length = GetEnvironmentVariableW(L"ROAD_SETUP", given, MAX_PATH);
     const std::wstring setupProgram = length && length < MAX_PATH ? given : buildFolder() + L"\\Dormalis Setup.exe";
-    const ProcessResult setup = runProcess(quoted(setupProgram) + L" --quiet", 120000);
-    ASSERT_TRUE(setup.finished);
-    ASSERT_EQ(setup.exitCode, 0u) << narrow(machineString(LastInstallErrorValue));
+    // Its window, as a user installs: Install with the mode it proposes, then Close.
+    UniqueHandle setup = startProcess(quoted(setupProgram));
+    HWND window = nullptr;
+    ASSERT_TRUE(
+        waitUntil([&] { return IsWindowVisible(window = FindWindowW(L"Dormalis.Native.Setup", nullptr)); }, 20000));
+    ASSERT_NO_FATAL_FAILURE(click(window, setup_controls::Install));
+    // Done: Install stays disabled once the installation succeeded, and Close is enabled.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return !IsWindowEnabled(GetDlgItem(window, setup_controls::Install)) &&
+                   IsWindowEnabled(GetDlgItem(window, setup_controls::Cancel));
+        },
+        60000));
+    ASSERT_NO_FATAL_FAILURE(click(window, setup_controls::Cancel));
+    ASSERT_EQ(finishProcess(setup.get(), 30000), 0u) << narrow(machineString(LastInstallErrorValue));
     ASSERT_TRUE(waitForServiceState(SERVICE_RUNNING, 15000)) << "the installed service does not run";
     EXPECT_EQ(machineDword(L"Firewall"), 1u);
-    EXPECT_EQ(machineDword(L"ModeConfigured", 0), 0u) << "a quiet installation only proposes a mode";
+    EXPECT_EQ(machineDword(L"ModeConfigured", 0), 1u) << "the window's mode is the administrator's choice";
     EXPECT_TRUE(exists(InstalledSaver));
 
     // Wine has no filtering engine and cannot disable devices: the test bed's stand-ins go beside the installed
@@ -362,13 +377,13 @@ TEST_F(Road, Step1_QuietSetupInstallsAndTheServiceRuns) {
 }
 
 TEST_F(Road, Step2_EnableInTheSettingsWindow) {
+    // The user's own screen saver before Dormalis, which the uninstallation gives back.
+    std::ofstream(std::filesystem::path(PreviousSaver)) << "scr";
+    writeString(HKEY_CURRENT_USER, DesktopKey, L"SCRNSAVE.EXE", PreviousSaver);
+    SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, 420, nullptr, SPIF_UPDATEINIFILE | SPIF_SENDCHANGE);
     HWND window = openSettingsWindow();
     ASSERT_TRUE(window);
     click(window, EnableButton);
-    // No mode was confirmed yet: the page asks for one, and an elevated copy records it.
-    ASSERT_NO_FATAL_FAILURE(chooseMode(window, FirewallRadio));
-    EXPECT_TRUE(waitUntil([] { return machineDword(L"ModeConfigured", 0) == 1; }, 20000));
-    EXPECT_EQ(machineDword(L"Firewall"), 1u);
 
     EXPECT_TRUE(waitUntil(
         [] {
@@ -378,6 +393,7 @@ TEST_F(Road, Step2_EnableInTheSettingsWindow) {
         10000))
         << "the installed saver is not Windows' screen saver";
 
+    EXPECT_FALSE(settingsWindowOwnedBy(window)) << "the setup's mode stands: no mode page, no second prompt";
     EXPECT_TRUE(waitUntil([] { return FindWindowW(TrayClass, nullptr) != nullptr; }, 15000)) << "no tray";
     EXPECT_TRUE(waitUntil([] { return !world->shell.calls().empty(); }, 10000))
         << "the tray showed no icon in the notification area";
@@ -473,6 +489,9 @@ TEST_F(Road, Step7_UninstallLeavesNothingBehind) {
         EXPECT_FALSE(exists(DefaultFolder + L"\\" + name)) << narrow(name);
     EXPECT_EQ(machineDword(NetworkStateValue), 0xDEADu) << "the machine key is still there";
     EXPECT_TRUE(adaptersIn(world->all, testbed::DeviceStarted)) << network();
+    // Read in the registry: Wine keeps this process's own copy of the saver parameters.
+    for (const auto& [name, before] : {std::pair{L"SCRNSAVE.EXE", PreviousSaver}, {L"ScreenSaveTimeOut", L"420"}})
+        EXPECT_EQ(readString(HKEY_CURRENT_USER, DesktopKey, name), before) << "the previous screen saver is back";
     std::error_code ignored;
     std::filesystem::remove_all(std::filesystem::path(DefaultFolder), ignored);
 }

@@ -516,11 +516,11 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     EXPECT_EQ(finishProcess(process.get(), 15000), 0u);
 
     const std::wstring serviceKey = L"SYSTEM\\CurrentControlSet\\Services\\DormalisNative";
-    // The window's mode is only proposed (ModeConfigured 0), as on a first installation.
+    // The window's mode is the administrator's choice, confirmed as --mode confirms it.
     const std::tuple<std::wstring, std::wstring, std::wstring> pieces[] = {
         {RegistryPath, L"InstallPath", DefaultFolder},
         {RegistryPath, L"Firewall", L"0"},
-        {RegistryPath, L"ModeConfigured", L"0"},
+        {RegistryPath, L"ModeConfigured", L"1"},
         {RegistryPath, L"PackageVersion", L"100"},
         {UninstallKey, L"DisplayName", L"Dormalis"},
         {UninstallKey, L"UninstallString", L"\"" + DefaultFolder + L"\\Uninstall.exe\" --uninstall"},
@@ -534,6 +534,14 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
         EXPECT_EQ(value(key.c_str(), name.c_str()), expected) << narrow(name);
     EXPECT_TRUE(exists(ShortcutPath));
     EXPECT_TRUE(waitForServiceState(SERVICE_RUNNING, 10000));
+
+    // An update's window shows the recorded mode, so that Install keeps it.
+    process = startProcess(SetupExe);
+    ASSERT_TRUE(
+        waitUntil([&] { return IsWindowVisible(window = FindWindowW(L"Dormalis.Native.Setup", nullptr)); }, 20000));
+    EXPECT_EQ(IsDlgButtonChecked(window, controls::Adapters), static_cast<UINT>(BST_CHECKED));
+    PostMessageW(GetDlgItem(window, controls::Cancel), BM_CLICK, 0, 0);
+    EXPECT_EQ(finishProcess(process.get(), 15000), static_cast<DWORD>(ExitCancelled));
 
     // A quiet update with a mode records it as the administrator's choice: a standard user can Enable at once.
     ASSERT_EQ(runProcess(SetupExe + L" --quiet --mode firewall", 60000).exitCode, 0u)

@@ -15,6 +15,8 @@ inline constexpr const wchar_t* UiClass = L"Dormalis.Native.Ui";
 
 // Posted to rebuild a page once the notification that asked for it has returned.
 inline constexpr UINT RebuildMessage = WM_APP + 1;
+// Posted by a second start of the program to the window already open: wParam is the page it asked for.
+inline constexpr UINT OpenPageMessage = WM_APP + 2;
 
 // Pages of the settings window.
 inline constexpr int SetupPage = 0;

@@ -14,6 +14,9 @@ namespace dormalis {
 namespace {
 
 constexpr UINT_PTR SnapshotTimer = 99;
+constexpr const wchar_t* SingleWindowMutex = L"Local\\Dormalis.Native.Ui";
+constexpr const wchar_t* MainWindowMark = L"Dormalis.Native.Ui.Main";  // a property of the process's first window
+constexpr ULONGLONG HandOverWaitMs = 5000;
 constexpr int LineStep = 32;   // pixels, whatever the DPI
 constexpr int WheelStep = 60;  // pixels per notch, whatever the DPI
 
@@ -126,6 +129,13 @@ void onTimer(Ui& ui) {
     DestroyWindow(ui.window);
 }
 
+// Another start asked for a page: it opens over the setup window, unless a page or a box is open already; that one
+// has been brought to the front and keeps it.
+void onOpenPage(Ui& ui, WPARAM page) {
+    if (ui.page != SetupPage || !IsWindowEnabled(ui.window)) return;
+    if (page == CustomizePage || page == AboutPage) showPage(ui.window, static_cast<int>(page));
+}
+
 LRESULT onPaint(Ui& ui, UINT message, WPARAM wParam) {
     if (message == WM_PRINTCLIENT) {
         paintPage(ui, reinterpret_cast<HDC>(wParam));
@@ -152,7 +162,11 @@ LRESULT dispatch(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             onClose(ui);
             return 0;
+        case OpenPageMessage:
+            onOpenPage(ui, wParam);
+            return 0;
         case WM_DESTROY:
+            RemovePropW(ui.window, MainWindowMark);
             if (!GetWindow(ui.window, GW_OWNER)) PostQuitMessage(0);
             return 0;
         case WM_GETMINMAXINFO: {
@@ -210,6 +224,40 @@ void pump(HWND window) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+}
+
+// The first window of the settings process already running in this session; null when none appears in time.
+HWND runningWindow() {
+    const ULONGLONG deadline = GetTickCount64() + HandOverWaitMs;
+    do {
+        for (HWND found = nullptr; (found = FindWindowExW(nullptr, found, UiClass, nullptr)) != nullptr;)
+            if (GetPropW(found, MainWindowMark)) return found;
+        Sleep(50);  // the other start may not have made its window yet
+    } while (GetTickCount64() < deadline);
+    return nullptr;
+}
+
+// Two windows would each hold their own copy of the settings, and closing one would undo what the other saved: a
+// second start brings the first window to the front, with the page it was asked for.
+int handOver(int page) {
+    HWND running = runningWindow();
+    if (!running) return 0;
+    DWORD process = 0;
+    GetWindowThreadProcessId(running, &process);
+    AllowSetForegroundWindow(process);
+    if (IsIconic(running)) ShowWindowAsync(running, SW_RESTORE);
+    SetForegroundWindow(GetLastActivePopup(running));
+    if (page != SetupPage) PostMessageW(running, OpenPageMessage, static_cast<WPARAM>(page), 0);
+    return 0;
+}
+
+int runModal(Ui& ui, HWND owner) {
+    EnableWindow(owner, FALSE);
+    ShowWindow(ui.window, SW_SHOW);
+    pump(ui.window);
+    EnableWindow(owner, TRUE);
+    SetForegroundWindow(owner);
+    return ui.result;
 }
 
 }  // namespace
@@ -282,19 +330,23 @@ LRESULT CALLBACK hoverProc(HWND button, UINT message, WPARAM wParam, LPARAM lPar
 int showPage(HWND owner, int page) {
     Ui ui(page);
     if (!createUi(ui, owner)) return 0;
-    EnableWindow(owner, FALSE);
-    ShowWindow(ui.window, SW_SHOW);
-    pump(ui.window);
-    EnableWindow(owner, TRUE);
-    SetForegroundWindow(owner);
-    return ui.result;
+    return runModal(ui, owner);
 }
 
 int runWindow() {
     registerUiClass();
+    UniqueHandle single;
+    if (!quitAfterTest) {
+        single.reset(CreateMutexW(nullptr, FALSE, SingleWindowMutex));
+        if (single && GetLastError() == ERROR_ALREADY_EXISTS) return handOver(requestedPage);
+    }
+    // The Windows screen-saver dialog waits for its page as for a dialog box of its own.
+    HWND owner = IsWindow(requestedOwner) ? requestedOwner : nullptr;
     Ui ui(requestedPage);
-    if (!createUi(ui, nullptr)) return 1;
+    if (!createUi(ui, owner)) return 1;
     HWND window = ui.window;
+    if (!quitAfterTest) SetPropW(window, MainWindowMark, reinterpret_cast<HANDLE>(1));
+    if (owner) return runModal(ui, owner), 0;
     ShowWindow(window, SW_SHOW);
     if (quitAfterTest) {
         ShowWindow(window, SW_SHOWNOACTIVATE);

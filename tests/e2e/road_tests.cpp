@@ -8,6 +8,7 @@
 #include <shellapi.h>
 #include <wtsapi32.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <set>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "foundation/constants.h"
@@ -352,15 +354,14 @@ TEST_F(Road, Step1_QuietSetupInstallsAndTheServiceRuns) {
     ASSERT_TRUE(
         waitUntil([&] { return IsWindowVisible(window = FindWindowW(L"Dormalis.Native.Setup", nullptr)); }, 20000));
     ASSERT_NO_FATAL_FAILURE(click(window, setup_controls::Install));
-    // Done: Install stays disabled once the installation succeeded, and Close is enabled.
-    ASSERT_TRUE(waitUntil(
+    // Close is refused while the installation runs; the window's exit code tells the outcome.
+    waitUntil(
         [&] {
-            return !IsWindowEnabled(GetDlgItem(window, setup_controls::Install)) &&
-                   IsWindowEnabled(GetDlgItem(window, setup_controls::Cancel));
+            PostMessageW(window, WM_COMMAND, MAKEWPARAM(setup_controls::Cancel, BN_CLICKED), 0);
+            return WaitForSingleObject(setup.get(), 500) == WAIT_OBJECT_0;
         },
-        60000));
-    ASSERT_NO_FATAL_FAILURE(click(window, setup_controls::Cancel));
-    ASSERT_EQ(finishProcess(setup.get(), 30000), 0u) << narrow(machineString(LastInstallErrorValue));
+        90000);
+    ASSERT_EQ(finishProcess(setup.get(), 1000), 0u) << narrow(machineString(LastInstallErrorValue));
     ASSERT_TRUE(waitForServiceState(SERVICE_RUNNING, 15000)) << "the installed service does not run";
     EXPECT_EQ(machineDword(L"Firewall"), 1u);
     EXPECT_EQ(machineDword(L"ModeConfigured", 0), 1u) << "the window's mode is the administrator's choice";
@@ -381,8 +382,35 @@ TEST_F(Road, Step2_EnableInTheSettingsWindow) {
     std::ofstream(std::filesystem::path(PreviousSaver)) << "scr";
     writeString(HKEY_CURRENT_USER, DesktopKey, L"SCRNSAVE.EXE", PreviousSaver);
     SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, 420, nullptr, SPIF_UPDATEINIFILE | SPIF_SENDCHANGE);
+
+    // The Windows screen-saver dialog asks for the saver's settings: the customize page is that dialog's own.
+    std::atomic<HWND> host{nullptr};
+    std::thread dialog([&] {
+        HWND made = CreateWindowExW(0, L"STATIC", L"Screen saver", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200,
+                                    nullptr, nullptr, nullptr, nullptr);
+        host = made;
+        for (MSG message; IsWindow(made) && GetMessageW(&message, nullptr, 0, 0) > 0;)
+            DispatchMessageW(&message);
+    });
+    ASSERT_TRUE(waitUntil([&] { return host.load() != nullptr; }, 5000));
+    UniqueHandle configure = startProcess(quoted(InstalledSaver) + L" /c:" + std::to_wstring(uintptr_t(host.load())));
+    HWND page = nullptr;
+    EXPECT_TRUE(waitUntil([&] { return (page = settingsWindowOwnedBy(host)) && GetDlgItem(page, SaveButton); }, 20000));
+    EXPECT_FALSE(IsWindowEnabled(host)) << "the dialog waits for its page";
+    PostMessageW(page, WM_CLOSE, 0, 0);
+    EXPECT_EQ(finishProcess(configure.get(), 10000), 0u);
+    EXPECT_TRUE(IsWindowEnabled(host));
+    PostMessageW(host, WM_CLOSE, 0, 0);
+    dialog.join();
+
     HWND window = openSettingsWindow();
     ASSERT_TRUE(window);
+    // A second start opens no second window: it brings this one forward with the page it asked for.
+    EXPECT_EQ(runProcess(quoted(InstalledProgram) + L" /c", 20000).exitCode, 0u);
+    EXPECT_TRUE(
+        waitUntil([&] { return (page = settingsWindowOwnedBy(window)) && GetDlgItem(page, SaveButton); }, 10000));
+    PostMessageW(page, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(window); }, 10000)) << "the page stayed open";
     click(window, EnableButton);
 
     EXPECT_TRUE(waitUntil(

@@ -21,7 +21,7 @@ struct Row {
 
 std::uint64_t numberOf(const Role& role) {
     if (role.kind == K::SetTimeout) return role.timeoutMinutes;
-    if (role.kind == K::EmbeddedPreview) return role.hostWindow;
+    if (role.kind == K::EmbeddedPreview || role.hostWindow) return role.hostWindow;
     return static_cast<std::uint64_t>(role.page);
 }
 
@@ -34,8 +34,9 @@ TEST(ChooseRole, EachCommandLineSelectsItsRoleAndReadsItsNumber) {
         Row{L"--set-timeout|-1", K::SetTimeout, 0xFFFFFFFFu},
         Row{L"--set-timeout|" + huge, K::SetTimeout, 0x7FFFFFFFu},
         Row{L"/S", K::ScreenSaver},
-        Row{L"/s:5", K::SettingsWindow},  // the whole switch only
-        Row{L"/C:4711", K::SettingsWindow, 1},
+        Row{L"/s:5", K::SettingsWindow},           // the whole switch only
+        Row{L"/C:4711", K::SettingsWindow, 4711},  // the screen-saver dialog that owns the page
+        Row{L"/c|4712", K::SettingsWindow, 4712},
         Row{L"/config", K::SettingsWindow, 1},  // anything that starts with /c
         Row{L"/p", K::EmbeddedPreview, 0},
         Row{L"/P:77|1234", K::EmbeddedPreview, 77},  // the colon wins over the second argument

@@ -524,6 +524,10 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
         {RegistryPath, L"PackageVersion", L"100"},
         {UninstallKey, L"DisplayName", L"Dormalis"},
         {UninstallKey, L"UninstallString", L"\"" + DefaultFolder + L"\\Uninstall.exe\" --uninstall"},
+        {UninstallKey, L"QuietUninstallString", L"\"" + DefaultFolder + L"\\Uninstall.exe\" --uninstall --quiet"},
+        {UninstallKey, L"NoModify", L"1"},
+        {UninstallKey, L"NoRepair", L"1"},
+        {serviceKey, L"Description", ServiceDescription},
         {RunKey, ServiceName, L"\"" + InstalledExe + L"\" --tray"},
         {serviceKey, L"ImagePath", L"\"" + InstalledExe + L"\" --service"},
         {serviceKey, L"ObjectName", L"LocalSystem"},
@@ -532,6 +536,9 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
         {EventSourceKey, L"EventMessageFile", InstalledExe}};
     for (const auto& [key, name, expected] : pieces)
         EXPECT_EQ(value(key.c_str(), name.c_str()), expected) << narrow(name);
+    EXPECT_GE(std::wcstoull(value(UninstallKey, L"EstimatedSize").c_str(), nullptr, 10) * 1024,
+              2 * std::filesystem::file_size(std::filesystem::path(InstalledExe)))
+        << "kilobytes of at least the program and the screen saver";
     EXPECT_TRUE(exists(ShortcutPath));
     EXPECT_TRUE(waitForServiceState(SERVICE_RUNNING, 10000));
 

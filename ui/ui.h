@@ -78,7 +78,9 @@ struct Ui {
     std::vector<Label> labels;
     RECT card{};
     int headerBottom = 0;
-    bool installed = false;
+    bool installed = false;         // the card's colours: installed with its service running
+    std::wstring status;            // what the status card says
+    ULONGLONG statusCheckedAt = 0;  // when it was last compared with the machine
     unsigned minutes = 10;
     bool minutesEdited = false;
     int result = 0;
@@ -117,12 +119,16 @@ int layoutSetupPage(Ui& ui, int width, int headerHeight);
 int layoutCustomizePage(Ui& ui, int width, int top);
 int layoutModePage(Ui& ui, int width, int top);
 int layoutAboutPage(Ui& ui, int width, int top);
+// Whether the setup page's status card no longer says what is true.
+bool statusStale(const Ui& ui);
 
 // Window (window.cpp).
 int showPage(HWND owner, int page);
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 LRESULT CALLBACK hoverProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
 void scrollTo(Ui& ui, int position);
+// Compares the status card with the machine, at most once a second, and rebuilds the page when it is stale.
+void refreshStatus(Ui& ui);
 bool registerUiClass();
 
 // Commands (commands.cpp): one WM_COMMAND, under the exception guard.
@@ -173,6 +179,7 @@ void capture(HWND window, const std::wstring& path);
 namespace uitext {
 std::wstring description();
 std::wstring installedLine();
+std::wstring stoppedLine();
 std::wstring enabledLine(bool enabled);
 std::wstring idleCaption();
 std::wstring displaysCaption();

@@ -14,6 +14,9 @@ namespace dormalis {
 namespace {
 
 constexpr UINT_PTR SnapshotTimer = 99;
+constexpr UINT_PTR StatusTimer = 98;
+constexpr UINT StatusPeriodMs = 3000;
+constexpr ULONGLONG StatusGapMs = 1000;  // the card is compared with the machine no more often
 constexpr const wchar_t* SingleWindowMutex = L"Local\\Dormalis.Native.Ui";
 constexpr const wchar_t* MainWindowMark = L"Dormalis.Native.Ui.Main";  // a property of the process's first window
 constexpr ULONGLONG HandOverWaitMs = 5000;
@@ -35,6 +38,7 @@ LRESULT onCreate(Ui& ui) {
     UINT seconds = 600;
     if (!SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &seconds, 0)) seconds = 600;
     ui.minutes = minutesFromSeconds(seconds);
+    if (ui.page == SetupPage && !quitAfterTest) SetTimer(ui.window, StatusTimer, StatusPeriodMs, nullptr);
     return 0;
 }
 
@@ -71,6 +75,8 @@ LRESULT onActivate(Ui& ui, WPARAM wParam, LPARAM lParam) {
         rememberFocus(ui);
         return 0;
     }
+    // Posted: a rebuild inside the activation would take the focus it is about to give back.
+    PostMessageW(ui.window, WM_TIMER, StatusTimer, 0);
     if (!HIWORD(wParam) && ui.focusId && ui.control(ui.focusId)) {
         restoreFocus(ui);
         return 0;
@@ -122,7 +128,8 @@ void onWheel(Ui& ui, WPARAM wParam) {
     if (notches != 0) scrollTo(ui, ui.scroll - WheelStep * notches);
 }
 
-void onTimer(Ui& ui) {
+void onTimer(Ui& ui, WPARAM timer) {
+    if (timer == StatusTimer) return refreshStatus(ui);
     if (snapshotPath.empty()) return;
     capture(ui.window, snapshotPath);
     KillTimer(ui.window, SnapshotTimer);
@@ -189,7 +196,7 @@ LRESULT dispatch(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
             onWheel(ui, wParam);
             return 0;
         case WM_TIMER:
-            onTimer(ui);
+            onTimer(ui, wParam);
             return 0;
         case WM_ERASEBKGND:
             return eraseBackground(ui, reinterpret_cast<HDC>(wParam));
@@ -285,6 +292,24 @@ void scrollTo(Ui& ui, int position) {
         }
     }
     InvalidateRect(ui.window, nullptr, TRUE);
+}
+
+void refreshStatus(Ui& ui) {
+    if (ui.page != SetupPage || quitAfterTest || !IsWindow(ui.window)) return;
+    const ULONGLONG since = GetTickCount64() - ui.statusCheckedAt;
+    if (since < StatusGapMs) {
+        SetTimer(ui.window, StatusTimer, static_cast<UINT>(StatusGapMs - since), nullptr);
+        return;
+    }
+    SetTimer(ui.window, StatusTimer, StatusPeriodMs, nullptr);
+    // Not under a page, box or elevated copy of its own (the command rebuilds the page as it returns), nor
+    // under an open list; a hidden or minimized window is compared once it shows again.
+    if (!IsWindowVisible(ui.window) || IsIconic(ui.window) || !IsWindowEnabled(ui.window) || ui.layingOut ||
+        SendMessageW(ui.control(LanguageList), CB_GETDROPPEDSTATE, 0, 0)) {
+        return;
+    }
+    ui.statusCheckedAt = GetTickCount64();
+    if (statusStale(ui)) ui.layout();
 }
 
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {

@@ -234,6 +234,21 @@ void endSaver() {
     world->saver.reset();
 }
 
+template <COLORREF Fill>
+bool filled(COLORREF color) {
+    return color == Fill;
+}
+
+// Pixels of the settings window on the screen in one of the status card's fill colours.
+int cardPixels(HWND window, COLORREF fill) {
+    Canvas screen(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    screen.captureScreen();
+    RECT shown{}, onScreen{0, 0, screen.width, screen.height};
+    GetWindowRect(window, &shown);
+    IntersectRect(&shown, &shown, &onScreen);
+    return screen.count(shown, fill == CardInstalledFill ? &filled<CardInstalledFill> : &filled<CardMissingFill>);
+}
+
 class Road : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -459,6 +474,13 @@ TEST_F(Road, Step5_AdapterModeThroughTheSettingsWindow) {
     ASSERT_NO_FATAL_FAILURE(chooseMode(window, AdaptersRadio));
     EXPECT_TRUE(waitUntil([] { return machineDword(L"Firewall") == 0; }, 20000)) << "the mode did not change";
     EXPECT_EQ(machineDword(L"ModeConfigured", 0), 1u);
+    // The status card follows the service while the window stays open (and its mode command has ended).
+    ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(window); }, 20000));
+    EXPECT_GT(cardPixels(window, CardInstalledFill), 1000);
+    stopService();
+    EXPECT_TRUE(waitUntil([&] { return cardPixels(window, CardMissingFill) > 1000; }, 8000)) << "stale status card";
+    ASSERT_TRUE(startService());
+    EXPECT_TRUE(waitUntil([&] { return cardPixels(window, CardInstalledFill) > 1000; }, 8000)) << "stale status card";
     closeSettingsWindow(window);
 
     ASSERT_NO_FATAL_FAILURE(startCuttingSaver());

@@ -72,4 +72,24 @@ std::wstring failed(const std::wstring& reason) {
            reason;
 }
 
+std::wstring openProgram() {
+    return tr(L"Ouvrir Dormalis", L"Open Dormalis", L"Dormalis öffnen", L"打开 Dormalis", L"Abrir Dormalis",
+              L"Apri Dormalis");
+}
+
+std::wstring enableStarts() {
+    return tr(L"La protection commence quand vous cliquez sur « Activer Dormalis » dans Dormalis.",
+              L"The protection starts when you click “Enable Dormalis” in Dormalis.",
+              L"Der Schutz beginnt, wenn Sie in Dormalis auf „Dormalis aktivieren“ klicken.",
+              L"在 Dormalis 中点击“启用 Dormalis”后，保护即开始。",
+              L"La protección empieza cuando hace clic en «Activar Dormalis» en Dormalis.",
+              L"La protezione inizia quando si fa clic su «Attiva Dormalis» in Dormalis.");
+}
+
+std::wstring openFromStartMenu() {
+    return tr(L"Ouvrez Dormalis depuis le menu Démarrer.", L"Open Dormalis from the Start menu.",
+              L"Öffnen Sie Dormalis über das Startmenü.", L"请从“开始”菜单打开 Dormalis。",
+              L"Abra Dormalis desde el menú Inicio.", L"Aprire Dormalis dal menu Start.");
+}
+
 }  // namespace dormalis::setuptext

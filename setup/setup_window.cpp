@@ -187,8 +187,22 @@ void onInstallDone(SetupWindow& setup, int result) {
     SetDlgItemTextW(setup.hwnd, Progress, setuptext::installedIn(folder, firewall).c_str());
     SetDlgItemTextW(setup.hwnd, Status, text("setup.installed").c_str());
     SetDlgItemTextW(setup.hwnd, Cancel, setuptext::close().c_str());
-    for (int id : {Folder, Browse, Firewall, Adapters, Install})
+    // The way forward: Install becomes Open, and the note says what starts the protection.
+    SetDlgItemTextW(setup.hwnd, AdminNote, setuptext::enableStarts().c_str());
+    SetDlgItemTextW(setup.hwnd, Install, setuptext::openProgram().c_str());
+    for (int id : {Folder, Browse, Firewall, Adapters})
         EnableWindow(GetDlgItem(setup.hwnd, id), FALSE);
+    SetFocus(GetDlgItem(setup.hwnd, Install));
+}
+
+// The settings window opens as the signed-in user, never as a child of this elevated setup, which then closes.
+void onOpen(SetupWindow& setup) {
+    if (openAsSignedInUser(installedFile(ProgramFileName))) {
+        DestroyWindow(setup.hwnd);
+        return;
+    }
+    SetDlgItemTextW(setup.hwnd, AdminNote, setuptext::openFromStartMenu().c_str());
+    EnableWindow(GetDlgItem(setup.hwnd, Install), FALSE);
     SetFocus(GetDlgItem(setup.hwnd, Cancel));
 }
 
@@ -328,7 +342,7 @@ LRESULT onCommand(SetupWindow& setup, WPARAM wParam) {
     const int code = HIWORD(wParam);
     if (id == Folder && code == EN_CHANGE) onFolderChanged(setup);
     if (code != BN_CLICKED) return 0;
-    if (id == Install) onInstall(setup);
+    if (id == Install) setup.result == ExitSucceeded ? onOpen(setup) : onInstall(setup);
     if (id == Browse) onBrowse(setup);
     if (id == Cancel || id == IDCANCEL) onClose(setup);
     return 0;

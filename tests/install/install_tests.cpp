@@ -427,6 +427,19 @@ std::wstring value(const wchar_t* key, const wchar_t* name) {
     return text;
 }
 
+// The image of the process that started the window's process.
+std::wstring parentImage(HWND window) {
+    DWORD child = 0, parent = 0;
+    GetWindowThreadProcessId(window, &child);
+    UniqueHandle snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if (entry.th32ProcessID == child) parent = entry.th32ParentProcessID;
+    UniqueHandle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent)};
+    return process ? imagePath(process.get()) : L"<gone>";
+}
+
 std::wstring controlText(HWND window, int control) {
     wchar_t buffer[1024] = {};
     SendDlgItemMessageW(window, control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
@@ -512,8 +525,13 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     EXPECT_EQ(machineString(L"LastInstallError"), L"<absent>") << "no failure stands beside a working installation";
     EXPECT_EQ(readDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 99), settings.language)
         << "the settings window speaks the language the setup spoke";
-    PostMessageW(GetDlgItem(window, controls::Cancel), BM_CLICK, 0, 0);
+    // Open: the settings window starts through the desktop shell, not as the elevated setup's child.
+    PostMessageW(install, BM_CLICK, 0, 0);
     EXPECT_EQ(finishProcess(process.get(), 15000), 0u);
+    HWND opened = nullptr;
+    EXPECT_TRUE(waitUntil([&] { return (opened = FindWindowW(L"Dormalis.Native.Ui", nullptr)) != nullptr; }, 20000));
+    EXPECT_NE(parentImage(opened).find(L"explorer.exe"), std::wstring::npos) << narrow(parentImage(opened));
+    PostMessageW(opened, WM_CLOSE, 0, 0);
 
     const std::wstring serviceKey = L"SYSTEM\\CurrentControlSet\\Services\\DormalisNative";
     // The window's mode is the administrator's choice, confirmed as --mode confirms it.

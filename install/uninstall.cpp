@@ -60,16 +60,21 @@ void uninstall() {
     UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
     if (!manager) fail("Service manager unavailable.");
     UniqueService service{OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS)};
+    reportInstallStep(InstallStep::Stopping);
     if (service) stopService(service.get());
     closeInstalledWindows();
     // With the service stopped or gone nothing else brings the listed adapters back: the uninstaller does it with
     // the service's own code and refuses only while some stay listed.
-    if (adaptersAwaitingRecovery() != 0) restoreListedAdapters();
+    if (adaptersAwaitingRecovery() != 0) {
+        reportInstallStep(InstallStep::RestoringAdapters);
+        restoreListedAdapters();
+    }
     if (adaptersAwaitingRecovery() != 0) {
         // The service re-enables the listed adapters when it starts; removing it now would strand them.
         if (service) StartServiceW(service.get(), 0, nullptr);
         fail("Some adapters still need recovery. Restart Windows before uninstalling.");
     }
+    reportInstallStep(InstallStep::Removing);
     const std::wstring dir = installDir();
     for (const wchar_t* name : {ProgramFileName, SaverFileName, UninstallerFileName}) {
         deleteInstalledFile(installedFile(name, dir));

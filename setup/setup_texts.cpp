@@ -36,25 +36,6 @@ std::wstring adminNote() {
         L"In seguito ogni utente può usare Dormalis senza di essi.");
 }
 
-std::wstring step(InstallStep step) {
-    switch (step) {
-        case InstallStep::Stopping:
-            return tr(L"Arrêt de la version en cours…", L"Stopping the running copy…",
-                      L"Laufende Version wird beendet…", L"正在停止运行中的副本…", L"Deteniendo la copia en ejecución…",
-                      L"Arresto della copia in esecuzione…");
-        case InstallStep::Copying:
-            return tr(L"Copie des fichiers…", L"Copying the files…", L"Dateien werden kopiert…", L"正在复制文件…",
-                      L"Copiando los archivos…", L"Copia dei file…");
-        case InstallStep::Registering:
-            return tr(L"Enregistrement du service…", L"Registering the service…", L"Dienst wird registriert…",
-                      L"正在注册服务…", L"Registrando el servicio…", L"Registrazione del servizio…");
-        case InstallStep::Starting:
-            return tr(L"Démarrage du service…", L"Starting the service…", L"Dienst wird gestartet…", L"正在启动服务…",
-                      L"Iniciando el servicio…", L"Avvio del servizio…");
-    }
-    return {};
-}
-
 std::wstring installedIn(const std::wstring& folder, bool firewall) {
     const std::wstring mode = text(firewall ? "setup.networkModeFirewall" : "setup.networkModeAdapters");
     return tr(L"Dormalis est installé dans ", L"Dormalis is installed in ", L"Dormalis ist installiert in ",

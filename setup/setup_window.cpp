@@ -266,35 +266,10 @@ int clientHeight() {
     return HeaderHeight + 14 + 52 + 30 + 24 + 38 + 44 + 26 + 26 + 50 + 26 + 52 + 50 + 74 + 42 + Margin;
 }
 
-void paintHeader(SetupWindow& setup, HDC dc) {
-    RECT client{};
-    GetClientRect(setup.hwnd, &client);
-    RECT band{0, 0, client.right, setup.px(HeaderHeight)};
-    UniqueBrush header{CreateSolidBrush(HeaderColor)};
-    FillRect(dc, &band, header.get());
-    RECT accent{0, 0, client.right, setup.px(4)};
-    UniqueBrush accentBrush{CreateSolidBrush(AccentColor)};
-    FillRect(dc, &accent, accentBrush.get());
-    const int size = setup.px(48);
-    UniqueIcon icon{
-        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, LR_DEFAULTCOLOR))};
-    if (icon) DrawIconEx(dc, setup.px(24), setup.px(26), icon.get(), size, size, 0, nullptr, DI_NORMAL);
-    SetBkMode(dc, TRANSPARENT);
-    SelectionGuard titleFont(dc, setup.title.get());
-    SetTextColor(dc, LabelColor);
-    RECT title{setup.px(88), setup.px(18), client.right - setup.px(Margin), setup.px(60)};
-    DrawTextW(dc, Product, -1, &title, DT_SINGLELINE | DT_NOPREFIX);
-    SelectObject(dc, setup.body.get());
-    SetTextColor(dc, VersionColor);
-    const std::wstring version = std::wstring(L"v") + Version + L"  \u00B7  Windows x64";
-    RECT versionArea{setup.px(88), setup.px(62), client.right - setup.px(Margin), setup.px(HeaderHeight)};
-    DrawTextW(dc, version.c_str(), -1, &versionArea, DT_SINGLELINE | DT_NOPREFIX);
-}
-
 LRESULT onPaint(SetupWindow& setup) {
     PAINTSTRUCT paint{};
     HDC dc = BeginPaint(setup.hwnd, &paint);
-    paintHeader(setup, dc);
+    paintFrontEndHeader(setup.hwnd, dc, setup.scale, setup.title.get(), setup.body.get(), HeaderHeight);
     EndPaint(setup.hwnd, &paint);
     return 0;
 }
@@ -349,7 +324,7 @@ LRESULT onCommand(SetupWindow& setup, WPARAM wParam) {
 }
 
 LRESULT onStep(SetupWindow& setup, WPARAM step) {
-    SetDlgItemTextW(setup.hwnd, Progress, setuptext::step(static_cast<InstallStep>(step)).c_str());
+    SetDlgItemTextW(setup.hwnd, Progress, stageText(static_cast<InstallStep>(step)).c_str());
     return 0;
 }
 

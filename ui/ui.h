@@ -172,6 +172,10 @@ ButtonColors buttonColors(int id);
 // buttons with it too.
 void drawRoundedButton(const DRAWITEMSTRUCT& item, ButtonColors colors, float scale);
 
+// The header band of the setup's and the uninstaller's windows: accent strip, icon, product name and version;
+// `headerHeight` in DIPs.
+void paintFrontEndHeader(HWND window, HDC dc, float scale, HFONT title, HFONT body, int headerHeight);
+
 // Snapshot (capture.cpp): the client area and its children as a 32-bit top-down BMP; silent on failure.
 void capture(HWND window, const std::wstring& path);
 

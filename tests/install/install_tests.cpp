@@ -30,6 +30,7 @@
 #include "install/mode_change.h"
 #include "install/staging.h"
 #include "setup/setup_controls.h"
+#include "uninstall/uninstall_window.h"
 #include "testbed/testbed.h"
 #include "tests/support/support.h"
 
@@ -440,6 +441,10 @@ std::wstring parentImage(HWND window) {
     return process ? imagePath(process.get()) : L"<gone>";
 }
 
+HWND uninstallWindow() {
+    return FindWindowW(L"Dormalis.Native.Uninstall", nullptr);
+}
+
 std::wstring controlText(HWND window, int control) {
     wchar_t buffer[1024] = {};
     SendDlgItemMessageW(window, control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
@@ -575,7 +580,9 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     EXPECT_TRUE(waitForServiceState(SERVICE_RUNNING, 10000)) << "the updated service runs again";
 
     UniqueHandle declined = startProcess(UninstallExe + L" --uninstall");
-    EXPECT_EQ(widen(answerBox(L"Dormalis", 15000, IDNO)), text("setup.uninstallQuestion")) << "it asks first";
+    const std::wstring asked = widen(answerBox(L"Dormalis", 15000, IDNO));
+    EXPECT_NE(asked.find(L"Dormalis"), std::wstring::npos) << "it asks first";
+    EXPECT_NE(asked, text("setup.uninstallQuestion")) << "firewall mode leaves no adapters to speak of";
     EXPECT_EQ(finishProcess(declined.get(), 15000), static_cast<DWORD>(ExitCancelled));
 
     // The installed uninstaller: Wine's configuration manager cannot give a listed adapter back, so it refuses.
@@ -600,7 +607,20 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     {
         UniqueHandle preview = hold(DefaultFolder + L"\\Dormalis.scr");
         ASSERT_TRUE(preview.valid());
-        EXPECT_EQ(runProcess(UninstallExe + L" --uninstall --quiet", 60000).exitCode, static_cast<DWORD>(ExitFailed));
+        UniqueHandle removal = startProcess(UninstallExe + L" --uninstall");
+        answerBox(L"Dormalis", 15000, IDYES);
+        std::vector<std::wstring> shown;  // the window's texts in turn
+        const std::wstring reason = L"File is in use. Close screen saver previews and retry uninstall.";
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const std::wstring now = controlText(uninstallWindow(), UninstallProgress);
+                if (!now.empty() && (shown.empty() || shown.back() != now)) shown.push_back(now);
+                return now.find(reason) != std::wstring::npos;
+            },
+            60000));
+        EXPECT_NE(std::find(shown.begin(), shown.end(), stageText(InstallStep::Removing)), shown.end());
+        PostMessageW(GetDlgItem(uninstallWindow(), UninstallClose), BM_CLICK, 0, 0);
+        EXPECT_EQ(finishProcess(removal.get(), 15000), static_cast<DWORD>(ExitFailed));
     }
     EXPECT_EQ(testbed::deviceState(adapter.id), static_cast<long>(testbed::DeviceStarted));
     EXPECT_EQ(machineString(L"LastInstallError"), L"File is in use. Close screen saver previews and retry uninstall.");
@@ -611,9 +631,12 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
 
     // Dormalis.exe starts the installed uninstaller, which removes all, itself included, but the user's file.
     std::ofstream(std::filesystem::path(DefaultFolder + L"\\notes.txt")) << "mine";
+    setMachineDword(L"Firewall", 0);
     EXPECT_EQ(runProcess(quoted(buildFolder() + L"\\Dormalis.exe") + L" --uninstall", 60000).exitCode, 0u);
-    answerBox(L"Dormalis", 20000, IDYES);
-    EXPECT_EQ(widen(answerBox(L"Dormalis", 60000)), text("setup.uninstallSuccess"));
+    EXPECT_EQ(widen(answerBox(L"Dormalis", 20000, IDYES)), text("setup.uninstallQuestion")) << "adapter mode";
+    EXPECT_TRUE(waitUntil(
+        [&] { return controlText(uninstallWindow(), UninstallProgress) == text("setup.uninstallSuccess"); }, 60000));
+    PostMessageW(GetDlgItem(uninstallWindow(), UninstallClose), BM_CLICK, 0, 0);
     EXPECT_TRUE(waitUntil([&] { return !exists(DefaultFolder + L"\\Uninstall.exe"); }, 10000));
     EXPECT_TRUE(exists(DefaultFolder + L"\\notes.txt"));
     EXPECT_EQ(serviceState(), 0u);

@@ -13,6 +13,8 @@ namespace dormalis {
 
 namespace {
 
+constexpr ULONGLONG ShellWaitMs = 5000;
+
 // The shell's own dispatch object, reached through the view of the desktop window.
 UniqueCom<IShellDispatch2> desktopShell() {
     UniqueCom<IShellWindows> windows;
@@ -45,7 +47,13 @@ UniqueCom<IShellDispatch2> desktopShell() {
 }  // namespace
 
 bool openAsSignedInUser(const std::wstring& program) {
+    // A desktop shell that is still starting (or restarting) answers a moment later.
+    const ULONGLONG deadline = GetTickCount64() + ShellWaitMs;
     UniqueCom<IShellDispatch2> shell = desktopShell();
+    while (!shell && GetTickCount64() < deadline) {
+        Sleep(250);
+        shell = desktopShell();
+    }
     if (!shell) return false;
     BSTR file = SysAllocString(program.c_str());
     VARIANT none{};

@@ -26,6 +26,7 @@
 #include "setup/setup.h"
 #include "setup/setup_controls.h"
 #include "setup/setup_texts.h"
+#include "ui/front_end_window.h"
 #include "ui/ui.h"
 
 namespace dormalis {
@@ -274,14 +275,6 @@ LRESULT onPaint(SetupWindow& setup) {
     return 0;
 }
 
-LRESULT onEraseBackground(SetupWindow& setup, HDC dc) {
-    RECT client{};
-    GetClientRect(setup.hwnd, &client);
-    UniqueBrush brush{CreateSolidBrush(BackgroundColor)};
-    FillRect(dc, &client, brush.get());
-    return 1;
-}
-
 LRESULT onControlColor(SetupWindow& setup, HDC dc, HWND control) {
     const int id = GetDlgCtrlID(control);
     COLORREF color = SystemControlText;
@@ -289,10 +282,7 @@ LRESULT onControlColor(SetupWindow& setup, HDC dc, HWND control) {
     if (id == Progress && setup.result == ExitSucceeded) color = StatusInstalledColor;
     if (id == AdminNote || id == FirewallHint || id == AdaptersHint) color = NoteColor;
     if (id == Status) color = setup.installed ? StatusInstalledColor : StatusMissingColor;
-    SetTextColor(dc, color);
-    SetBkColor(dc, BackgroundColor);
-    SetDCBrushColor(dc, BackgroundColor);
-    return reinterpret_cast<LRESULT>(GetStockObject(DC_BRUSH));
+    return frontEndTextColor(dc, color);
 }
 
 LRESULT onDrawItem(SetupWindow& setup, const DRAWITEMSTRUCT& item) {
@@ -336,7 +326,7 @@ LRESULT handleMessage(SetupWindow& setup, UINT message, WPARAM wParam, LPARAM lP
         case WM_PAINT:
             return onPaint(setup);
         case WM_ERASEBKGND:
-            return onEraseBackground(setup, reinterpret_cast<HDC>(wParam));
+            return eraseFrontEndBackground(setup.hwnd, reinterpret_cast<HDC>(wParam));
         case WM_CTLCOLORSTATIC:
             return onControlColor(setup, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
         case WM_DRAWITEM:
@@ -359,19 +349,6 @@ LRESULT handleMessage(SetupWindow& setup, UINT message, WPARAM wParam, LPARAM lP
     }
 }
 
-LRESULT CALLBACK setupProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-    if (message == WM_NCCREATE) {
-        auto* created = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created->lpCreateParams));
-        auto* setup = static_cast<SetupWindow*>(created->lpCreateParams);
-        setup->hwnd = hwnd;
-        setup->scale = static_cast<float>(GetDpiForWindow(hwnd)) / 96.0f;
-    }
-    auto* setup = reinterpret_cast<SetupWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!setup) return DefWindowProcW(hwnd, message, wParam, lParam);
-    return guardedMessage(hwnd, FailureScope::Process, [&] { return handleMessage(*setup, message, wParam, lParam); });
-}
-
 }  // namespace
 
 int runSetupWindow(const SetupOptions& options) {
@@ -383,27 +360,10 @@ int runSetupWindow(const SetupOptions& options) {
         setup.presets.firewall = readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) != 0;
     }
     setup.proposedFolder = installDir();
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = setupProc;
-    windowClass.hInstance = instance;
-    windowClass.lpszClassName = WindowClass;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-    RegisterClassW(&windowClass);
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    const UINT dpi = GetDpiForSystem();
-    RECT frame{0, 0, MulDiv(Width, static_cast<int>(dpi), 96), MulDiv(clientHeight(), static_cast<int>(dpi), 96)};
-    AdjustWindowRectExForDpi(&frame, style, FALSE, 0, dpi);
-    HWND hwnd = CreateWindowExW(0, WindowClass, Product, style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                                frame.bottom - frame.top, nullptr, nullptr, instance, &setup);
+    HWND hwnd =
+        openFrontEndWindow(WindowClass, frontEndProc<SetupWindow, handleMessage>, Width, clientHeight(), &setup);
     if (!hwnd) return ExitFailed;
-    ShowWindow(hwnd, SW_SHOWNORMAL);
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) == TRUE) {
-        if (IsDialogMessageW(hwnd, &message)) continue;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
+    runFrontEndLoop(hwnd);
     if (setup.worker.joinable()) setup.worker.join();  // the session ended under a running installation
     return setup.result;
 }

@@ -15,6 +15,7 @@
 #include "foundation/unique.h"
 #include "install/admin.h"
 #include "install/front_end.h"
+#include "ui/front_end_window.h"
 #include "ui/ui.h"
 
 namespace dormalis {
@@ -101,21 +102,9 @@ LRESULT onPaint(UninstallWindow& window) {
     return 0;
 }
 
-LRESULT onEraseBackground(UninstallWindow& window, HDC dc) {
-    RECT client{};
-    GetClientRect(window.hwnd, &client);
-    UniqueBrush brush{CreateSolidBrush(BackgroundColor)};
-    FillRect(dc, &client, brush.get());
-    return 1;
-}
-
 LRESULT onControlColor(UninstallWindow& window, HDC dc) {
-    COLORREF color = SystemControlText;
-    if (!window.busy) color = window.result == ExitSucceeded ? StatusInstalledColor : FailureColor;
-    SetTextColor(dc, color);
-    SetBkColor(dc, BackgroundColor);
-    SetDCBrushColor(dc, BackgroundColor);
-    return reinterpret_cast<LRESULT>(GetStockObject(DC_BRUSH));
+    if (window.busy) return frontEndTextColor(dc, SystemControlText);
+    return frontEndTextColor(dc, window.result == ExitSucceeded ? StatusInstalledColor : FailureColor);
 }
 
 LRESULT onDrawItem(UninstallWindow& window, const DRAWITEMSTRUCT& item) {
@@ -139,7 +128,7 @@ LRESULT handleMessage(UninstallWindow& window, UINT message, WPARAM wParam, LPAR
         case WM_PAINT:
             return onPaint(window);
         case WM_ERASEBKGND:
-            return onEraseBackground(window, reinterpret_cast<HDC>(wParam));
+            return eraseFrontEndBackground(window.hwnd, reinterpret_cast<HDC>(wParam));
         case WM_CTLCOLORSTATIC:
             return onControlColor(window, reinterpret_cast<HDC>(wParam));
         case WM_DRAWITEM:
@@ -164,45 +153,15 @@ LRESULT handleMessage(UninstallWindow& window, UINT message, WPARAM wParam, LPAR
     }
 }
 
-LRESULT CALLBACK uninstallProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-    if (message == WM_NCCREATE) {
-        auto* window = static_cast<UninstallWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
-        window->hwnd = hwnd;
-        window->scale = static_cast<float>(GetDpiForWindow(hwnd)) / 96.0f;
-    }
-    auto* window = reinterpret_cast<UninstallWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!window) return DefWindowProcW(hwnd, message, wParam, lParam);
-    return guardedMessage(hwnd, FailureScope::Process, [&] { return handleMessage(*window, message, wParam, lParam); });
-}
-
 }  // namespace
 
 int runUninstallWindow(const std::function<int()>& removal) {
     UninstallWindow window;
     window.removal = removal;
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = uninstallProc;
-    windowClass.hInstance = instance;
-    windowClass.lpszClassName = WindowClass;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-    RegisterClassW(&windowClass);
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    const UINT dpi = GetDpiForSystem();
     const int height = HeaderHeight + Margin + ProgressHeight + 16 + ButtonHeight + Margin;
-    RECT frame{0, 0, MulDiv(Width, static_cast<int>(dpi), 96), MulDiv(height, static_cast<int>(dpi), 96)};
-    AdjustWindowRectExForDpi(&frame, style, FALSE, 0, dpi);
-    HWND hwnd = CreateWindowExW(0, WindowClass, Product, style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                                frame.bottom - frame.top, nullptr, nullptr, instance, &window);
+    HWND hwnd = openFrontEndWindow(WindowClass, frontEndProc<UninstallWindow, handleMessage>, Width, height, &window);
     if (!hwnd) return removal();  // without a window the removal still runs, silently
-    ShowWindow(hwnd, SW_SHOWNORMAL);
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) == TRUE) {
-        if (IsDialogMessageW(hwnd, &message)) continue;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
+    runFrontEndLoop(hwnd);
     if (window.worker.joinable()) window.worker.join();  // the session ended under a running removal
     return window.result;
 }

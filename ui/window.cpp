@@ -371,7 +371,10 @@ int runWindow() {
     if (!createUi(ui, owner)) return 1;
     HWND window = ui.window;
     if (!quitAfterTest) SetPropW(window, MainWindowMark, reinterpret_cast<HANDLE>(1));
-    if (owner) return runModal(ui, owner), 0;
+    if (owner) {
+        runModal(ui, owner);
+        return 0;
+    }
     ShowWindow(window, SW_SHOW);
     if (quitAfterTest) {
         ShowWindow(window, SW_SHOWNOACTIVATE);

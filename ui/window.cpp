@@ -233,29 +233,36 @@ void pump(HWND window) {
     }
 }
 
-// The first window of the settings process already running in this session; null when none appears in time.
+// The first window of the settings process already running in this session, or null.
 HWND runningWindow() {
-    const ULONGLONG deadline = GetTickCount64() + HandOverWaitMs;
-    do {
-        for (HWND found = nullptr; (found = FindWindowExW(nullptr, found, UiClass, nullptr)) != nullptr;)
-            if (GetPropW(found, MainWindowMark)) return found;
-        Sleep(50);  // the other start may not have made its window yet
-    } while (GetTickCount64() < deadline);
+    for (HWND found = nullptr; (found = FindWindowExW(nullptr, found, UiClass, nullptr)) != nullptr;)
+        if (GetPropW(found, MainWindowMark)) return found;
     return nullptr;
 }
 
-// Two windows would each hold their own copy of the settings, and closing one would undo what the other saved: a
-// second start brings the first window to the front, with the page it was asked for.
-int handOver(int page) {
-    HWND running = runningWindow();
-    if (!running) return 0;
+void bringForward(HWND running, int page) {
     DWORD process = 0;
     GetWindowThreadProcessId(running, &process);
     AllowSetForegroundWindow(process);
     if (IsIconic(running)) ShowWindowAsync(running, SW_RESTORE);
     SetForegroundWindow(GetLastActivePopup(running));
     if (page != SetupPage) PostMessageW(running, OpenPageMessage, static_cast<WPARAM>(page), 0);
-    return 0;
+}
+
+// Two windows would each hold their own copy of the settings, and closing one would undo what the other saved: a
+// second start brings the first window to the front, with the page it was asked for. The first may not have made
+// its window yet, or be ending: once its mutex is free this start is the first. True in that case.
+bool handOver(HANDLE single, int page) {
+    const ULONGLONG deadline = GetTickCount64() + HandOverWaitMs;
+    do {
+        if (HWND running = runningWindow()) {
+            bringForward(running, page);
+            return false;
+        }
+        const DWORD waited = WaitForSingleObject(single, 50);
+        if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return true;
+    } while (GetTickCount64() < deadline);
+    return false;
 }
 
 int runModal(Ui& ui, HWND owner) {
@@ -362,8 +369,9 @@ int runWindow() {
     registerUiClass();
     UniqueHandle single;
     if (!quitAfterTest) {
-        single.reset(CreateMutexW(nullptr, FALSE, SingleWindowMutex));
-        if (single && GetLastError() == ERROR_ALREADY_EXISTS) return handOver(requestedPage);
+        // Owned until this process ends, so that a later start can tell an ending first one from a running one.
+        single.reset(CreateMutexW(nullptr, TRUE, SingleWindowMutex));
+        if (single && GetLastError() == ERROR_ALREADY_EXISTS && !handOver(single.get(), requestedPage)) return 0;
     }
     // The Windows screen-saver dialog waits for its page as for a dialog box of its own.
     HWND owner = IsWindow(requestedOwner) ? requestedOwner : nullptr;

@@ -19,7 +19,7 @@ inline constexpr const wchar_t* InstallFolderSddl = L"O:BAD:P(A;OICI;FA;;;SY)(A;
 extern bool installQuiet;
 
 // The stages of an installation a window can show while it waits.
-enum class InstallStep : int { Stopping = 1, Copying, Registering, Starting };
+enum class InstallStep : int { Stopping = 1, Copying, Registering, Starting, RestoringAdapters, Removing };
 
 // When set, installNative posts InstallProgressMessage to this window, the stage in wParam, as each stage begins.
 extern HWND installProgressWindow;

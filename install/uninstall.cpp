@@ -49,12 +49,16 @@ void uninstall() {
     UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
     if (!manager) fail("Service manager unavailable.");
     UniqueService service{OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS)};
+    reportInstallStep(InstallStep::Stopping);
     if (service) stopService(service.get());
     closeInstalledWindows();
     // With the service stopped or gone nothing else brings the listed adapters back: the uninstaller does it with
     // the service's own code and refuses only while some stay listed. Both read the list by the same rules, so an
     // entry the restore cannot even read never holds the removal up for good.
-    if (!savedDevices().empty()) restoreListedAdapters();
+    if (!savedDevices().empty()) {
+        reportInstallStep(InstallStep::RestoringAdapters);
+        restoreListedAdapters();
+    }
     if (!savedDevices().empty()) {
         // The service re-enables the listed adapters when it starts; removing it now would strand them.
         if (service) StartServiceW(service.get(), 0, nullptr);
@@ -62,6 +66,7 @@ void uninstall() {
     }
     // Whatever names the folder goes before the folder: were the removal cut short later, a user who recreated
     // the folder would find no service, autostart, entry or shortcut left to run what they put there.
+    reportInstallStep(InstallStep::Removing);
     const std::wstring dir = installDir();
     if (service) {
         if (!DeleteService(service.get())) fail("Cannot remove service.");

@@ -191,6 +191,7 @@ void command(Ui& ui, WPARAM wParam) {
     const int id = LOWORD(wParam);
     if (id < EnableButton || id > RestoreButton) return;
     action(ui, id);
+    refreshStatus(ui);
 }
 
 }  // namespace dormalis

@@ -58,10 +58,13 @@ bool saverEnabled() {
     return isDormalisSelected() && active != FALSE;
 }
 
-std::wstring statusText(bool installed) {
-    return (installed ? uitext::installedLine() : text("setup.notInstalled")) + L"\n" +
-           (saverPolicy() != SaverPolicy::None ? managedSaverLine() : uitext::enabledLine(saverEnabled())) + L"\n" +
-           uitext::modePrefix() + networkModeLabel();
+std::wstring statusText(bool installed, bool running) {
+    const std::wstring service = !installed ? text("setup.notInstalled")
+                                 : running  ? uitext::installedLine()
+                                            : uitext::stoppedLine();
+    const std::wstring saver =
+        saverPolicy() != SaverPolicy::None ? managedSaverLine() : uitext::enabledLine(saverEnabled());
+    return service + L"\n" + saver + L"\n" + uitext::modePrefix() + networkModeLabel();
 }
 
 void languageList(Ui& ui, int x, int y, int width) {
@@ -123,8 +126,11 @@ int layoutSetupPage(Ui& ui, int width, int header) {
     const int descriptionY = subtitleY + subtitle + 14;
     const int cardTop = descriptionY + ui.label(uitext::description(), 28, descriptionY, width - 56, false);
 
-    ui.installed = serviceInstalled();
-    const int status = ui.label(statusText(ui.installed), 46, cardTop + 33, width - 92, false);
+    const bool installed = serviceInstalled();
+    ui.installed = installed && serviceRunning();
+    ui.status = statusText(installed, ui.installed);
+    ui.statusCheckedAt = GetTickCount64();
+    const int status = ui.label(ui.status, 46, cardTop + 33, width - 92, false);
     ui.labels.back().color = ui.installed ? StatusInstalledColor : StatusMissingColor;
     ui.card = RECT{ui.px(28), ui.px(cardTop + 18), ui.px(width - 28), ui.px(cardTop + 48 + status)};
 
@@ -136,6 +142,11 @@ int layoutSetupPage(Ui& ui, int width, int header) {
     return aboutY +
            button(ui, text("about.button"), AboutButton, 28 + (width - 56 - aboutWidth) / 2, aboutY, aboutWidth, 48) +
            20;
+}
+
+bool statusStale(const Ui& ui) {
+    const bool installed = serviceInstalled();
+    return statusText(installed, installed && serviceRunning()) != ui.status;
 }
 
 int layoutCustomizePage(Ui& ui, int width, int top) {

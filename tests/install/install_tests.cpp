@@ -31,6 +31,7 @@
 #include "install/mode_change.h"
 #include "install/staging.h"
 #include "setup/setup_controls.h"
+#include "uninstall/uninstall_window.h"
 #include "testbed/testbed.h"
 #include "tests/support/support.h"
 
@@ -415,6 +416,23 @@ std::wstring value(const wchar_t* key, const wchar_t* name) {
     return text;
 }
 
+// The image of the process that started the window's process.
+std::wstring parentImage(HWND window) {
+    DWORD child = 0, parent = 0;
+    GetWindowThreadProcessId(window, &child);
+    UniqueHandle snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if (entry.th32ProcessID == child) parent = entry.th32ParentProcessID;
+    UniqueHandle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent)};
+    return process ? imagePath(process.get()) : L"<gone>";
+}
+
+HWND uninstallWindow() {
+    return FindWindowW(L"Dormalis.Native.Uninstall", nullptr);
+}
+
 std::wstring controlText(HWND window, int control) {
     wchar_t buffer[1024] = {};
     SendDlgItemMessageW(window, control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer));
@@ -497,18 +515,27 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     EXPECT_EQ(machineString(L"LastInstallError"), L"<absent>") << "no failure stands beside a working installation";
     EXPECT_EQ(readDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 99), settings.language)
         << "the settings window speaks the language the setup spoke";
-    PostMessageW(GetDlgItem(window, controls::Cancel), BM_CLICK, 0, 0);
+    // Open: the settings window starts through the desktop shell, not as the elevated setup's child.
+    PostMessageW(install, BM_CLICK, 0, 0);
     EXPECT_EQ(finishProcess(process.get(), 15000), 0u);
+    HWND opened = nullptr;
+    EXPECT_TRUE(waitUntil([&] { return (opened = FindWindowW(L"Dormalis.Native.Ui", nullptr)) != nullptr; }, 20000));
+    EXPECT_NE(parentImage(opened).find(L"explorer.exe"), std::wstring::npos) << narrow(parentImage(opened));
+    PostMessageW(opened, WM_CLOSE, 0, 0);
 
     const std::wstring serviceKey = L"SYSTEM\\CurrentControlSet\\Services\\DormalisNative";
-    // The window's mode is only proposed (ModeConfigured 0), as on a first installation.
+    // The window's mode is the administrator's choice, confirmed as --mode confirms it.
     const std::tuple<std::wstring, std::wstring, std::wstring> pieces[] = {
         {RegistryPath, L"InstallPath", DefaultFolder},
         {RegistryPath, L"Firewall", L"0"},
-        {RegistryPath, L"ModeConfigured", L"0"},
+        {RegistryPath, L"ModeConfigured", L"1"},
         {RegistryPath, L"PackageVersion", L"100"},
         {UninstallKey, L"DisplayName", L"Dormalis"},
         {UninstallKey, L"UninstallString", L"\"" + DefaultFolder + L"\\Uninstall.exe\" --uninstall"},
+        {UninstallKey, L"QuietUninstallString", L"\"" + DefaultFolder + L"\\Uninstall.exe\" --uninstall --quiet"},
+        {UninstallKey, L"NoModify", L"1"},
+        {UninstallKey, L"NoRepair", L"1"},
+        {serviceKey, L"Description", ServiceDescription},
         {RunKey, ServiceName, L"\"" + InstalledExe + L"\" --tray"},
         {serviceKey, L"ImagePath", L"\"" + InstalledExe + L"\" --service"},
         {serviceKey, L"ObjectName", L"LocalSystem"},
@@ -517,8 +544,19 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
         {EventSourceKey, L"EventMessageFile", InstalledExe}};
     for (const auto& [key, name, expected] : pieces)
         EXPECT_EQ(value(key.c_str(), name.c_str()), expected) << narrow(name);
+    EXPECT_GE(std::wcstoull(value(UninstallKey, L"EstimatedSize").c_str(), nullptr, 10) * 1024,
+              2 * std::filesystem::file_size(std::filesystem::path(InstalledExe)))
+        << "kilobytes of at least the program and the screen saver";
     EXPECT_TRUE(exists(ShortcutPath));
     EXPECT_TRUE(waitForServiceState(SERVICE_RUNNING, 10000));
+
+    // An update's window shows the recorded mode, so that Install keeps it.
+    process = startProcess(SetupExe);
+    ASSERT_TRUE(
+        waitUntil([&] { return IsWindowVisible(window = FindWindowW(L"Dormalis.Native.Setup", nullptr)); }, 20000));
+    EXPECT_EQ(IsDlgButtonChecked(window, controls::Adapters), static_cast<UINT>(BST_CHECKED));
+    PostMessageW(GetDlgItem(window, controls::Cancel), BM_CLICK, 0, 0);
+    EXPECT_EQ(finishProcess(process.get(), 15000), static_cast<DWORD>(ExitCancelled));
 
     // A quiet update with a mode records it as the administrator's choice: a standard user can Enable at once.
     ASSERT_EQ(runProcess(SetupExe + L" --quiet --mode firewall", 60000).exitCode, 0u)
@@ -527,7 +565,9 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     EXPECT_TRUE(waitForServiceState(SERVICE_RUNNING, 10000)) << "the updated service runs again";
 
     UniqueHandle declined = startProcess(UninstallExe + L" --uninstall");
-    EXPECT_EQ(widen(answerBox(L"Dormalis", 15000, IDNO)), text("setup.uninstallQuestion")) << "it asks first";
+    const std::wstring asked = widen(answerBox(L"Dormalis", 15000, IDNO));
+    EXPECT_NE(asked.find(L"Dormalis"), std::wstring::npos) << "it asks first";
+    EXPECT_NE(asked, text("setup.uninstallQuestion")) << "firewall mode leaves no adapters to speak of";
     EXPECT_EQ(finishProcess(declined.get(), 15000), static_cast<DWORD>(ExitCancelled));
 
     // The installed uninstaller: Wine's configuration manager cannot give a listed adapter back, so it refuses.
@@ -552,7 +592,20 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     {
         UniqueHandle preview = hold(DefaultFolder + L"\\Dormalis.scr");
         ASSERT_TRUE(preview.valid());
-        EXPECT_EQ(runProcess(UninstallExe + L" --uninstall --quiet", 60000).exitCode, static_cast<DWORD>(ExitFailed));
+        UniqueHandle removal = startProcess(UninstallExe + L" --uninstall");
+        answerBox(L"Dormalis", 15000, IDYES);
+        std::vector<std::wstring> shown;  // the window's texts in turn
+        const std::wstring reason = L"File is in use. Close screen saver previews and retry uninstall.";
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const std::wstring now = controlText(uninstallWindow(), UninstallProgress);
+                if (!now.empty() && (shown.empty() || shown.back() != now)) shown.push_back(now);
+                return now.find(reason) != std::wstring::npos;
+            },
+            60000));
+        EXPECT_NE(std::find(shown.begin(), shown.end(), stageText(InstallStep::Removing)), shown.end());
+        PostMessageW(GetDlgItem(uninstallWindow(), UninstallClose), BM_CLICK, 0, 0);
+        EXPECT_EQ(finishProcess(removal.get(), 15000), static_cast<DWORD>(ExitFailed));
     }
     EXPECT_EQ(testbed::deviceState(adapter.id), static_cast<long>(testbed::DeviceStarted));
     EXPECT_EQ(machineString(L"LastInstallError"), L"File is in use. Close screen saver previews and retry uninstall.");
@@ -567,9 +620,12 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     // recovery entry no restore can read (not a string) holds nothing up.
     std::ofstream(std::filesystem::path(DefaultFolder + L"\\notes.txt")) << "mine";
     writeDword(HKEY_LOCAL_MACHINE, Journal, L"{00000002-0000-0000-0000-4E6574446576}", 1);
+    setMachineDword(L"Firewall", 0);
     EXPECT_EQ(runProcess(quoted(buildFolder() + L"\\Dormalis.exe") + L" --uninstall", 60000).exitCode, 0u);
-    answerBox(L"Dormalis", 20000, IDYES);
-    EXPECT_EQ(widen(answerBox(L"Dormalis", 60000)), text("setup.uninstallSuccess"));
+    EXPECT_EQ(widen(answerBox(L"Dormalis", 20000, IDYES)), text("setup.uninstallQuestion")) << "adapter mode";
+    EXPECT_TRUE(waitUntil(
+        [&] { return controlText(uninstallWindow(), UninstallProgress) == text("setup.uninstallSuccess"); }, 60000));
+    PostMessageW(GetDlgItem(uninstallWindow(), UninstallClose), BM_CLICK, 0, 0);
     EXPECT_TRUE(waitUntil([&] { return !exists(DefaultFolder + L"\\Uninstall.exe"); }, 10000));
     EXPECT_TRUE(exists(DefaultFolder + L"\\notes.txt"));
     EXPECT_EQ(serviceState(), 0u);

@@ -360,9 +360,9 @@ TEST_F(UiTest, HeaderCardButtonsAndFlagTakeTheirColoursAndTheCardFollowsTheServi
                                RGB(255, 230, 20), RGB(185, 25, 40), RGB(0, 140, 75)};
     for (unsigned language = 0; language < 6; ++language) {
         settings.language = language;
-        const bool installed = language % 2 == 1;  // a registered service, never started, is an installed one
+        const bool installed = language % 2 == 1;  // installed with its service running: the protection works
         std::optional<TestService> service;
-        if (installed) service.emplace();
+        if (installed) service.emplace().start();
         OpenPage setup(SetupPage);
         setGeometry(*setup, 96, 1000, 850);
         const Image image = snapshot(*setup);

@@ -65,6 +65,17 @@ void say(const char* format, ...) {
     std::fflush(stdout);
 }
 
+void stopService() {
+    UniqueService service = openService(SERVICE_STOP | SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status{};
+    if (service) ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    waitForServiceState(SERVICE_STOPPED, 15000);
+}
+
+bool startService() {
+    return StartServiceW(openService(SERVICE_START).get(), 0, nullptr) && waitForServiceState(SERVICE_RUNNING, 15000);
+}
+
 void killProcess(DWORD pid) {
     UniqueHandle process{OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)};
     if (process) finishProcess(process.get(), 0);
@@ -147,11 +158,7 @@ HWND settingsWindowOwnedBy(HWND owner) {
 constexpr const wchar_t* TrayClass = L"Dormalis.Native.Tray";
 constexpr const wchar_t* SaverClass = L"Dormalis.Native.Saver";
 constexpr const wchar_t* DesktopKey = L"Control Panel\\Desktop";
-<<<<<<< HEAD
-=======
 const std::wstring PreviousSaver = L"C:\\windows\\system32\\Previous.scr";
-const wchar_t* const TestbedDlls[] = {L"fwpuclnt.dll", L"cfgmgr32.dll", L"wtsapi32.dll", L"iphlpapi.dll"};
->>>>>>> i24
 
 // What the steps share: the machine's listeners, its adapters, the saver that one step starts and the next ends.
 struct RoadWorld {
@@ -508,15 +515,10 @@ TEST_F(Road, Step7_UninstallLeavesNothingBehind) {
         EXPECT_FALSE(exists(DefaultFolder + L"\\" + name)) << narrow(name);
     EXPECT_EQ(machineDword(NetworkStateValue), 0xDEADu) << "the machine key is still there";
     EXPECT_TRUE(adaptersIn(world->all, testbed::DeviceStarted)) << network();
-<<<<<<< HEAD
     EXPECT_FALSE(exists(DefaultFolder));
-=======
     // Read in the registry: Wine keeps this process's own copy of the saver parameters.
     for (const auto& [name, before] : {std::pair{L"SCRNSAVE.EXE", PreviousSaver}, {L"ScreenSaveTimeOut", L"420"}})
         EXPECT_EQ(readString(HKEY_CURRENT_USER, DesktopKey, name), before) << "the previous screen saver is back";
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(DefaultFolder), ignored);
->>>>>>> i24
 }
 
 }  // namespace

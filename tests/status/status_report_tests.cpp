@@ -54,10 +54,10 @@ TEST(NetworkStatus, SelectionLinesAndDurationsInTheDisplayLanguage) {
     // off, keep it from starting, and the report says so.
     writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", English);
     selectSaver(L"C:\\Windows\\System32\\Bubbles.scr");
-    writeString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE", L" \"%ProgramFiles%\\DormalisNative\\dormalis.scr\"");
+    writeString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE", L" \"" + state.createFile(L"Dormalis.scr") + L"\"");
     EXPECT_EQ(networkStatus(), Enabled + L"1 min 30 s" + Stopped);
     writeString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE", L"C:\\Windows\\System32\\Bubbles.scr");
-    selectDormalis(90);
+    selectDormalis(state, 90);
     EXPECT_EQ(networkStatus(),
               L"The screen saver is managed by your organization, which does not start Dormalis." + Stopped);
 }

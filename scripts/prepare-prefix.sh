@@ -26,6 +26,9 @@ for face in 'DejaVu Sans' 'Liberation Sans' Tahoma 'MS Shell Dlg' 'MS Shell Dlg 
 done
 cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf "$template/drive_c/windows/Fonts/" 2>/dev/null || true
 cp /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$template/drive_c/windows/Fonts/" 2>/dev/null || true
+# Wine's service manager gives a starting service 10 s to reach its dispatcher (read as text), Windows 30 s: on a
+# loaded machine a start that Windows waits for would fail here.
+reg add 'HKLM\System\CurrentControlSet\Control' /v ServicesPipeTimeout /d 30000 /f
 for extra in "${extras[@]}"; do bash "$extra" "$template"; done
 wineserver -w
 echo "$stamp" >"$template/.dormalis-stamp"

@@ -22,6 +22,9 @@ namespace {
 constexpr ULONGLONG SilenceLimitMs = 4000;
 constexpr ULONGLONG RecoveryRetryMs = 2000;
 constexpr DWORD LoopPeriodMs = 50;
+// A pause that disables several adapters can take many seconds, during which the saver's heartbeats wait in the
+// pipe; a full pipe refuses the next one and the saver lets go. 4 KiB hold over six minutes of them.
+constexpr DWORD PipeBufferBytes = 4096;
 
 void endSession(HANDLE pipe, Connection& connection) {
     restore();
@@ -186,7 +189,7 @@ HANDLE createControlPipe() {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
     HANDLE pipe = CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                   1, 128, 128, 0, descriptor ? &attributes : nullptr);
+                                   1, PipeBufferBytes, PipeBufferBytes, 0, descriptor ? &attributes : nullptr);
     // The service reports the creation error as its exit code; freeing the descriptor must not replace it.
     const DWORD error = GetLastError();
     owned.reset();

@@ -69,6 +69,10 @@ void needRestartOnEnable(const std::wstring& id) {
     setDword(Root, (L"Restart " + id).c_str(), 1);
 }
 
+void delayDisables(DWORD ms) {
+    setDword(Root, L"DisableDelayMs", ms);
+}
+
 DWORD unsafeDisables() {
     return getDword(Root, L"UnsafeDisables", 0);
 }

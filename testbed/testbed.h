@@ -44,6 +44,8 @@ void addInterface(const std::wstring& guid, DWORD type, bool hardware);
 long deviceState(const std::wstring& id);
 // Enabling the adapter leaves it needing a restart of Windows.
 void needRestartOnEnable(const std::wstring& id);
+// Every disable of a node takes this long.
+void delayDisables(DWORD ms);
 // Disables that asked the user, or came before the product's recovery list named the adapter.
 DWORD unsafeDisables();
 

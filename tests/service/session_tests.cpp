@@ -89,8 +89,17 @@ constexpr std::tuple<DWORD, bool, DWORD> Kinds[] = {
 // How a row's machine differs from one in firewall mode, by default, with its saver in an active session.
 // Stranger: the installation folder holds another copy of the saver; InactiveSession: the saver's session is
 // disconnected; Firewall: by default (no Firewall value), the installation folder named in other letter case;
-// ListReadOnly: the recovery list cannot be written.
-enum class Machine { Unconfigured, Stranger, InactiveSession, Firewall, Adapters, NoPhysicalAdapter, ListReadOnly };
+// SlowAdapters: a third adapter, and each disable takes 5 s; ListReadOnly: the recovery list cannot be written.
+enum class Machine {
+    Unconfigured,
+    Stranger,
+    InactiveSession,
+    Firewall,
+    Adapters,
+    SlowAdapters,
+    NoPhysicalAdapter,
+    ListReadOnly
+};
 
 void describe(Machine machine) {
     deleteKeyTree(HKEY_LOCAL_MACHINE, MachineKey);
@@ -106,6 +115,10 @@ void describe(Machine machine) {
     for (int i = machine == Machine::NoPhysicalAdapter ? 2 : 0; i < 8; ++i)
         ethernet(i + 1, std::get<0>(Kinds[i]), std::get<1>(Kinds[i]), std::get<2>(Kinds[i]));
     testbed::addInterface(L"{99999999-1111-2222-3333-444455556666}", 6, true);  // no device behind it
+    if (machine == Machine::SlowAdapters) {
+        ethernet(0);
+        testbed::delayDisables(5000);
+    }
     if (machine != Machine::ListReadOnly) return;
     // Readable and deletable (for the next row), not writable.
     UniqueKey key;
@@ -126,7 +139,7 @@ std::set<std::wstring> changed() {
     return ids;
 }
 
-// The saver's pause holds: the firewall blocks, or this many of the first two adapters are off.
+// The saver's pause holds: the firewall blocks, or this many of the first two adapters (and DT00) are off.
 bool paused(int adapters) {
     if (machineDword(L"NetworkState") != NetworkBlocked) return false;
     const std::set<std::wstring> off = changed();
@@ -148,6 +161,7 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
         {Machine::InactiveSession, nullptr, 0, 0, -1, L"Rejected inactive client session: 1"},
         {Machine::Firewall, nullptr, 0, 0, 0, L"Firewall filters released."},
         {Machine::Adapters, nullptr, 0, 0, 2, L"Physical Ethernet/Wi-Fi adapters paused."},
+        {Machine::SlowAdapters, nullptr, 0, 0, 3, L"Physical Ethernet/Wi-Fi adapters paused."},
         {Machine::NoPhysicalAdapter, nullptr, 0, 0, -1, nullptr},
         {Machine::ListReadOnly, nullptr, 0, 0, -1, nullptr},
         {Machine::Adapters, L"CM_Locate_DevNodeW", 1, CR_FAILURE, 2, L"Adapter restoration pending: "},
@@ -172,8 +186,12 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
             const ProcessResult refused = runClient(L"open w:START read:3000 broken:3000");
             EXPECT_FALSE(contains(refused.output, "reply:OK")) << refused.output;
         } else {
-            UniqueHandle client = startClient(L"open w:START read:3000 alive:20000");
-            EXPECT_TRUE(waitUntil([&] { return paused(row.pause); }, 5000));
+            // Heartbeats from the start: during a slow pause they wait in the pipe, and none may be refused.
+            UniqueHandle client = startClient(L"open w:START alive:30000");
+            EXPECT_TRUE(waitUntil([&] { return paused(row.pause); }, 20000));
+            // The words queued meanwhile are read one per pass; the session outlives them.
+            const bool slow = row.machine == Machine::SlowAdapters;
+            EXPECT_FALSE(slow && waitUntil([&] { return !paused(row.pause); }, 2500));
             TerminateProcess(client.get(), 0);
         }
         // A single failure of a restoring call leaves recovery pending; the retry within 2000 ms finishes it.

@@ -24,6 +24,7 @@ struct Connection {
     bool started = false;
     ULONGLONG lastEvent = 0;
     ULONGLONG lastRecovery = 0;
+    ULONGLONG lastBlockCheck = 0;  // of a firewall pause the saver holds
 };
 
 // The single instance of the control pipe; an invalid handle (last error set) when it cannot be created.

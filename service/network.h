@@ -38,6 +38,12 @@ bool recoveryPending();
 // Called before the adapter pause writes the recovery list.
 void noteJournalWrite();
 
+// Closes `engine` and sets it to null; false while a session of ours may still hold the block.
+bool closeEngine();
+// Whether the filtering session of the firewall pause still holds our sublayer. An engine restart aborts the
+// session and takes the block with it.
+bool firewallBlockHolds();
+
 // The pauses; each logs its outcome and, on failure, has already called restore().
 bool pauseFirewall();
 bool pauseAdapters();

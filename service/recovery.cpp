@@ -1,7 +1,5 @@
 #include "service/network.h"
 
-#include <fwpmu.h>
-
 #include "foundation/constants.h"
 #include "foundation/registry.h"
 #include "foundation/unique.h"
@@ -19,12 +17,11 @@ bool journalMayHoldEntries = true;
 
 bool releaseFirewall() {
     if (!engine) return true;
-    if (FwpmEngineClose0(engine) != ERROR_SUCCESS) {
+    if (!closeEngine()) {
         setNetworkState(NetworkError);
         logEvent(L"Firewall recovery failed; retry pending.");
         return false;
     }
-    engine = nullptr;
     logEvent(L"Firewall filters released.");
     return true;
 }

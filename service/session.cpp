@@ -22,6 +22,7 @@ namespace {
 constexpr ULONGLONG SilenceLimitMs = 4000;
 constexpr ULONGLONG RecoveryRetryMs = 2000;
 constexpr DWORD LoopPeriodMs = 50;
+constexpr ULONGLONG BlockCheckMs = 1000;
 // A pause that disables several adapters can take many seconds, during which the saver's heartbeats wait in the
 // pipe; a full pipe refuses the next one and the saver lets go. 4 KiB hold over six minutes of them.
 constexpr DWORD PipeBufferBytes = 4096;
@@ -130,6 +131,24 @@ UniqueHandle checkedCaller(HANDLE pipe) {
     return process;
 }
 
+// A restart of the filtering engine aborts the firewall pause's session and takes its block along, while the
+// saver, knowing nothing of it, still believes itself protected. Looked at once a second: the block is put back,
+// or the session ends as a pause that failed.
+void watchFirewall(HANDLE pipe, Connection& connection) {
+    if (!connection.client || !connection.started || !engine) return;
+    const ULONGLONG now = GetTickCount64();
+    if (now - connection.lastBlockCheck < BlockCheckMs) return;
+    connection.lastBlockCheck = now;
+    if (firewallBlockHolds() || !closeEngine()) return;
+    logEvent(L"Firewall filters lost; adding them again.");
+    if (pauseFirewall()) {
+        setNetworkState(NetworkBlocked);
+        return;
+    }
+    setNetworkState(NetworkError);
+    endSession(pipe, connection);
+}
+
 void acceptStep(HANDLE pipe, Connection& connection) {
     if (recoveryPending()) {
         const ULONGLONG now = GetTickCount64();
@@ -207,6 +226,7 @@ void loopPass(HANDLE pipe, Connection& connection) {
         connection.started = false;
     } else if (connection.client) {
         readStep(pipe, connection);
+        watchFirewall(pipe, connection);
         return;
     }
     acceptStep(pipe, connection);

@@ -98,6 +98,13 @@ DWORD calls(const std::wstring& function) {
     return getDword(CallsKey, function.c_str(), 0);
 }
 
+void restartEngine() {
+    Lock lock;
+    setDword(WfpKey, L"Generation", getDword(WfpKey, L"Generation", 0) + 1);
+    for (const wchar_t* list : {WfpSessionsKey, WfpSubLayersKey, WfpFiltersKey})
+        deleteTree(list);
+}
+
 std::vector<SubLayerRecord> subLayers() {
     return objects<SubLayerRecord>(WfpSubLayersKey, [](const std::wstring& key, const wchar_t* path, DWORD pid) {
         return SubLayerRecord{key, getDword(path, L"Weight", 0), pid};

@@ -58,6 +58,10 @@ void clearFaults();
 void clearCalls();
 DWORD calls(const std::wstring& function);
 
+// The filtering engine restarts (as the Base Filtering Engine service does): every session is aborted and every
+// object gone; an old handle answers FWP_E_SESSION_ABORTED from every call, its close included, which frees it.
+void restartEngine();
+
 // The committed filtering objects alive now (sessions of ended processes are ended first, as the engine would).
 std::vector<SubLayerRecord> subLayers();
 std::vector<FilterRecord> filters();

@@ -89,12 +89,14 @@ constexpr std::tuple<DWORD, bool, DWORD> Kinds[] = {
 // How a row's machine differs from one in firewall mode, by default, with its saver in an active session.
 // Stranger: the installation folder holds another copy of the saver; InactiveSession: the saver's session is
 // disconnected; Firewall: by default (no Firewall value), the installation folder named in other letter case;
+// EngineRestart: the filtering engine restarts during the pause (and, when a close fails, once more after it);
 // SlowAdapters: a third adapter, and each disable takes 5 s; ListReadOnly: the recovery list cannot be written.
 enum class Machine {
     Unconfigured,
     Stranger,
     InactiveSession,
     Firewall,
+    EngineRestart,
     Adapters,
     SlowAdapters,
     NoPhysicalAdapter,
@@ -162,6 +164,9 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
         {Machine::Firewall, nullptr, 0, 0, 0, L"Firewall filters released."},
         {Machine::Adapters, nullptr, 0, 0, 2, L"Physical Ethernet/Wi-Fi adapters paused."},
         {Machine::SlowAdapters, nullptr, 0, 0, 3, L"Physical Ethernet/Wi-Fi adapters paused."},
+        {Machine::EngineRestart, nullptr, 0, 0, 0, L"Firewall filters released."},
+        {Machine::EngineRestart, L"FwpmEngineOpen0", 3, 0x12345678, 0, L"WFP engine open failed: Windows error (3"},
+        {Machine::EngineRestart, L"FwpmEngineClose0", 3, ERROR_ACCESS_DENIED, 0, L"Firewall filters released."},
         {Machine::NoPhysicalAdapter, nullptr, 0, 0, -1, nullptr},
         {Machine::ListReadOnly, nullptr, 0, 0, -1, nullptr},
         {Machine::Adapters, L"CM_Locate_DevNodeW", 1, CR_FAILURE, 2, L"Adapter restoration pending: "},
@@ -192,7 +197,17 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
             // The words queued meanwhile are read one per pass; the session outlives them.
             const bool slow = row.machine == Machine::SlowAdapters;
             EXPECT_FALSE(slow && waitUntil([&] { return !paused(row.pause); }, 2500));
+            const bool restart = row.machine == Machine::EngineRestart;
+            const auto fails = [&](const wchar_t* function) { return row.function && !wcscmp(row.function, function); };
+            // Within 2 s the block is back while the saver is connected, or the session ended as a failed pause.
+            if (restart) testbed::restartEngine();
+            EXPECT_TRUE(!restart || waitUntil([&] { return fails(L"FwpmEngineOpen0") ? settled() : paused(0); }, 2000));
             TerminateProcess(client.get(), 0);
+            // The saver's end finds the close failing; then the engine restarts before the retry.
+            if (restart && fails(L"FwpmEngineClose0")) {
+                EXPECT_TRUE(waitUntil([] { return machineDword(L"NetworkState") == NetworkError; }, 2000));
+                testbed::restartEngine();
+            }
         }
         // A single failure of a restoring call leaves recovery pending; the retry within 2000 ms finishes it.
         EXPECT_TRUE(waitUntil(settled, 5000)) << "state " << machineDword(L"NetworkState");

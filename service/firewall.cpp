@@ -100,23 +100,27 @@ bool closeEngine() {
     return true;
 }
 
-bool pauseFirewall() {
+bool pauseFirewall(std::wstring& why) {
     if (DWORD rc = openDynamicSession(engine)) {
         engine = nullptr;  // a failed open leaves nothing to release
-        logEvent(L"WFP engine open failed: " + errorText(rc));
+        why = L"WFP engine open failed: " + errorText(rc);
+        logEvent(why);
         return false;
     }
-    if (FwpmTransactionBegin0(engine, 0) != ERROR_SUCCESS) {
+    if (DWORD rc = FwpmTransactionBegin0(engine, 0)) {
+        why = L"WFP transaction failed: " + errorText(rc);
         restore();
         return false;
     }
     if (DWORD rc = addBlock()) {
         FwpmTransactionAbort0(engine);
         restore();
-        logEvent(L"WFP failure: " + errorText(rc));
+        why = L"WFP failure: " + errorText(rc);
+        logEvent(why);
         return false;
     }
-    if (FwpmTransactionCommit0(engine) != ERROR_SUCCESS) {
+    if (DWORD rc = FwpmTransactionCommit0(engine)) {
+        why = L"WFP commit failed: " + errorText(rc);
         restore();
         return false;
     }

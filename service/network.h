@@ -44,9 +44,14 @@ bool closeEngine();
 // session and takes the block with it.
 bool firewallBlockHolds();
 
-// The pauses; each logs its outcome and, on failure, has already called restore().
-bool pauseFirewall();
-bool pauseAdapters();
+// The pauses; each logs its outcome and, on failure, has already called restore() and says why in `why`.
+bool pauseFirewall(std::wstring& why);
+bool pauseAdapters(std::wstring& why);
+
+// Records the pause that could not be made (mode firewall, adapters or none), for the user to see; a pause
+// that holds removes the record.
+void recordFailedPause(const wchar_t* mode, const std::wstring& why);
+void clearFailedPause();
 
 // The started physical Ethernet and Wi-Fi adapters, in device order.
 std::vector<Device> adapters();

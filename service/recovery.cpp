@@ -1,6 +1,9 @@
 #include "service/network.h"
 
+#include <cwchar>
+
 #include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/registry.h"
 #include "foundation/unique.h"
 #include "service/log.h"
@@ -34,6 +37,24 @@ void setNetworkState(NetworkState state) {
     } catch (...) {
         // Readers show a stale state; the network itself is what matters here.
     }
+}
+
+void recordFailedPause(const wchar_t* mode, const std::wstring& why) {
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    wchar_t time[32] = {};
+    swprintf(time, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+             now.wSecond);
+    try {
+        writeString(HKEY_LOCAL_MACHINE, RegistryPath, LastFailedPauseValue,
+                    std::wstring(time) + L"|" + mode + L"|" + (why.empty() ? L"Unknown." : why));
+    } catch (...) {
+        // As with NetworkState: the network itself is what matters here.
+    }
+}
+
+void clearFailedPause() {
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, LastFailedPauseValue);
 }
 
 void noteJournalWrite() {

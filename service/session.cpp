@@ -40,10 +40,21 @@ bool clientLost(const Connection& connection) {
 }
 
 bool interruptNetwork() {
-    if (!modeConfigured()) return false;
-    // A missing Firewall value means firewall mode: only an explicit 0 chooses the adapters.
-    if (readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) != 0) return pauseFirewall();
-    return pauseAdapters();
+    std::wstring why;
+    bool interrupted = false;
+    const wchar_t* mode = L"none";
+    if (!modeConfigured()) {
+        why = L"No interruption mode chosen.";
+    } else if (readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) != 0) {
+        // A missing Firewall value means firewall mode: only an explicit 0 chooses the adapters.
+        mode = L"firewall";
+        interrupted = pauseFirewall(why);
+    } else {
+        mode = L"adapters";
+        interrupted = pauseAdapters(why);
+    }
+    interrupted ? clearFailedPause() : recordFailedPause(mode, why);
+    return interrupted;
 }
 
 // The "START" action; true when the session goes on.
@@ -141,10 +152,12 @@ void watchFirewall(HANDLE pipe, Connection& connection) {
     connection.lastBlockCheck = now;
     if (firewallBlockHolds() || !closeEngine()) return;
     logEvent(L"Firewall filters lost; adding them again.");
-    if (pauseFirewall()) {
+    std::wstring why;
+    if (pauseFirewall(why)) {
         setNetworkState(NetworkBlocked);
         return;
     }
+    recordFailedPause(L"firewall", L"Filters lost with the filtering engine; " + why);
     setNetworkState(NetworkError);
     endSession(pipe, connection);
 }

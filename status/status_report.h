@@ -6,6 +6,9 @@ namespace dormalis {
 
 std::wstring networkModeLabel();
 std::wstring networkStatus();
+// What keeps the status card from showing green: the service not running, and the last pause that failed, one
+// line each; empty when neither.
+std::wstring attentionLines();
 std::wstring configurationReport();
 
 }  // namespace dormalis

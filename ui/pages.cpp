@@ -58,9 +58,10 @@ bool saverEnabled() {
     return isDormalisSelected() && active != FALSE;
 }
 
-std::wstring statusText(bool installed) {
+std::wstring statusText(bool installed, const std::wstring& attention) {
     return (installed ? uitext::installedLine() : text("setup.notInstalled")) + L"\n" +
-           uitext::enabledLine(saverEnabled()) + L"\n" + uitext::modePrefix() + networkModeLabel();
+           uitext::enabledLine(saverEnabled()) + L"\n" + uitext::modePrefix() + networkModeLabel() +
+           (installed && !attention.empty() ? L"\n" + attention : L"");
 }
 
 void languageList(Ui& ui, int x, int y, int width) {
@@ -122,9 +123,13 @@ int layoutSetupPage(Ui& ui, int width, int header) {
     const int descriptionY = subtitleY + subtitle + 14;
     const int cardTop = descriptionY + ui.label(uitext::description(), 28, descriptionY, width - 56, false);
 
-    ui.installed = serviceInstalled();
-    const int status = ui.label(statusText(ui.installed), 46, cardTop + 33, width - 92, false);
-    ui.labels.back().color = ui.installed ? StatusInstalledColor : StatusMissingColor;
+    const bool installed = serviceInstalled();
+    const std::wstring attention = attentionLines();
+    // Green only while the protection can work: installed, the service running, and no pause failed since the
+    // last that held.
+    ui.healthy = installed && attention.empty();
+    const int status = ui.label(statusText(installed, attention), 46, cardTop + 33, width - 92, false);
+    ui.labels.back().color = ui.healthy ? StatusInstalledColor : StatusMissingColor;
     ui.card = RECT{ui.px(28), ui.px(cardTop + 18), ui.px(width - 28), ui.px(cardTop + 48 + status)};
 
     const int restoreY = setupButtons(ui, width, cardTop + status + 70);

@@ -124,8 +124,8 @@ void paintPage(Ui& ui, HDC dc) {
     fill(dc, RECT{0, -ui.scroll, client.right, ui.headerBottom - ui.scroll}, HeaderColor);
     fill(dc, RECT{0, -ui.scroll, client.right, ui.px(4) - ui.scroll}, AccentColor);
     if (ui.card.top < ui.card.bottom) {
-        roundedBox(dc, shifted(ui.card, -ui.scroll), ui.installed ? CardInstalledFill : CardMissingFill,
-                   ui.installed ? CardInstalledBorder : CardMissingBorder, 1, ui.px(18));
+        roundedBox(dc, shifted(ui.card, -ui.scroll), ui.healthy ? CardInstalledFill : CardMissingFill,
+                   ui.healthy ? CardInstalledBorder : CardMissingBorder, 1, ui.px(18));
     }
     for (const Label& label : ui.labels) {
         SelectObject(dc, ui.typefaces[label.font].get());

@@ -76,7 +76,7 @@ struct Ui {
     std::vector<Label> labels;
     RECT card{};
     int headerBottom = 0;
-    bool installed = false;
+    bool healthy = false;  // the status card is green
     unsigned minutes = 10;
     bool minutesEdited = false;
     int result = 0;

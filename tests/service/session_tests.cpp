@@ -107,6 +107,7 @@ void describe(Machine machine) {
     deleteKeyTree(HKEY_LOCAL_MACHINE, MachineKey);
     testbed::reset();
     setMachineDword(L"NetworkState", 0);  // as the service's start leaves it
+    writeString(HKEY_LOCAL_MACHINE, MachineKey, L"LastFailedPause", L"2001-02-03T04:05:06Z|none|earlier");
     if (machine != Machine::Unconfigured) setMachineDword(L"ModeConfigured", 1);
     if (machine >= Machine::Adapters) setMachineDword(L"Firewall", 0);
     installDirectoryOverride = machine == Machine::Stranger   ? L"C:\\DormalisElsewhere"
@@ -187,6 +188,8 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
         SCOPED_TRACE(::testing::Message() << "row " << &row - rows);
         describe(row.machine);
         if (row.function) testbed::failCall(row.function, row.call, row.code);
+        const bool restart = row.machine == Machine::EngineRestart;
+        const auto fails = [&](const wchar_t* function) { return row.function && !wcscmp(row.function, function); };
         if (row.pause < 0) {
             const ProcessResult refused = runClient(L"open w:START read:3000 broken:3000");
             EXPECT_FALSE(contains(refused.output, "reply:OK")) << refused.output;
@@ -197,8 +200,6 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
             // The words queued meanwhile are read one per pass; the session outlives them.
             const bool slow = row.machine == Machine::SlowAdapters;
             EXPECT_FALSE(slow && waitUntil([&] { return !paused(row.pause); }, 2500));
-            const bool restart = row.machine == Machine::EngineRestart;
-            const auto fails = [&](const wchar_t* function) { return row.function && !wcscmp(row.function, function); };
             // Within 2 s the block is back while the saver is connected, or the session ended as a failed pause.
             if (restart) testbed::restartEngine();
             EXPECT_TRUE(!restart || waitUntil([&] { return fails(L"FwpmEngineOpen0") ? settled() : paused(0); }, 2000));
@@ -217,6 +218,21 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
         EXPECT_TRUE(row.machine > Machine::InactiveSession ||
                     testbed::calls(L"FwpmEngineOpen0") + testbed::calls(L"GetIfTable2") == 0);
         EXPECT_TRUE(!row.log || lastLog().rfind(row.log, 0) == 0) << narrow(lastLog());
+        // A pause that held removes the record of the last that failed; one that failed, at once or when the
+        // block could not be put back, leaves its own; a refused caller leaves the record alone.
+        const FailedPause failed = lastFailedPause();
+        const bool held = row.pause >= 0 && !(restart && fails(L"FwpmEngineOpen0"));
+        const std::wstring mode = row.machine == Machine::Unconfigured ? L"none"
+                                  : row.machine >= Machine::Adapters   ? L"adapters"
+                                                                       : L"firewall";
+        if (held) {
+            EXPECT_EQ(failed.time, L"");
+        } else if (row.machine == Machine::Stranger || row.machine == Machine::InactiveSession) {
+            EXPECT_EQ(failed.reason, L"earlier");
+        } else {
+            EXPECT_TRUE(failed.mode == mode && failed.time.size() == 20 && failed.reason != L"earlier")
+                << narrow(failed.mode + L"|" + failed.reason);
+        }
     }
 }
 

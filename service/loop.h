@@ -30,6 +30,10 @@ struct Connection {
 // The single instance of the control pipe; an invalid handle (last error set) when it cannot be created.
 HANDLE createControlPipe();
 
+// The control pipe, once its name is free: while another program holds it, says once which, tries again every
+// 2 s and goes on answering restore requests. An invalid handle when stopEvent is signalled first.
+UniqueHandle claimControlPipe();
+
 // One pass: a pending restore request, or one read of the connected client, or accepting a new one.
 void loopPass(HANDLE pipe, Connection& connection);
 

@@ -23,9 +23,21 @@ constexpr ULONGLONG SilenceLimitMs = 4000;
 constexpr ULONGLONG RecoveryRetryMs = 2000;
 constexpr DWORD LoopPeriodMs = 50;
 constexpr ULONGLONG BlockCheckMs = 1000;
+constexpr ULONGLONG PipeRetryMs = 2000;
 // A pause that disables several adapters can take many seconds, during which the saver's heartbeats wait in the
 // pipe; a full pipe refuses the next one and the saver lets go. 4 KiB hold over six minutes of them.
 constexpr DWORD PipeBufferBytes = 4096;
+
+// Which process serves the pipe's name, as its ID and image, from a connection of our own; "an unknown
+// process" when none can be made (every instance busy) or the process cannot be read.
+std::wstring pipeHolder() {
+    UniqueHandle pipe(CreateFileW(PipeName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ULONG pid = 0;
+    if (!pipe || !GetNamedPipeServerProcessId(pipe.get(), &pid)) return L"an unknown process";
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    const std::wstring image = process ? imagePath(process.get()) : L"";
+    return L"process " + std::to_wstring(pid) + L" (" + (image.empty() ? L"image unknown" : image) + L")";
+}
 
 void endSession(HANDLE pipe, Connection& connection) {
     restore();
@@ -214,9 +226,12 @@ void guardedPass(HANDLE pipe, Connection& connection) {
 }  // namespace
 
 HANDLE createControlPipe() {
+    // Interactive users read and write (0x12019b: FILE_GENERIC_READ | FILE_GENERIC_WRITE) without
+    // FILE_CREATE_PIPE_INSTANCE, the bit GENERIC_WRITE would grant too as FILE_APPEND_DATA: none of them may add
+    // an instance of its own to our pipe's name.
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GRGW;;;IU)", SDDL_REVISION_1,
-                                                         &descriptor, nullptr);
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12019b;;;IU)",
+                                                         SDDL_REVISION_1, &descriptor, nullptr);
     UniqueLocal owned(descriptor);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
     HANDLE pipe = CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
@@ -227,6 +242,25 @@ HANDLE createControlPipe() {
     owned.reset();
     SetLastError(error);
     return pipe;
+}
+
+UniqueHandle claimControlPipe() {
+    bool told = false;
+    for (ULONGLONG lastTry = GetTickCount64(), lastRecovery = 0;; lastTry = GetTickCount64()) {
+        UniqueHandle pipe(createControlPipe());
+        if (pipe) return pipe;
+        if (!told) logEvent(L"Control pipe name held by " + pipeHolder() + L"; retrying every 2 s.");
+        told = true;
+        while (GetTickCount64() - lastTry < PipeRetryMs) {
+            if (WaitForSingleObject(stopEvent.get(), LoopPeriodMs) != WAIT_TIMEOUT) return {};
+            // No saver can reach us meanwhile, but what an earlier run left paused is still given back.
+            const ULONGLONG now = GetTickCount64();
+            if (restoreRequested.exchange(false) || (recoveryPending() && now - lastRecovery >= RecoveryRetryMs)) {
+                lastRecovery = now;
+                restore();
+            }
+        }
+    }
 }
 
 void loopPass(HANDLE pipe, Connection& connection) {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -93,6 +95,29 @@ inline testbed::Adapter ethernet(int number, DWORD type = 6, bool hardware = tru
     return adapter;
 }
 
+// What the pipe's DACL grants interactive users, generic rights mapped as for files: never
+// FILE_CREATE_PIPE_INSTANCE, with which any of them could serve an instance of the name to the saver.
+inline DWORD interactiveRights(HANDLE pipe) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &descriptor);
+    UniqueLocal owned(descriptor);
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    BYTE interactive[SECURITY_MAX_SID_SIZE];
+    InitializeSid(interactive, &nt, 1);
+    *GetSidSubAuthority(interactive, 0) = SECURITY_INTERACTIVE_RID;
+    GENERIC_MAPPING files{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    DWORD granted = 0;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && EqualSid(&ace->SidStart, interactive)) {
+            MapGenericMask(&ace->Mask, &files);
+            granted |= ace->Mask;
+        }
+    }
+    return granted;
+}
+
 // Fresh machine state (test bed reset, product values removed, ModeConfigured = 1, the saver installed) and the
 // service loop running on a thread of the test process, with the real pipe.
 class LoopTest : public ::testing::Test {
@@ -111,6 +136,8 @@ class LoopTest : public ::testing::Test {
         UniqueHandle second(createControlPipe());  // a second server is refused, with the reason
         const DWORD error = GetLastError();
         EXPECT_TRUE(!second && (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY)) << error;
+        EXPECT_EQ(interactiveRights(pipe.get()),
+                  FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA);
         loop = std::thread([this] { runLoop(pipe.get()); });
     }
     void TearDown() override {

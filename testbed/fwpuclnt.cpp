@@ -9,6 +9,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 
 #include "testbed/state.h"
 
@@ -183,25 +184,18 @@ DWORD WINAPI FwpmSubLayerGetByKey0(HANDLE engineHandle, const GUID* key, FWPM_SU
     Engine* engine = nullptr;
     if (DWORD rc = check(engineHandle, engine)) return rc;
     if (!key || !subLayer) return ERROR_INVALID_PARAMETER;
-    *subLayer = nullptr;
     Lock lock;
-    const std::wstring path = std::wstring(WfpSubLayersKey) + L"\\" + guidText(*key);
-    const std::wstring owner = getString(path.c_str(), L"Session");
+    const std::wstring owner = getString((std::wstring(WfpSubLayersKey) + L"\\" + guidText(*key)).c_str(), L"Session");
     // Another session's uncommitted object is not there yet.
     if (owner.empty() || (owner.find(Uncommitted) != std::wstring::npos && owner != engine->owner()))
         return FWP_E_SUBLAYER_NOT_FOUND;
-    auto* found = static_cast<FWPM_SUBLAYER0*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(FWPM_SUBLAYER0)));
-    if (!found) return ERROR_NOT_ENOUGH_MEMORY;
-    found->subLayerKey = *key;
-    found->weight = static_cast<UINT16>(getDword(path.c_str(), L"Weight", 0));
-    *subLayer = found;
-    return ERROR_SUCCESS;
+    *subLayer = static_cast<FWPM_SUBLAYER0*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(FWPM_SUBLAYER0)));
+    if (*subLayer) (*subLayer)->subLayerKey = *key;
+    return *subLayer ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
 }
 
 void WINAPI FwpmFreeMemory0(void** memory) {
-    if (!memory || !*memory) return;
-    HeapFree(GetProcessHeap(), 0, *memory);
-    *memory = nullptr;
+    if (memory) HeapFree(GetProcessHeap(), 0, std::exchange(*memory, nullptr));
 }
 
 }  // extern "C"

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -95,27 +96,17 @@ inline testbed::Adapter ethernet(int number, DWORD type = 6, bool hardware = tru
     return adapter;
 }
 
-// What the pipe's DACL grants interactive users, generic rights mapped as for files: never
+// What the pipe's DACL grants interactive users (0 unless given as specific rights): read and write, never
 // FILE_CREATE_PIPE_INSTANCE, with which any of them could serve an instance of the name to the saver.
 inline DWORD interactiveRights(HANDLE pipe) {
-    PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &descriptor);
-    UniqueLocal owned(descriptor);
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    BYTE interactive[SECURITY_MAX_SID_SIZE];
-    InitializeSid(interactive, &nt, 1);
-    *GetSidSubAuthority(interactive, 0) = SECURITY_INTERACTIVE_RID;
-    GENERIC_MAPPING files{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
-    DWORD granted = 0;
-    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
-        ACCESS_ALLOWED_ACE* ace = nullptr;
-        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && EqualSid(&ace->SidStart, interactive)) {
-            MapGenericMask(&ace->Mask, &files);
-            granted |= ace->Mask;
-        }
-    }
-    return granted;
+    wchar_t* sddl = nullptr;
+    GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr, &descriptor);
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl,
+                                                         nullptr);
+    const UniqueLocal owned(descriptor), text(sddl);
+    const std::wstring dacl = sddl ? sddl : L"", ace = dacl.substr(0, dacl.find(L";;;IU)"));
+    return std::wcstoul(ace.substr(ace.rfind(L';') + 1).c_str(), nullptr, 16);
 }
 
 // Fresh machine state (test bed reset, product values removed, ModeConfigured = 1, the saver installed) and the

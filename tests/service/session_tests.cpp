@@ -91,17 +91,10 @@ constexpr std::tuple<DWORD, bool, DWORD> Kinds[] = {
 // disconnected; Firewall: by default (no Firewall value), the installation folder named in other letter case;
 // EngineRestart: the filtering engine restarts during the pause (and, when a close fails, once more after it);
 // SlowAdapters: a third adapter, and each disable takes 5 s; ListReadOnly: the recovery list cannot be written.
-enum class Machine {
-    Unconfigured,
-    Stranger,
-    InactiveSession,
-    Firewall,
-    EngineRestart,
-    Adapters,
-    SlowAdapters,
-    NoPhysicalAdapter,
-    ListReadOnly
-};
+// clang-format off
+enum class Machine { Unconfigured, Stranger, InactiveSession, Firewall, EngineRestart, Adapters, SlowAdapters,
+    NoPhysicalAdapter, ListReadOnly };
+// clang-format on
 
 void describe(Machine machine) {
     deleteKeyTree(HKEY_LOCAL_MACHINE, MachineKey);

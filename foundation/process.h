@@ -16,6 +16,15 @@ extern bool quitAfterTest;         // UI test mode: close after writing the pict
 // The process's own arguments, without its path.
 std::vector<std::wstring> commandArguments();
 
+// The arguments of a raw command line after the program's path. Windows starts a screen saver by the path it
+// finds in the registry, without quotes, so the head may be one of `ownPaths` (any letter case) with spaces in
+// it; any other head ends where CommandLineToArgvW ends it.
+std::vector<std::wstring> argumentsAfterProgram(const std::wstring& commandLine,
+                                                const std::vector<std::wstring>& ownPaths);
+
+// This program's file as the module reports it, in its long form and in its short form.
+std::vector<std::wstring> ownProgramPaths();
+
 // This program's own file.
 std::wstring ownProgramPath();
 

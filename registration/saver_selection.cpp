@@ -16,6 +16,7 @@ namespace {
 
 constexpr const wchar_t* DesktopKey = L"Control Panel\\Desktop";
 constexpr const wchar_t* SaverValue = L"SCRNSAVE.EXE";
+constexpr const wchar_t* PolicyKey = L"Software\\Policies\\Microsoft\\Windows\\Control Panel\\Desktop";
 constexpr DWORD PathBufferChars = 32768;
 constexpr UINT ChangeFlags = SPIF_UPDATEINIFILE | SPIF_SENDCHANGE;
 constexpr DWORD DefaultTimeoutSeconds = 600;
@@ -43,12 +44,29 @@ std::wstring longForm(const std::wstring& path) {
     return std::wstring(buffer.data(), length);
 }
 
+// Windows starts the saver from the stored path without quotes, and a path with a space reaches the saver split
+// at it; the 8.3 form has none. A volume without short names gives the long form back, which is stored then.
+std::wstring launchablePath(const std::wstring& path) {
+    if (path.find(L' ') == std::wstring::npos) return path;
+    std::vector<wchar_t> buffer(PathBufferChars, L'\0');
+    const DWORD length = GetShortPathNameW(path.c_str(), buffer.data(), PathBufferChars);
+    if (length < 1 || length > PathBufferChars - 1) return path;
+    return std::wstring(buffer.data(), length);
+}
+
 std::wstring selectedSaver() {
     return readString(HKEY_CURRENT_USER, DesktopKey, SaverValue);
 }
 
+// A policy value as Windows reads it: text, blanks and quotes around it ignored; empty when there is none.
+std::wstring policyValue(const wchar_t* name) {
+    return trimmed(readString(HKEY_CURRENT_USER, PolicyKey, name));
+}
+
+// The saver Windows starts: the policy's choice over the user's own.
 bool dormalisSelected() {
-    return isDormalisPath(selectedSaver());
+    const std::wstring forced = policyValue(SaverValue);
+    return isDormalisPath(forced.empty() ? selectedSaver() : forced);
 }
 
 bool fileExists(const std::wstring& path) {
@@ -116,6 +134,24 @@ void announceDesktopChange() {
 
 }  // namespace
 
+SaverPolicy saverPolicy() {
+    if (policyValue(L"ScreenSaveActive") == L"0") return SaverPolicy::SaversOff;
+    const std::wstring forced = policyValue(SaverValue);
+    return forced.empty() || isDormalisPath(forced) ? SaverPolicy::None : SaverPolicy::SelectsOther;
+}
+
+void refuseManagedSaver() {
+    switch (saverPolicy()) {
+        case SaverPolicy::SelectsOther:
+            throw std::runtime_error(
+                "Your organization manages the screen saver: its policy selects another screen saver.");
+        case SaverPolicy::SaversOff:
+            throw std::runtime_error("Your organization manages the screen saver: its policy turns screen savers off.");
+        case SaverPolicy::None:
+            break;
+    }
+}
+
 std::wstring normalizeSaverPath(std::wstring path) {
     path = trimmed(path);
     if (path.empty()) return path;
@@ -139,6 +175,10 @@ bool isDormalisSelected() {
 
 void setSaverTimeout(unsigned minutes) {
     if (minutes == 0 || minutes > 240) throw std::runtime_error("Delay must be between 1 and 240 minutes.");
+    if (!policyValue(L"ScreenSaveTimeOut").empty()) {
+        throw std::runtime_error(
+            "Your organization's policy sets the screen saver timeout; it cannot be changed here.");
+    }
     const UINT seconds = minutes * 60;
     if (!setTimeoutSeconds(seconds)) {
         throw std::runtime_error("Windows refused the screen saver timeout (possibly managed by policy).");
@@ -150,6 +190,7 @@ void setSaverTimeout(unsigned minutes) {
 }
 
 void activateSaver() {
+    refuseManagedSaver();
     if (!modeConfigured()) {
         throw std::runtime_error("Choose the network interruption mode in Dormalis before activation.");
     }
@@ -158,9 +199,10 @@ void activateSaver() {
     }
     const std::wstring path = installedFile(SaverFileName);
     if (!fileExists(path)) throw std::runtime_error("Screen saver file missing. Reinstall Dormalis.");
-    // Only the first activation remembers: a second one would record our own saver as the user's previous one.
-    if (!isDormalisSelected()) rememberCurrentSaver();
-    writeString(HKEY_CURRENT_USER, DesktopKey, SaverValue, path);
+    // Only the first activation remembers: a second one would record our own saver as the user's previous one. The
+    // user's own value decides, not a policy that selects Dormalis over it.
+    if (!isDormalisPath(selectedSaver())) rememberCurrentSaver();
+    writeString(HKEY_CURRENT_USER, DesktopKey, SaverValue, launchablePath(path));
     if (!setActive(true)) throw std::runtime_error("Windows refused screen saver activation.");
 }
 

@@ -35,10 +35,22 @@ start_xvfb() {
     done
 }
 
+# Ends what a test killed at its time limit (or a whole run stopped from outside) may have left running in this
+# build folder: the Wine servers of its prefixes and the X displays the tests started for themselves.
+wine_env_sweep() {
+    local build=$1 prefix pid
+    for prefix in "$build/wine-prefix" "$build"/road/prefix "$build"/multi-monitor.*/prefix; do
+        [ -d "$prefix" ] && WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    done
+    for pid in $(cat "$build"/multi-monitor.*/xvfb.pid 2>/dev/null); do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$build"/road "$build"/multi-monitor.*
+}
+
 wine_env_start() {
     local build
     build=$(cd "$1" && pwd)
     WINE_ENV_BUILD=$build
+    wine_env_sweep "$build"
     start_xvfb
     local display=$WINE_ENV_DISPLAY
     echo "$display" >"$build/wine-env.display"
@@ -58,6 +70,7 @@ wine_env_stop() {
     wine_env_exports "$WINE_ENV_BUILD"
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
+    wine_env_sweep "$WINE_ENV_BUILD"
     if [ -n "${WINE_ENV_XVFB:-}" ]; then kill "$WINE_ENV_XVFB" 2>/dev/null || true; wait "$WINE_ENV_XVFB" 2>/dev/null || true; fi
     rm -f "$WINE_ENV_BUILD/wine-env.display"
     WINE_ENV_BUILD=""

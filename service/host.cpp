@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <wtsapi32.h>
+
 #include "foundation/contract.h"
 #include "service/loop.h"
 #include "service/network.h"
@@ -8,6 +10,7 @@
 namespace dormalis {
 
 std::atomic<bool> restoreRequested{false};
+std::atomic<DWORD> saverSession{0};
 UniqueHandle stopEvent;
 
 namespace {
@@ -35,6 +38,14 @@ bool endsUserPresence(DWORD control, DWORD eventType) {
     return control == RestoreNowControl;
 }
 
+// A secure saver locks its own session a grace period after it starts, while it still runs: that lock is not the
+// user's return. The saver's STOP, its silence or its death ends the pause then.
+bool lockUnderConnectedSaver(DWORD control, DWORD eventType, const void* eventData) {
+    if (control != SERVICE_CONTROL_SESSIONCHANGE || eventType != WTS_SESSION_LOCK || !eventData) return false;
+    const DWORD session = static_cast<const WTSSESSION_NOTIFICATION*>(eventData)->dwSessionId;
+    return session != 0 && session == saverSession.load();
+}
+
 void WINAPI serviceMain(DWORD, wchar_t**) {
     stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     statusHandle = RegisterServiceCtrlHandlerExW(ServiceName, controlEx, nullptr);
@@ -56,12 +67,12 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
 
 }  // namespace
 
-DWORD WINAPI controlEx(DWORD control, DWORD eventType, void*, void*) {
+DWORD WINAPI controlEx(DWORD control, DWORD eventType, void* eventData, void*) {
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
         // Stop pending goes out before the event: the loop may report stopped at once after it.
         report(SERVICE_STOP_PENDING, 0, 1, 30000);
         if (stopEvent) SetEvent(stopEvent.get());
-    } else if (endsUserPresence(control, eventType)) {
+    } else if (endsUserPresence(control, eventType) && !lockUnderConnectedSaver(control, eventType, eventData)) {
         restoreRequested.exchange(true);
     }
     return NO_ERROR;

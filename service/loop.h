@@ -11,6 +11,8 @@
 namespace dormalis {
 
 extern std::atomic<bool> restoreRequested;
+// The session of the connected saver; 0 while none is connected (session 0 is never accepted).
+extern std::atomic<DWORD> saverSession;
 // Manual reset; signalled on stop or shutdown. It exists before the control handler is registered and is closed
 // only once the dispatcher has returned, so the handler never sees it half made or closed.
 extern UniqueHandle stopEvent;

@@ -39,11 +39,16 @@ std::wstring pipeHolder() {
     return L"process " + std::to_wstring(pid) + L" (" + (image.empty() ? L"image unknown" : image) + L")";
 }
 
-void endSession(HANDLE pipe, Connection& connection) {
-    restore();
+void dropClient(HANDLE pipe, Connection& connection) {
+    saverSession.store(0);
     connection.client.reset();
     DisconnectNamedPipe(pipe);
     connection.started = false;
+}
+
+void endSession(HANDLE pipe, Connection& connection) {
+    restore();
+    dropClient(pipe, connection);
 }
 
 bool clientLost(const Connection& connection) {
@@ -133,9 +138,8 @@ bool sameFile(const std::wstring& a, const std::wstring& b) {
 }
 
 // The caller's process when it is this product's saver in an active session; otherwise nothing.
-UniqueHandle checkedCaller(HANDLE pipe) {
+UniqueHandle checkedCaller(HANDLE pipe, DWORD& session) {
     ULONG pid = 0;
-    DWORD session = 0;
     if (!GetNamedPipeClientProcessId(pipe, &pid)) return {};
     if (!ProcessIdToSessionId(pid, &session) || session == 0) return {};
     if (!sessionActive(session)) {
@@ -188,11 +192,13 @@ void acceptStep(HANDLE pipe, Connection& connection) {
     // disconnected, every later saver would find the pipe busy for good.
     if (error == ERROR_NO_DATA) DisconnectNamedPipe(pipe);
     if (error != ERROR_PIPE_CONNECTED) return;
-    connection.client = checkedCaller(pipe);
+    DWORD session = 0;
+    connection.client = checkedCaller(pipe, session);
     if (!connection.client) {
         DisconnectNamedPipe(pipe);
         return;
     }
+    saverSession.store(session);
     connection.lastEvent = GetTickCount64();
     readStep(pipe, connection);
 }
@@ -201,9 +207,7 @@ void acceptStep(HANDLE pipe, Connection& connection) {
 void recoverFromFailure(HANDLE pipe, Connection& connection, const std::string& what) {
     logEvent(L"Service loop failure: " + std::wstring(what.begin(), what.end()));
     const bool mayBePaused = connection.started || recoveryPending();
-    connection.client.reset();
-    DisconnectNamedPipe(pipe);
-    connection.started = false;
+    dropClient(pipe, connection);
     if (mayBePaused) restore();
 }
 
@@ -266,10 +270,8 @@ UniqueHandle claimControlPipe() {
 void loopPass(HANDLE pipe, Connection& connection) {
     if (restoreRequested.exchange(false)) {
         restore();
-        if (connection.client) {
-            connection.client.reset();
-            DisconnectNamedPipe(pipe);
-        }
+        // Disconnecting without a client could drop one that connected since the last pass.
+        if (connection.client) dropClient(pipe, connection);
         connection.started = false;
     } else if (connection.client) {
         readStep(pipe, connection);
@@ -284,8 +286,7 @@ void runLoop(HANDLE pipe) {
     while (WaitForSingleObject(stopEvent.get(), LoopPeriodMs) == WAIT_TIMEOUT)
         guardedPass(pipe, connection);
     restore();
-    connection.client.reset();
-    DisconnectNamedPipe(pipe);
+    dropClient(pipe, connection);
 }
 
 }  // namespace dormalis

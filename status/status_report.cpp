@@ -123,6 +123,7 @@ std::wstring duration(UINT seconds) {
 }
 
 std::wstring selectionLines() {
+    if (saverPolicy() != SaverPolicy::None) return managedSaverLine();
     if (!isDormalisSelected()) return notSelectedLine();
     BOOL active = FALSE;
     UINT timeout = 0;
@@ -142,6 +143,15 @@ std::wstring networkModeLabel() {
     return tr(L"mode à choisir à la première activation", L"choose mode on first activation",
               L"Modus bei erster Aktivierung wählen", L"首次启用时选择模式", L"modo pendiente de elegir al activar",
               L"modalità da scegliere alla prima attivazione");
+}
+
+std::wstring managedSaverLine() {
+    return tr(L"L’écran de veille est géré par votre organisation, qui ne lance pas Dormalis.",
+              L"The screen saver is managed by your organization, which does not start Dormalis.",
+              L"Der Bildschirmschoner wird von Ihrer Organisation verwaltet, die Dormalis nicht startet.",
+              L"屏幕保护程序由您的组织管理，不会启动 Dormalis。",
+              L"El protector de pantalla lo administra su organización, que no inicia Dormalis.",
+              L"Il salvaschermo è gestito dalla tua organizzazione, che non avvia Dormalis.");
 }
 
 std::wstring networkStatus() {

@@ -26,6 +26,7 @@ constexpr const wchar_t* ClassName = L"Dormalis.Native.Tray";
 constexpr UINT CallbackMessage = WM_APP + 1;
 constexpr UINT_PTR PollTimer = 1;
 constexpr UINT PollMs = 1000;
+constexpr ULONGLONG ServiceWaitMs = 120000;
 constexpr UINT BalloonClicked = WM_USER + 5;  // NIN_BALLOONUSERCLICK
 constexpr UINT CommandCustomize = 1;
 constexpr UINT CommandStatus = 2;
@@ -213,12 +214,23 @@ void addIcon(HWND hwnd) {
     Shell_NotifyIconW(NIM_ADD, &notification);
 }
 
+// Started from the Run key at logon, the tray often comes before the auto-start service runs.
+bool awaitService() {
+    if (!serviceInstalled()) return false;
+    const ULONGLONG deadline = GetTickCount64() + ServiceWaitMs;
+    while (!serviceRunning()) {
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(PollMs);
+    }
+    return true;
+}
+
 }  // namespace
 
 int runTray() {
     UniqueHandle mutex{CreateMutexW(nullptr, FALSE, MutexName)};
     if (!mutex) return 1;
-    if (GetLastError() == ERROR_ALREADY_EXISTS || !serviceRunning()) return 0;
+    if (GetLastError() == ERROR_ALREADY_EXISTS || !awaitService()) return 0;
     taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     HWND hwnd = createTrayWindow();
     if (!hwnd) return 1;

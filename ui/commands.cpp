@@ -28,6 +28,7 @@ bool elevateForMode(Ui& ui) {
 }
 
 void enable(Ui& ui) {
+    refuseManagedSaver();  // before the mode page, whose choice would be asked for in vain
     if (!modeConfigured()) {
         if (showPage(ui.window, ModePage) != 1) {
             settings.load();

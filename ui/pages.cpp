@@ -60,8 +60,8 @@ bool saverEnabled() {
 
 std::wstring statusText(bool installed, const std::wstring& attention) {
     return (installed ? uitext::installedLine() : text("setup.notInstalled")) + L"\n" +
-           uitext::enabledLine(saverEnabled()) + L"\n" + uitext::modePrefix() + networkModeLabel() +
-           (installed && !attention.empty() ? L"\n" + attention : L"");
+           (saverPolicy() != SaverPolicy::None ? managedSaverLine() : uitext::enabledLine(saverEnabled())) + L"\n" +
+           uitext::modePrefix() + networkModeLabel() + (installed && !attention.empty() ? L"\n" + attention : L"");
 }
 
 void languageList(Ui& ui, int x, int y, int width) {

@@ -3,6 +3,8 @@
 #include "ui/ui.h"
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 
 #include "foundation/process.h"
 #include "foundation/text.h"
@@ -22,6 +24,38 @@ void roundedBox(HDC dc, const RECT& area, COLORREF fillColor, COLORREF borderCol
     SelectionGuard brushSelected(dc, brush.get());
     SelectionGuard penSelected(dc, pen.get());
     RoundRect(dc, area.left, area.top, area.right, area.bottom, corner, corner);
+}
+
+// A five-pointed star around (x, y) with one point towards `towards` radians (0: right, counter-clockwise with
+// y growing downwards as on the screen).
+void star(HDC dc, double x, double y, double radius, double towards, COLORREF color) {
+    constexpr double Pi = 3.14159265358979323846;
+    POINT points[10];
+    for (int i = 0; i < 10; ++i) {
+        const double reach = i % 2 == 0 ? radius : radius * 0.382;  // the inner corners of a regular star
+        const double angle = towards + i * Pi / 5;
+        points[i] = POINT{static_cast<LONG>(std::lround(x + reach * std::cos(angle))),
+                          static_cast<LONG>(std::lround(y - reach * std::sin(angle)))};
+    }
+    UniqueBrush brush{CreateSolidBrush(color)};
+    UniquePen pen{CreatePen(PS_SOLID, 1, color)};
+    SelectionGuard brushSelected(dc, brush.get());
+    SelectionGuard penSelected(dc, pen.get());
+    Polygon(dc, points, 10);
+}
+
+// China's flag on a grid of 30 x 20: the large star at (5, 5), four small ones on an arc, each pointing at it.
+void chineseFlag(HDC dc, const RECT& area) {
+    constexpr double Pi = 3.14159265358979323846;
+    fill(dc, area, RGB(225, 30, 40));
+    const double unitX = (area.right - area.left) / 30.0, unitY = (area.bottom - area.top) / 20.0;
+    const double unit = std::min(unitX, unitY);
+    const COLORREF yellow = RGB(255, 230, 20);
+    star(dc, area.left + 5 * unitX, area.top + 5 * unitY, 3 * unit, Pi / 2, yellow);
+    for (const auto& [gridX, gridY] : {std::pair{10, 2}, {12, 4}, {12, 7}, {10, 9}}) {
+        const double towards = std::atan2(-(5.0 - gridY) * unitY, (5.0 - gridX) * unitX);
+        star(dc, area.left + gridX * unitX, area.top + gridY * unitY, std::max(unit, 1.5), towards, yellow);
+    }
 }
 
 COLORREF darker(COLORREF color, int amount) {
@@ -188,14 +222,9 @@ void flag(HDC dc, RECT area, int language) {
             fill(dc, RECT{left, top, right, top + h / 3}, RGB(20, 20, 20));
             fill(dc, RECT{left, bottom - h / 3, right, bottom}, RGB(250, 195, 20));
             break;
-        case 3: {
-            fill(dc, area, RGB(225, 30, 40));
-            SetTextColor(dc, RGB(255, 230, 20));
-            SetBkMode(dc, TRANSPARENT);
-            RECT star = area;
-            DrawTextW(dc, L"\u2605", 1, &star, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        case 3:
+            chineseFlag(dc, area);
             break;
-        }
         case 4:
             fill(dc, area, RGB(255, 205, 30));
             fill(dc, RECT{left, top, right, top + h / 3}, RGB(185, 25, 40));

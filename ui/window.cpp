@@ -136,6 +136,17 @@ LRESULT onPaint(Ui& ui, UINT message, WPARAM wParam) {
     return 0;
 }
 
+// An owned page has no taskbar button of its own: minimised alone it would vanish and leave its owner disabled, so
+// it goes down with its owner and comes back with it.
+LRESULT onSystemCommand(Ui& ui, WPARAM wParam, LPARAM lParam) {
+    HWND owner = GetWindow(ui.window, GW_OWNER);
+    if ((wParam & 0xFFF0) == SC_MINIMIZE && owner) {
+        ShowWindow(owner, SW_MINIMIZE);
+        return 0;
+    }
+    return DefWindowProcW(ui.window, WM_SYSCOMMAND, wParam, lParam);
+}
+
 LRESULT dispatch(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
@@ -152,6 +163,8 @@ LRESULT dispatch(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             onClose(ui);
             return 0;
+        case WM_SYSCOMMAND:
+            return onSystemCommand(ui, wParam, lParam);
         case WM_DESTROY:
             if (!GetWindow(ui.window, GW_OWNER)) PostQuitMessage(0);
             return 0;

@@ -1,20 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "foundation/process.h"
 #include "main/command_line.h"
+#include "tests/support/support.h"
 
 namespace dormalis {
 namespace {
 
 using K = RoleKind;
 
-// Each row: the arguments, the role, and the number that role reads (minutes, host window or first page).
+// Each row: a raw command line, the role, and the number that role reads (minutes, host window or first page).
 struct Row {
-    std::wstring arguments;  // separated by '|'; an empty text is none
+    std::wstring line;
     RoleKind kind;
     std::uint64_t number = 0;
 };
@@ -25,26 +26,36 @@ std::uint64_t numberOf(const Role& role) {
     return static_cast<std::uint64_t>(role.page);
 }
 
-TEST(ChooseRole, EachCommandLineSelectsItsRoleAndReadsItsNumber) {
-    const std::wstring huge(100000, L'9');
+// Windows starts the saver by the stored path without quotes, long or 8.3: the switch is what follows that path.
+TEST(ChooseRole, EachCommandLineSelectsItsRoleAndReadsItsNumberHoweverItsProgramPathIsWritten) {
+    const std::vector<std::wstring> own = {L"C:\\Program Files\\DormalisNative\\Dormalis.scr",
+                                           L"C:\\PROGRA~1\\DORMAL~1\\Dormalis.scr"};
+    const std::wstring P = own[0] + L" ", huge(100000, L'9');
     // Minutes are read as _wtoi reads: a negative count wraps (the range check refuses it later), a long one saturates.
     std::vector<Row> rows = {
-        Row{L"--set-timeout", K::SettingsWindow},  // no value
-        Row{L"--set-timeout|12abc", K::SetTimeout, 12},
-        Row{L"--set-timeout|-1", K::SetTimeout, 0xFFFFFFFFu},
-        Row{L"--set-timeout|" + huge, K::SetTimeout, 0x7FFFFFFFu},
-        Row{L"/S", K::ScreenSaver},
-        Row{L"/s:5", K::SettingsWindow},  // the whole switch only
-        Row{L"/C:4711", K::SettingsWindow, 1},
-        Row{L"/config", K::SettingsWindow, 1},  // anything that starts with /c
-        Row{L"/p", K::EmbeddedPreview, 0},
-        Row{L"/P:77|1234", K::EmbeddedPreview, 77},  // the colon wins over the second argument
-        Row{L"/p|1234", K::EmbeddedPreview, 1234},
-        Row{L"/pxyz|55", K::EmbeddedPreview, 55},
-        Row{L"/p|not-a-number", K::EmbeddedPreview, 0},
-        Row{L"/p:" + huge, K::EmbeddedPreview, ~0ULL},  // saturates
-        Row{huge, K::SettingsWindow},
-        Row{std::wstring(L"/s\0x", 4), K::SettingsWindow},
+        {P + L"/s", K::ScreenSaver},
+        {P + L"/p 1234", K::EmbeddedPreview, 1234},
+        {P + L"/c:77", K::SettingsWindow, 1},
+        {L"C:\\PROGRA~1\\DORMAL~1\\DORMALIS.SCR /S", K::ScreenSaver},
+        {L"  c:\\program files\\dormalisnative\\dormalis.scr\t/P:55", K::EmbeddedPreview, 55},
+        {L"\"C:\\Program Files\\DormalisNative\\Dormalis.scr\" /s", K::ScreenSaver},
+        {L"\"C:\\PROGRA~1\\DORMAL~1\\Dormalis.scr\" /c", K::SettingsWindow, 1},
+        {own[0], K::SettingsWindow},
+        {L"\"" + own[0] + L"\"", K::SettingsWindow},
+        {L"D:\\Copy\\Dormalis.exe --tray", K::Tray},  // another head ends at its first blank
+        {own[0] + L".bak /s", K::SettingsWindow},
+        {P + L"--set-timeout", K::SettingsWindow},  // no value
+        {P + L"--set-timeout 12abc", K::SetTimeout, 12},
+        {P + L"--set-timeout -1", K::SetTimeout, 0xFFFFFFFFu},
+        {P + L"--set-timeout " + huge, K::SetTimeout, 0x7FFFFFFFu},
+        {P + L"/s:5", K::SettingsWindow},        // the whole switch only
+        {P + L"/config", K::SettingsWindow, 1},  // anything that starts with /c
+        {P + L"/p", K::EmbeddedPreview, 0},
+        {P + L"/P:77 1234", K::EmbeddedPreview, 77},  // the colon wins over the second argument
+        {P + L"/pxyz 55", K::EmbeddedPreview, 55},
+        {P + L"/p not-a-number", K::EmbeddedPreview, 0},
+        {P + L"/p:" + huge, K::EmbeddedPreview, ~0ULL},  // saturates
+        {P + huge, K::SettingsWindow},
     };
     const wchar_t* switches[] = {L"--tray",          L"--restore-network", L"--service",      L"--mode-firewall",
                                  L"--mode-adapters", L"--activate",        L"--deactivate",   L"--uninstall",
@@ -53,22 +64,19 @@ TEST(ChooseRole, EachCommandLineSelectsItsRoleAndReadsItsNumber) {
                               K::ModeAdapters, K::Activate,       K::Deactivate,  K::Uninstall,
                               K::Diagnostics,  K::Preview,        K::PreviewTest, K::NetworkTest};
     for (size_t i = 0; i < std::size(switches); ++i) {
-        rows.push_back({switches[i], kinds[i]});
-        rows.push_back({switches[i] + std::wstring(L"|extra|words"), kinds[i]});  // later arguments do not matter
+        rows.push_back({P + switches[i], kinds[i]});
+        rows.push_back({P + switches[i] + L" extra words", kinds[i]});  // later arguments do not matter
     }
     // Switches are whole and case-sensitive.
-    for (const wchar_t* wrong : {L"--TRAY", L"--Service", L"--tray ", L"-tray", L"--previewtest", L"--preview-Test",
-                                 L"--unknown", L"/x", L"", L"--"})
-        rows.push_back({wrong, K::SettingsWindow});
+    for (const wchar_t* wrong : {L"--TRAY", L"--Service", L"\"--tray \"", L"-tray", L"--previewtest", L"--preview-Test",
+                                 L"--unknown", L"/x", L"\"\"", L"--"})
+        rows.push_back({P + wrong, K::SettingsWindow});
     for (const Row& row : rows) {
-        std::vector<std::wstring> arguments;
-        std::wistringstream words(row.arguments);
-        for (std::wstring word; std::getline(words, word, L'|');)
-            arguments.push_back(word);
-        const Role role = chooseRole(arguments);
-        EXPECT_EQ(role.kind, row.kind) << row.arguments.substr(0, 40).c_str();
-        EXPECT_EQ(numberOf(role), row.number) << row.arguments.substr(0, 40).c_str();
+        const Role role = chooseRole(argumentsAfterProgram(row.line, own));
+        EXPECT_EQ(std::pair(role.kind, numberOf(role)), std::pair(row.kind, row.number))
+            << testing::narrow(row.line.substr(0, 80));
     }
+    EXPECT_EQ(chooseRole({std::wstring(L"/s\0x", 4)}).kind, K::SettingsWindow);
 }
 
 // A start closer to the last input than the Windows timeout less two seconds (at least ten) is a preview.

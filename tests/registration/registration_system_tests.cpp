@@ -2,6 +2,7 @@
 
 #include "foundation/constants.h"
 #include "foundation/registry.h"
+#include "registration/saver_selection.h"
 #include "tests/support/desktop_state.h"
 #include "tests/support/stand_in_service.h"
 #include "tests/support/support.h"
@@ -26,8 +27,27 @@ TEST(RegistrationSystem, TheSwitchesSelectTheSaverSetTheTimeoutAndGiveBackThePre
     const std::wstring program = quoted(buildFolder() + L"\\Dormalis.exe");
     const auto dormalis = [&](const wchar_t* arguments) { return runProcess(program + arguments, 15000).exitCode; };
 
+    // The organisation's policy wins over the user's values: the switches fail and say so, and change nothing.
+    const auto refusal = [&](const wchar_t* arguments) {
+        UniqueHandle process = startProcess(program + arguments);
+        const std::string shown = answerBox(L"Dormalis Native", 10000);
+        return finishProcess(process.get(), 10000) == 1 ? shown : "not exit code 1: " + shown;
+    };
+    const std::wstring forced = L"C:\\Windows\\System32\\Policy.scr";
+    writeString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE", forced);
+    writeString(HKEY_CURRENT_USER, PolicyKey, L"ScreenSaveTimeOut", L"900");
+    EXPECT_EQ(refusal(L" --activate"),
+              "Your organization manages the screen saver: its policy selects another screen saver.");
+    EXPECT_EQ(refusal(L" --set-timeout 5"),
+              "Your organization's policy sets the screen saver timeout; it cannot be changed here.");
+    EXPECT_EQ(std::tuple(selectedSaver(), readString(HKEY_CURRENT_USER, desktop, L"ScreenSaveTimeOut"),
+                         readString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE")),
+              std::tuple(other, std::wstring(L"420"), forced));
+    deleteKeyTree(HKEY_CURRENT_USER, PolicyKey);
+
     ASSERT_EQ(dormalis(L" --activate"), 0u);
-    EXPECT_EQ(selectedSaver(), state.saverFile());
+    EXPECT_EQ(selectedSaver().find(L' '), std::wstring::npos) << "the folder's 8.3 form: " << narrow(selectedSaver());
+    EXPECT_EQ(normalizeSaverPath(selectedSaver()), state.saverFile());
     ASSERT_EQ(dormalis(L" --set-timeout 5"), 0u);
     EXPECT_EQ(readString(HKEY_CURRENT_USER, desktop, L"ScreenSaveTimeOut"), L"300") << "minutes";
     ASSERT_EQ(dormalis(L" --deactivate"), 0u);

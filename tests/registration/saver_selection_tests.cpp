@@ -98,7 +98,8 @@ TEST(SaverActivation, RemembersThePreviousChoiceAsStoredOnlyTheFirstTime) {
         setSaverActive(active);
         setTimeoutSeconds(420);
         activateSaver();
-        EXPECT_EQ(std::tuple(selectedSaver(), saverActive(), saverTimeout()), std::tuple(state.saverFile(), TRUE, 420u))
+        EXPECT_EQ(std::tuple(normalizeSaverPath(selectedSaver()), saverActive(), saverTimeout()),
+                  std::tuple(state.saverFile(), TRUE, 420u))
             << "activation leaves the timeout alone";
         setTimeoutSeconds(900);
         activateSaver();  // a second activation must not remember our own saver

@@ -11,6 +11,7 @@ work=$(mktemp -d "$build/multi-monitor.XXXXXX")
 n=140
 while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
 Xvfb ":$n" -screen 0 3200x1080x24 -nolisten tcp >/dev/null 2>&1 & xvfb=$!
+echo "$xvfb" >"$work/xvfb.pid"  # for the sweep of the whole run, should this test be killed at its time limit
 trap 'WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
       kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done

@@ -56,9 +56,10 @@ TEST(SaverSystem, ATimedRunCoversTheMonitorsOfItsModeAndEndsOnAKeyButNotOnTheMou
         RECT area{}, hull{}, common{};
         GetWindowRect(windowOf(), &area);
         driver(L"move-mouse 60 40");
-        Sleep(700);
+        Sleep(700);  // a run the movement ends has ended by now
         Canvas screen(virtualScreen.right, virtualScreen.bottom);
-        screen.captureScreen();
+        // A loaded machine may not have drawn every field yet.
+        waitUntil([&] { return screen.captureScreen(), lineIn(screen, fields.back()).first > 200; }, 5000);
         EXPECT_EQ(WaitForSingleObject(process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the mouse ended it";
         driver(L"key 0x20");
         EXPECT_EQ(finishProcess(process.get(), 1000), 0u) << "the key did not end it";

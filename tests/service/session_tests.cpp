@@ -59,20 +59,28 @@ TEST_F(LoopTest, EverySessionEndGivesTheNetworkBack) {
     EXPECT_TRUE(waitUntil(settled, 3000));
 }
 
-// Control code << 16 | event type; the first eight end the user's presence, and with it the pause.
+// Control code << 16 | event type, the session it names, and whether it ends the pause. A lock of the saver's own
+// session (a secure saver's grace period ending) is no return of the user while that saver runs; the saver's
+// death still ends the pause.
 TEST_F(LoopTest, RestoreRequestsEndThePauseAndOtherEventsDoNot) {
     constexpr DWORD S = SERVICE_CONTROL_SESSIONCHANGE << 16, P = SERVICE_CONTROL_POWEREVENT << 16;
+    DWORD saver = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &saver));  // the test's children share its session
     // clang-format off
-    const DWORD requests[] = {128 << 16, S | WTS_SESSION_LOCK, S | WTS_CONSOLE_DISCONNECT, S | WTS_REMOTE_DISCONNECT,
-        S | WTS_SESSION_LOGOFF, P | PBT_APMSUSPEND, P | PBT_APMRESUMESUSPEND, P | PBT_APMRESUMEAUTOMATIC,
-        S | WTS_SESSION_UNLOCK, P | PBT_APMPOWERSTATUSCHANGE, SERVICE_CONTROL_INTERROGATE << 16};
+    const std::tuple<DWORD, DWORD, bool> requests[] = {{128 << 16, 0, true}, {S | WTS_SESSION_LOCK, saver, false},
+        {S | WTS_SESSION_LOCK, saver + 1, true}, {S | WTS_SESSION_LOGOFF, saver, true},
+        {S | WTS_CONSOLE_DISCONNECT, saver, true}, {S | WTS_REMOTE_DISCONNECT, saver, true},
+        {P | PBT_APMSUSPEND, 0, true}, {P | PBT_APMRESUMESUSPEND, 0, true}, {P | PBT_APMRESUMEAUTOMATIC, 0, true},
+        {S | WTS_SESSION_UNLOCK, saver, false}, {P | PBT_APMPOWERSTATUSCHANGE, 0, false},
+        {SERVICE_CONTROL_INTERROGATE << 16, 0, false}};
     // clang-format on
-    for (const DWORD& request : requests) {
-        SCOPED_TRACE(::testing::Message() << std::hex << request);
+    for (const auto& [request, session, ends] : requests) {
+        SCOPED_TRACE(::testing::Message() << std::hex << request << " session " << session);
         UniqueHandle client = startClient(L"open w:START read:3000 alive:20000");
         ASSERT_TRUE(waitUntil(firewallBlocked, 5000));
-        EXPECT_EQ(controlEx(request >> 16, request & 0xFFFF, nullptr, nullptr), static_cast<DWORD>(NO_ERROR));
-        const bool ends = &request - requests < 8;  // else six loop passes go by with the pause held
+        WTSSESSION_NOTIFICATION notification{sizeof notification, session};
+        EXPECT_EQ(controlEx(request >> 16, request & 0xFFFF, &notification, nullptr), static_cast<DWORD>(NO_ERROR));
+        // Held: six loop passes go by with the pause in place.
         EXPECT_EQ(waitUntil([] { return !firewallBlocked(); }, ends ? 1000 : 300), ends);
         TerminateProcess(client.get(), 0);
         EXPECT_TRUE(waitUntil(settled, 1000));

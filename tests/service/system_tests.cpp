@@ -25,27 +25,16 @@ TEST(ServiceSystemTest, TheRealSaverIsBlockedUntilTheServiceEnds) {
     writeString(HKEY_LOCAL_MACHINE, MachineKey, L"InstallPath", shortForm);
 
     UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    UniqueService service(OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS));
-    if (service) DeleteService(service.get());  // left by a run that did not finish
+    removeService();  // left by a run that did not finish
     const std::wstring command = quoted(folder + L"\\Dormalis.exe") + L" --service";
-    service.reset(CreateServiceW(manager.get(), ServiceName, L"Dormalis test service", SERVICE_ALL_ACCESS,
-                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(),
-                                 nullptr, nullptr, nullptr, nullptr, nullptr));
+    UniqueService service(CreateServiceW(manager.get(), ServiceName, L"Dormalis test service", SERVICE_ALL_ACCESS,
+                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                         command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     ASSERT_TRUE(service.valid()) << GetLastError();
-    SERVICE_STATUS ignored{};
     const ScopeExit removed([&] {
-        ControlService(service.get(), SERVICE_CONTROL_STOP, &ignored);
-        waitForServiceState(SERVICE_STOPPED, 10000);
-        DeleteService(service.get());
+        removeService();
         testbed::reset();
     });
-    const auto status = [&] {
-        SERVICE_STATUS_PROCESS result{};
-        DWORD needed = 0;
-        QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&result), sizeof result,
-                             &needed);
-        return result;
-    };
     // The service starts and gives the network back, then the real saver's network test cuts it. The first time
     // another program holds the pipe's name: the service runs all the same, says who holds it, and takes the name
     // once it is free.
@@ -64,11 +53,11 @@ TEST(ServiceSystemTest, TheRealSaverIsBlockedUntilTheServiceEnds) {
     };
 
     UniqueHandle saver = startBoth();
-    EXPECT_EQ(status().dwControlsAccepted,
+    EXPECT_EQ(serviceStatus().dwControlsAccepted,
               static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_POWEREVENT |
                                  SERVICE_ACCEPT_SESSIONCHANGE));
-    EXPECT_EQ(testbed::subLayers().at(0).ownerPid, status().dwProcessId);
-    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, status().dwProcessId));
+    EXPECT_EQ(testbed::subLayers().at(0).ownerPid, serviceStatus().dwProcessId);
+    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, serviceStatus().dwProcessId));
     TerminateProcess(process.get(), 1);
     WaitForSingleObject(process.get(), 5000);
     EXPECT_TRUE(testbed::filters().empty() && testbed::subLayers().empty());
@@ -76,10 +65,11 @@ TEST(ServiceSystemTest, TheRealSaverIsBlockedUntilTheServiceEnds) {
     TerminateProcess(saver.get(), 0);
 
     saver = startBoth();
+    SERVICE_STATUS ignored{};
     ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &ignored)) << GetLastError();
     ASSERT_TRUE(waitForServiceState(SERVICE_STOPPED, 10000));
     EXPECT_TRUE(settled());
-    EXPECT_EQ(status().dwWin32ExitCode, 0u);
+    EXPECT_EQ(serviceStatus().dwWin32ExitCode, 0u);
     TerminateProcess(saver.get(), 0);
 }
 

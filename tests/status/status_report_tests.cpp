@@ -49,6 +49,16 @@ TEST(NetworkStatus, SelectionLinesAndDurationsInTheDisplayLanguage) {
     EXPECT_EQ(networkStatus(),
               L"Dormalis 已配置并启用为屏幕保护程序。\n启动前的空闲时间：1 分钟 30 秒\n\n"
               L"服务不可用 — 网络状态未知");
+    // The organisation's policy over the user's choice: selecting Dormalis selects it; another saver, or savers
+    // off, keep it from starting, and the report says so.
+    writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", English);
+    selectSaver(L"C:\\Windows\\System32\\Bubbles.scr");
+    writeString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE", L" \"%ProgramFiles%\\DormalisNative\\dormalis.scr\"");
+    EXPECT_EQ(networkStatus(), Enabled + L"1 min 30 s" + Stopped);
+    writeString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE", L"C:\\Windows\\System32\\Bubbles.scr");
+    selectDormalis(90);
+    EXPECT_EQ(networkStatus(),
+              L"The screen saver is managed by your organization, which does not start Dormalis." + Stopped);
 }
 
 TEST(NetworkStatus, WithTheServiceRunningShowsModeAndNetworkState) {

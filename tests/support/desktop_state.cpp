@@ -27,10 +27,11 @@ DesktopState::DesktopState() {
     SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &active_, 0);
     SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &timeout_, 0);
     deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
+    deleteKeyTree(HKEY_CURRENT_USER, PolicyKey);
     clearMachineValues();
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
-    scratch_ = std::filesystem::path(temp) / (L"dormalis-selection-" + std::to_wstring(GetCurrentProcessId()));
+    scratch_ = std::filesystem::path(temp) / (L"dormalis selection-" + std::to_wstring(GetCurrentProcessId()));
     std::filesystem::remove_all(scratch_);
     std::filesystem::create_directories(scratch_);
     installDirectoryOverride = scratch_.wstring();
@@ -41,6 +42,7 @@ DesktopState::~DesktopState() {
     std::error_code ignored;
     std::filesystem::remove_all(scratch_, ignored);
     deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
+    deleteKeyTree(HKEY_CURRENT_USER, PolicyKey);
     clearMachineValues();
     if (hadSaver_) {
         selectSaver(saver_);

@@ -29,6 +29,9 @@ class DesktopState {
     std::filesystem::path scratch_;
 };
 
+// The organisation's screen-saver policy, which DesktopState removes as well.
+inline constexpr const wchar_t* PolicyKey = L"Software\\Policies\\Microsoft\\Windows\\Control Panel\\Desktop";
+
 std::wstring selectedSaver();  // "SCRNSAVE.EXE", or "<absent>"
 void selectSaver(const std::wstring& path);
 void clearSaver();

@@ -15,36 +15,13 @@ namespace {
 
 constexpr const wchar_t* RecordKey = L"SOFTWARE\\DormalisTestService";
 
-UniqueService manager() {
-    UniqueService scm{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
-    if (!scm) throw std::runtime_error("cannot open the service manager");
-    return scm;
-}
-
-UniqueService openOurs(DWORD access) {
-    UniqueService scm = manager();
-    return UniqueService{OpenServiceW(scm.get(), ServiceName, access)};
-}
-
-void stopAndDelete() {
-    UniqueService service = openOurs(SERVICE_ALL_ACCESS);
-    if (!service) return;
-    SERVICE_STATUS status{};
-    if (serviceState() != SERVICE_STOPPED) {
-        ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-        waitForServiceState(SERVICE_STOPPED, 10000);
-    }
-    DeleteService(service.get());
-    service.reset();
-    waitUntilServiceGone();
-}
-
 }  // namespace
 
 TestService::TestService() {
-    stopAndDelete();  // a service left by an interrupted run
+    removeService();  // a service left by an interrupted run
+    waitUntilServiceGone();
     deleteKeyTree(HKEY_LOCAL_MACHINE, RecordKey);
-    UniqueService scm = manager();
+    UniqueService scm{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE)};
     const std::wstring command = quoted(buildFolder() + L"\\dormalis_test_service.exe");
     UniqueService service{CreateServiceW(scm.get(), ServiceName, L"Dormalis test stand-in", SERVICE_ALL_ACCESS,
                                          SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
@@ -53,19 +30,20 @@ TestService::TestService() {
 }
 
 TestService::~TestService() {
-    stopAndDelete();
+    removeService();
+    waitUntilServiceGone();
     deleteKeyTree(HKEY_LOCAL_MACHINE, RecordKey);
 }
 
 void TestService::start() {
-    UniqueService service = openOurs(SERVICE_ALL_ACCESS);
+    UniqueService service = openService(SERVICE_ALL_ACCESS);
     if (!service || !StartServiceW(service.get(), 0, nullptr))
         throw std::runtime_error("cannot start the test service");
     if (!waitForServiceState(SERVICE_RUNNING, 10000)) throw std::runtime_error("test service did not run");
 }
 
 void TestService::stop() {
-    UniqueService service = openOurs(SERVICE_ALL_ACCESS);
+    UniqueService service = openService(SERVICE_ALL_ACCESS);
     SERVICE_STATUS status{};
     if (!service || !ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
         throw std::runtime_error("cannot stop the test service");
@@ -76,7 +54,7 @@ void TestService::stop() {
 void* TestService::pipe() {
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RecordKey, L"Pipe");
     writeDword(HKEY_LOCAL_MACHINE, RecordKey, L"Requester", GetCurrentProcessId());
-    UniqueService service = openOurs(SERVICE_USER_DEFINED_CONTROL);
+    UniqueService service = openService(SERVICE_USER_DEFINED_CONTROL);
     SERVICE_STATUS status{};
     if (!service || !ControlService(service.get(), 129, &status)) return INVALID_HANDLE_VALUE;
     DWORD value = 0;
@@ -89,7 +67,7 @@ std::wstring recordedControls() {
 }
 
 bool waitUntilServiceGone() {
-    return waitUntil([] { return !openOurs(SERVICE_QUERY_STATUS); }, 10000);
+    return waitUntil([] { return !openService(SERVICE_QUERY_STATUS); }, 10000);
 }
 
 }  // namespace dormalis::testing

@@ -1,8 +1,10 @@
 #include "tests/support/support.h"
 
 #include <stdexcept>
+#include <vector>
 
 #include "foundation/constants.h"
+#include "foundation/failure.h"
 #include "foundation/registry.h"
 
 namespace dormalis::testing {
@@ -14,11 +16,52 @@ std::wstring buildFolder() {
     return full.substr(0, full.find_last_of(L'\\'));
 }
 
+std::string answerBox(const std::wstring& title, DWORD timeoutMs, int button) {
+    ProcessResult found = driver(L"find #32770 " + quoted(title) + L" " + std::to_wstring(timeoutMs), timeoutMs + 5000);
+    if (found.exitCode != 0) return "<no box>";
+    ProcessResult read = driver(L"message-box " + quoted(title) + L" 1000");
+    driver(L"press " + quoted(title) + L" " + std::to_wstring(button));
+    // The next box of the same title must not be mistaken for this one.
+    driver(L"wait-gone " + widen(found.output) + L" 10000", 15000);
+    return read.output;
+}
+
 std::wstring quoted(const std::wstring& text) {
     return L"\"" + text + L"\"";
 }
 
 namespace {
+
+// Every process this test program started, so that a start that fails can tell which of them still run.
+struct Started {
+    UniqueHandle process;
+    std::wstring commandLine;
+};
+std::vector<Started> started;
+
+std::wstring programOf(const std::wstring& commandLine) {
+    if (commandLine.starts_with(L"\"")) return commandLine.substr(1, commandLine.find(L'"', 1) - 1);
+    return commandLine.substr(0, commandLine.find(L' '));
+}
+
+// What a failed start needs to be understood: the error, whether the file could be opened the way the loader
+// opens it at that moment, and the test's own processes still running.
+std::string startFailure(const std::wstring& commandLine, DWORD error) {
+    std::string report = "cannot start " + narrow(commandLine) + ": " + narrow(errorText(error));
+    const std::wstring program = programOf(commandLine);
+    const DWORD attributes = GetFileAttributesW(program.c_str());
+    report += attributes == INVALID_FILE_ATTRIBUTES ? "; the file does not exist" : "; the file exists";
+    UniqueHandle image{CreateFileW(program.c_str(), GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr)};
+    report += image ? ", opens for execution" : ", does not open for execution: " + narrow(errorText(GetLastError()));
+    for (const Started& earlier : started) {
+        if (WaitForSingleObject(earlier.process.get(), 0) == WAIT_TIMEOUT) {
+            report += "; still running: " + std::to_string(GetProcessId(earlier.process.get())) + " " +
+                      narrow(earlier.commandLine);
+        }
+    }
+    return report;
+}
 
 // The started process; its thread handle is not needed.
 UniqueHandle launch(const std::wstring& commandLine, HANDLE output) {
@@ -34,9 +77,12 @@ UniqueHandle launch(const std::wstring& commandLine, HANDLE output) {
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &startup,
                         &info)) {
-        throw std::runtime_error("cannot start " + narrow(commandLine));
+        throw std::runtime_error(startFailure(commandLine, GetLastError()));
     }
     UniqueHandle thread{info.hThread};
+    HANDLE copy = nullptr;
+    DuplicateHandle(GetCurrentProcess(), info.hProcess, GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE, 0);
+    started.push_back({UniqueHandle{copy}, commandLine});
     return UniqueHandle{info.hProcess};
 }
 
@@ -138,13 +184,33 @@ void deleteMachineValue(const wchar_t* name) {
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, name);
 }
 
-DWORD serviceState() {
+UniqueService openService(DWORD access, const wchar_t* name) {
     UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return 0;
-    UniqueService service(OpenServiceW(manager.get(), ServiceName, SERVICE_QUERY_STATUS));
+    return UniqueService(manager ? OpenServiceW(manager.get(), name, access) : nullptr);
+}
+
+SERVICE_STATUS_PROCESS serviceStatus() {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    UniqueService service = openService(SERVICE_QUERY_STATUS);
+    if (service)
+        QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                             &needed);
+    return status;
+}
+
+DWORD serviceState() {
+    return serviceStatus().dwCurrentState;
+}
+
+void removeService(const wchar_t* name) {
+    UniqueService service = openService(SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE, name);
+    if (!service) return;
     SERVICE_STATUS status{};
-    if (!service || !QueryServiceStatus(service.get(), &status)) return 0;
-    return status.dwCurrentState;
+    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    waitUntil([&] { return QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED; },
+              10000);
+    DeleteService(service.get());
 }
 
 bool waitForServiceState(DWORD state, DWORD timeoutMs) {

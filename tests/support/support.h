@@ -33,6 +33,9 @@ DWORD finishProcess(HANDLE process, DWORD timeoutMs);
 // Runs the test driver with the given arguments; its output has the trailing line break removed.
 ProcessResult driver(const std::wstring& arguments, DWORD timeoutMs = 15000);
 
+// Reads the message box titled `title` (of any process), presses `button` and gives its text or "<no box>".
+std::string answerBox(const std::wstring& title, DWORD timeoutMs, int button = IDOK);
+
 // Quotes a path for a command line.
 std::wstring quoted(const std::wstring& text);
 
@@ -48,8 +51,14 @@ std::wstring machineString(const wchar_t* name, const std::wstring& fallback = L
 void setMachineDword(const wchar_t* name, DWORD value);
 void deleteMachineValue(const wchar_t* name);
 
+// The product's service, or the one named, opened with `access`; empty when it is not registered.
+UniqueService openService(DWORD access, const wchar_t* name = L"DormalisNative");
+// The product's service's status with its process; all zero when it is not registered.
+SERVICE_STATUS_PROCESS serviceStatus();
 // The current state of the product's service, or 0 when it is not registered.
 DWORD serviceState();
+// Stops the named service, waits until it has stopped, and deletes it; nothing when it is not registered.
+void removeService(const wchar_t* name = L"DormalisNative");
 // Waits for the product's service to reach a state; returns whether it did.
 bool waitForServiceState(DWORD state, DWORD timeoutMs);
 

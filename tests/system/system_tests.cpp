@@ -37,14 +37,6 @@ TEST(EntrySystem, StartUpSurvivesStoredValuesOfEveryTypeAndHostsThatAreNoWindow)
         EXPECT_EQ(dormalis(arguments), 0u) << narrow(arguments.substr(0, 20));
 }
 
-TEST(EntrySystem, AnEscapingErrorIsShownInTheDormalisNativeBoxAndGivesExitCodeOne) {
-    UniqueHandle process = startProcess(quoted(Program) + L" --set-timeout 0");
-    ProcessResult box = driver(L"message-box \"Dormalis Native\" 10000");
-    driver(L"press \"Dormalis Native\" 1");
-    EXPECT_EQ(box.output, "Delay must be between 1 and 240 minutes.");
-    EXPECT_EQ(finishProcess(process.get(), 10000), 1u);
-}
-
 const Unique<HMODULE, &FreeLibrary> image{LoadLibraryExW(Program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)};
 
 std::string resource(const wchar_t* type, const wchar_t* name) {

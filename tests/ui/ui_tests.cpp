@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "foundation/registry.h"
 #include "registration/saver_selection.h"
 #include "status/status_report.h"
+#include "tests/support/desktop_state.h"
 #include "tests/support/stand_in_service.h"
 #include "tests/support/support.h"
 #include "ui/ui.h"
@@ -103,13 +105,13 @@ RECT placeOf(Ui& ui, HWND control) {
 
 // Brings the page to `dpi` and its window to a client area `widthDips` wide before any scroll bar (and `heightPx`
 // high, when given), through the messages a DPI change and a user's resize send.
-void setGeometry(Ui& ui, int dpi, int widthDips, int heightPx = 0) {
+void setGeometry(Ui& ui, int dpi, int widthDips, int heightPx = 0, int extraPx = 0) {
     RECT frame{};
     GetWindowRect(ui.window, &frame);
     if (ui.px(96) != dpi)
         SendMessageW(ui.window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
     GetWindowRect(ui.window, &frame);
-    RECT wanted{0, 0, static_cast<int>(std::ceil(widthDips * ui.scale)), heightPx};
+    RECT wanted{0, 0, static_cast<int>(std::ceil(widthDips * ui.scale)) + extraPx, heightPx};
     AdjustWindowRectEx(&wanted, GetWindowLongW(ui.window, GWL_STYLE), FALSE, GetWindowLongW(ui.window, GWL_EXSTYLE));
     const int height = heightPx > 0 ? wanted.bottom - wanted.top : frame.bottom - frame.top;
     SetWindowPos(ui.window, nullptr, 0, 0, wanted.right - wanted.left, height, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -211,22 +213,56 @@ class UiTest : public ::testing::Test {
     UINT timeout_ = 0;
 };
 
+// Whether a page shows its two-column arrangement: setup buttons beside each other, the preview beside the controls.
+bool twoColumns(Ui& ui, int page) {
+    if (page == SetupPage)
+        return placeOf(ui, ui.control(CustomizeButton)).left != placeOf(ui, ui.control(EnableButton)).left;
+    const RECT color = placeOf(ui, ui.control(ColorButton));
+    const RECT preview = placeOf(ui, FindWindowExW(ui.window, nullptr, L"Dormalis.Native.EmbeddedPreview", nullptr));
+    return color.top < preview.bottom && preview.top < color.bottom;
+}
+
+// The width in DIPs the page may use: its client area, less the scroll bar when one is shown.
+int roomOf(Ui& ui) {
+    RECT client{};
+    GetClientRect(ui.window, &client);
+    return static_cast<int>(client.right / ui.scale);
+}
+
+// Gives the page exactly `widthDips` to use: tall, so that it needs a scroll bar in neither arrangement or in both,
+// and wider by what a scroll bar takes.
+void setRoom(Ui& ui, int dpi, int widthDips) {
+    const int tall = ui.px(1400);
+    setGeometry(ui, dpi, widthDips, tall);
+    RECT client{};
+    GetClientRect(ui.window, &client);
+    const int taken = static_cast<int>(std::ceil(widthDips * ui.scale)) - client.right;
+    if (taken > 0) setGeometry(ui, dpi, widthDips, tall, taken);
+}
+
 TEST_F(UiTest, NothingOverlapsOrLeavesThePageAndEveryTextFitsInEveryLanguageWidthAndScale) {
     for (int page = SetupPage; page <= AboutPage; ++page) {
         for (unsigned language = 0; language < 6; ++language) {
             settings.language = language;
             OpenPage open(page);
             for (int dpi : {96, 144, 192}) {
-                for (int width : {450, 796, 1000}) {
-                    if (dpi * width > 96 * 1920) continue;  // wider than the test display
-                    setGeometry(*open, dpi, width);
+                // 795 and 796: either side of the switch to two columns, on the pages that have one.
+                for (int width : {450, 795, 796, 1000}) {
+                    const bool switches = page == SetupPage || page == CustomizePage;
+                    if (dpi * width > 96 * 1920 || (width == 795 && !switches)) continue;  // wider than the display
+                    if (switches && (width == 795 || width == 796)) {
+                        setRoom(*open, dpi, width);
+                    } else {
+                        setGeometry(*open, dpi, width);
+                    }
                     const std::string where = "page " + std::to_string(page) + " language " + std::to_string(language) +
                                               " dpi " + std::to_string(dpi) + " width " + std::to_string(width);
                     expectSoundLayout(*open, where);
-                    if (page != SetupPage || width == 796) continue;  // wide: two columns; narrow: one
-                    const RECT enable = placeOf(*open, open->control(EnableButton));
-                    EXPECT_EQ(placeOf(*open, open->control(CustomizeButton)).left == enable.left, width == 450)
-                        << where;
+                    if (!switches) continue;
+                    if (width == 795 || width == 796) {
+                        EXPECT_EQ(roomOf(*open), width) << where;
+                    }
+                    EXPECT_EQ(twoColumns(*open, page), width >= 796) << where;
                 }
             }
         }
@@ -234,6 +270,63 @@ TEST_F(UiTest, NothingOverlapsOrLeavesThePageAndEveryTextFitsInEveryLanguageWidt
 }
 
 // Until the resize lays the page out again, its controls still use the old fonts: those must still exist.
+// A page minimised on its own would leave its owner disabled with nothing on the taskbar to bring it back.
+TEST_F(UiTest, AMinimisedPageGoesDownWithItsOwner) {
+    OpenPage page(ModePage);
+    ShowWindow(page.owner, SW_SHOWNOACTIVATE);
+    ShowWindow(page->window, SW_SHOWNOACTIVATE);
+    SendMessageW(page->window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    pumpMessages();
+    EXPECT_TRUE(IsIconic(page.owner));
+    EXPECT_FALSE(IsIconic(page->window));
+}
+
+// China's flag: one large and four small stars, all in the quarter by the staff, the large one much the largest.
+TEST(Flags, TheChineseFlagHasOneLargeAndFourSmallStarsByTheStaff) {
+    constexpr int W = 300, H = 200;
+    const COLORREF yellow = RGB(255, 230, 20);
+    BITMAPINFO info{};
+    info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), W, -H, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    UniqueDc dc{CreateCompatibleDC(nullptr)};
+    UniqueBitmap bitmap{CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0)};
+    ASSERT_TRUE(bits);
+    SelectionGuard selected(dc.get(), bitmap.get());
+    flag(dc.get(), RECT{0, 0, W, H}, 3);
+    GdiFlush();
+    const auto* first = static_cast<const std::uint32_t*>(bits);
+    const Image image{W, H, std::vector<std::uint32_t>(first, first + W * H), true};
+    // Each star is one yellow area, grown from its first pixel across its neighbours.
+    std::vector<bool> seen(W * H);
+    std::vector<std::pair<int, RECT>> stars;  // pixels and bounds
+    for (int seed = 0; seed < W * H; ++seed) {
+        if (seen[seed] || image.at(seed % W, seed / W) != yellow) continue;
+        std::vector<int> open{seed};
+        seen[seed] = true;
+        auto& [pixels, box] = stars.emplace_back(0, RECT{W, H, 0, 0});
+        while (!open.empty()) {
+            const int x = open.back() % W, y = open.back() / W;
+            open.pop_back();
+            ++pixels;
+            box = RECT{std::min<LONG>(box.left, x), std::min<LONG>(box.top, y), std::max<LONG>(box.right, x + 1),
+                       std::max<LONG>(box.bottom, y + 1)};
+            for (const auto& [nx, ny] : {std::pair{x - 1, y}, {x + 1, y}, {x, y - 1}, {x, y + 1}}) {
+                if (image.at(nx, ny) != yellow || seen[ny * W + nx]) continue;
+                seen[ny * W + nx] = true;
+                open.push_back(ny * W + nx);
+            }
+        }
+    }
+    ASSERT_EQ(stars.size(), 5u);
+    std::sort(stars.begin(), stars.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [pixels, box] : stars)
+        EXPECT_TRUE(box.right <= W / 2 + 1 && box.bottom <= H / 2 + 1) << pixels;
+    EXPECT_GT(stars[0].first, 4 * stars[1].first) << "one large star";
+    const RECT large = stars[0].second;
+    EXPECT_NEAR((large.left + large.right) / 2, W / 6, 6);
+    EXPECT_NEAR((large.top + large.bottom) / 2, H / 4, 8);
+}
+
 TEST_F(UiTest, ADpiChangeTakesTheSuggestedRectangleAndRescalesFontsAndLayout) {
     OpenPage about(AboutPage);
     int deletedFonts = 0;
@@ -312,12 +405,6 @@ DWORD stored(const wchar_t* name) {
     return readDword(HKEY_CURRENT_USER, RegistryPath, name, 0xDEADBEEF);
 }
 
-UINT windowsTimeout() {
-    UINT seconds = 0;
-    SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &seconds, 0);
-    return seconds;
-}
-
 void send(Ui& ui, int id, int code = BN_CLICKED) {
     SendMessageW(ui.window, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(ui.control(id)));
 }
@@ -368,11 +455,11 @@ std::pair<std::wstring, HICON> boxAfter(Ui& ui, int id) {
 TEST_F(UiTest, TheIdleTimeIsTheWindowsTimeoutInMinutesAndSaveRefusesOneOutsideOneTo240) {
     for (auto [seconds, minutes] : {std::pair{0u, 1u}, {30u, 1u}, {61u, 2u}, {600u, 10u}, {20000u, 240u}}) {
         SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, seconds, nullptr, SPIF_SENDCHANGE);
-        if (windowsTimeout() != seconds) continue;  // a value this system refuses to keep
+        if (saverTimeout() != seconds) continue;  // a value this system refuses to keep
         OpenPage customize(CustomizePage);
         EXPECT_EQ(GetDlgItemInt(customize->window, MinutesEdit, nullptr, FALSE), minutes) << seconds;
         send(*customize, SaveButton);
-        EXPECT_EQ(windowsTimeout(), seconds) << "an untouched box is not written back";
+        EXPECT_EQ(saverTimeout(), seconds) << "an untouched box is not written back";
     }
     SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, 420, nullptr, SPIF_SENDCHANGE);
     OpenPage customize(CustomizePage);
@@ -386,13 +473,13 @@ TEST_F(UiTest, TheIdleTimeIsTheWindowsTimeoutInMinutesAndSaveRefusesOneOutsideOn
         EXPECT_TRUE(IsWindow(customize->window)) << "the page stays open";
         EXPECT_EQ(GetDlgCtrlID(GetFocus()), MinutesEdit) << "the box to correct has the focus";
         EXPECT_EQ(stored(L"Density"), 100u) << "nothing stored";
-        EXPECT_EQ(windowsTimeout(), 420u);
+        EXPECT_EQ(saverTimeout(), 420u);
     }
     SetDlgItemTextW(customize->window, MinutesEdit, L"15");
     send(*customize, SaveButton);
     EXPECT_FALSE(IsWindow(customize->window));
     EXPECT_EQ(customize->result, 1);
-    EXPECT_EQ(std::tuple(windowsTimeout(), stored(L"Density"), settings.density), std::tuple(900u, 500u, 500))
+    EXPECT_EQ(std::tuple(saverTimeout(), stored(L"Density"), settings.density), std::tuple(900u, 500u, 500))
         << "Save keeps the edits";
 }
 
@@ -483,6 +570,16 @@ TEST_F(UiTest, EachSetupCommandShowsItsMessageOrCancelledPageChangesNothingAndKe
         EXPECT_FALSE(isDormalisSelected());
     }
     EXPECT_NE(setup->control(DisableButton), before) << "Disable rebuilt the page";
+    // Under a policy that turns savers off, the card says so and Enable fails before it asks for a mode.
+    writeString(HKEY_CURRENT_USER, PolicyKey, L"ScreenSaveActive", L"0");
+    setup->layout();
+    EXPECT_EQ(
+        std::count_if(setup->labels.begin(), setup->labels.end(),
+                      [](const Label& label) { return label.caption.find(managedSaverLine()) != std::wstring::npos; }),
+        1);
+    EXPECT_EQ(boxAfter(*setup, EnableButton).first,
+              L"Your organization manages the screen saver: its policy turns screen savers off.");
+    deleteKeyTree(HKEY_CURRENT_USER, PolicyKey);
     SendMessageW(setup->control(LanguageList), CB_SETCURSEL, 4, 0);
     send(*setup, LanguageList, CBN_SELCHANGE);
     EXPECT_EQ(settings.language, 4u) << "still answering";
@@ -530,9 +627,8 @@ TEST(UiSystem, ScreenSaverConfigurationOpensTheCustomizePageAndSaveStoresItsSett
 TEST(UiSystem, WithoutArgumentsTheSetupPageOpensAndRestoreWithoutAServiceWarns) {
     writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 1);
     UniqueHandle process = runPage(L"", {{WM_COMMAND, RestoreButton}});
-    EXPECT_EQ(driver(L"message-box Dormalis 20000").output,
+    EXPECT_EQ(answerBox(L"Dormalis", 20000),
               "Recovery request failed. Retry with administrator rights or restart Windows.");
-    driver(L"press Dormalis 1");
     driver(L"post " + widen(driver(L"find Dormalis.Native.Ui - 5000").output) + L" 16 0 0");  // WM_CLOSE
     EXPECT_EQ(finishProcess(process.get(), 15000), 0u);
     deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);

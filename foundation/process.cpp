@@ -10,6 +10,7 @@ namespace dormalis {
 
 HINSTANCE instance = nullptr;
 int requestedPage = 0;
+HWND requestedOwner = nullptr;
 std::wstring snapshotPath;
 bool quitAfterTest = false;
 

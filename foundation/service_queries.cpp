@@ -46,11 +46,15 @@ unsigned long serviceProcessId() {
 }
 
 int requestNetworkRestore() {
+    return sendNetworkRestore() == ERROR_SUCCESS ? 0 : 1;
+}
+
+unsigned long sendNetworkRestore() {
     UniqueService manager = openManager();
     UniqueService service = openService(manager, UserDefinedControlRight);
-    if (!service) return 1;
     SERVICE_STATUS status{};
-    return ControlService(service.get(), RestoreNowControl, &status) ? 0 : 1;
+    if (!service || !ControlService(service.get(), RestoreNowControl, &status)) return GetLastError();
+    return ERROR_SUCCESS;
 }
 
 }  // namespace dormalis

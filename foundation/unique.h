@@ -52,6 +52,14 @@ using UniqueDc = Unique<HDC, &DeleteDC>;
 using UniqueService = Unique<SC_HANDLE, &CloseServiceHandle>;
 using UniqueSid = Unique<PSID, &FreeSid>;  // a SID from AllocateAndInitializeSid
 
+// A COM interface pointer, released once.
+template <typename I>
+void releaseInterface(I* object) {
+    object->Release();
+}
+template <typename I>
+using UniqueCom = Unique<I*, &releaseInterface<I>>;
+
 template <typename G>
 using UniqueGdi = Unique<G, &DeleteObject>;
 using UniqueBitmap = UniqueGdi<HBITMAP>;

@@ -25,11 +25,6 @@ bool isAdministrator() {
     return CheckTokenMembership(nullptr, administrators.get(), &member) && member;
 }
 
-bool samePath(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
 void showInstallError(const std::wstring& message) {
     if (installQuiet) return;
     showFailure(nullptr, message, FailureScope::Process);

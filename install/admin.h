@@ -5,6 +5,7 @@
 #include <string>
 
 #include "foundation/failure.h"
+#include "foundation/file_identity.h"
 #include "foundation/unique.h"
 
 namespace dormalis {
@@ -18,7 +19,7 @@ inline constexpr const wchar_t* InstallFolderSddl = L"O:BAD:P(A;OICI;FA;;;SY)(A;
 extern bool installQuiet;
 
 // The stages of an installation a window can show while it waits.
-enum class InstallStep : int { Stopping = 1, Copying, Registering, Starting };
+enum class InstallStep : int { Stopping = 1, Copying, Registering, Starting, RestoringAdapters, Removing };
 
 // When set, installNative posts InstallProgressMessage to this window, the stage in wParam, as each stage begins.
 extern HWND installProgressWindow;
@@ -27,9 +28,6 @@ void reportInstallStep(InstallStep step);
 
 // Whether the caller's token is a member of BUILTIN\Administrators; false when the check itself fails.
 bool isAdministrator();
-
-// Case-insensitive comparison of two whole paths.
-bool samePath(const std::wstring& a, const std::wstring& b);
 
 // The error box of install and uninstall; nothing is shown in quiet mode.
 void showInstallError(const std::wstring& message);

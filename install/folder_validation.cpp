@@ -28,7 +28,6 @@ constexpr const char* DriveRoot = "A drive root cannot be an installation folder
 constexpr const char* NotFixed = "Choose a local fixed disk.";
 constexpr const char* InstalledElsewhere =
     "To change the folder of an existing installation, uninstall Dormalis first, then run Setup again.";
-constexpr const char* NoParent = "The parent folder must already exist.";
 constexpr const char* UnsafeAncestor =
     "Choose a protected folder (for example under Program Files). User-writable parent folders and links are not "
     "safe for a Windows service.";
@@ -38,7 +37,8 @@ constexpr const char* NotEmpty = "Choose an empty folder dedicated to Dormalis."
 void checkRawForm(const std::wstring& requested) {
     if (requested.size() < MinInputLength || requested.size() > MaxInputLength) throw std::runtime_error(NotAbsolute);
     if (requested[1] != L':' || requested[2] != L'\\') throw std::runtime_error(NotAbsolute);
-    if (requested.find_first_of(L"<>\"|?*") != std::wstring::npos) throw std::runtime_error(NotAbsolute);
+    // The event source's message file is an expandable string: a %NAME% in the folder would lead elsewhere.
+    if (requested.find_first_of(L"<>\"|?*%") != std::wstring::npos) throw std::runtime_error(NotAbsolute);
     // A colon after the drive letter names a stream or a device.
     if (requested.find(L':', 2) != std::wstring::npos) throw std::runtime_error(NotAbsolute);
 }
@@ -48,11 +48,6 @@ std::wstring fullPath(const std::wstring& requested) {
     const DWORD length = GetFullPathNameW(requested.c_str(), FullPathBuffer, buffer.data(), nullptr);
     if (length == 0 || length >= FullPathBuffer) throw std::runtime_error(Invalid);
     return std::wstring(buffer.data(), length);
-}
-
-// A failed read gives all bits set, which includes the reparse-point bit: unreadable counts as a link.
-bool isReparsePoint(const std::wstring& path) {
-    return (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool isMissing(const std::error_code& error) {
@@ -67,16 +62,24 @@ void checkParent(const std::wstring& path) {
     const std::filesystem::file_status status = std::filesystem::status(parent, error);
     if (error && !isMissing(error))
         throw std::filesystem::filesystem_error("Cannot read the parent folder", parent, error);
-    if (!std::filesystem::is_directory(status)) throw std::runtime_error(NoParent);
+    if (!std::filesystem::is_directory(status)) throw std::runtime_error(NoParentFolder);
 }
 
+// Attributes and descriptor are read through one handle to the folder itself (a link is opened, not followed):
+// read by path twice, a junction swapped in between would have a user's folder judged by another's descriptor.
 bool folderIsSafe(const std::wstring& folder, DWORD forbidden) {
-    if (isReparsePoint(folder)) return false;
+    UniqueHandle handle{CreateFileW(folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+    FILE_BASIC_INFO basic{};
+    if (!handle || !GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &basic, sizeof basic) ||
+        (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return false;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     const DWORD read =
-        GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
-                              OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, nullptr, nullptr, &descriptor);
+        GetSecurityInfo(handle.get(), SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                        nullptr, nullptr, nullptr, &descriptor);
     UniqueLocal held{descriptor};
     if (read != ERROR_SUCCESS || !descriptor) return false;
     return folderDescriptorIsSafe(descriptor, forbidden);

@@ -20,6 +20,10 @@ inline constexpr DWORD ClaimForbiddenRights = FILE_WRITE_DATA | FILE_APPEND_DATA
                                               FILE_WRITE_ATTRIBUTES | DELETE | FILE_DELETE_CHILD | WRITE_DAC |
                                               WRITE_OWNER;
 
+// The refusal of a folder whose parent does not exist: nothing creates parents, which would inherit whatever rights
+// users hold above them.
+inline constexpr const char* NoParentFolder = "The parent folder must already exist.";
+
 // The pieces of validateInstallDirectory, each usable on its own (the tests reach the rules that Wine hides
 // behind the ancestor walk through them).
 

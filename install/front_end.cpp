@@ -11,6 +11,7 @@
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "foundation/settings.h"
+#include "foundation/text.h"
 #include "foundation/unique.h"
 #include "install/mode_change.h"
 
@@ -82,7 +83,34 @@ bool takeElevatedMark(std::vector<std::wstring>& arguments) {
 
 int runElevated(const std::wstring& arguments, bool quiet) {
     const std::wstring marked = arguments.empty() ? ElevatedMark : arguments + L" " + ElevatedMark;
-    return runElevatedCopy(nullptr, marked, SW_SHOWNORMAL, quiet);
+    return runElevatedCopy(nullptr, ownProgramPath(), marked, SW_SHOWNORMAL, quiet);
+}
+
+std::wstring stageText(InstallStep step) {
+    switch (step) {
+        case InstallStep::Stopping:
+            return tr(L"Arrêt de la version en cours…", L"Stopping the running copy…",
+                      L"Laufende Version wird beendet…", L"正在停止运行中的副本…", L"Deteniendo la copia en ejecución…",
+                      L"Arresto della copia in esecuzione…");
+        case InstallStep::Copying:
+            return tr(L"Copie des fichiers…", L"Copying the files…", L"Dateien werden kopiert…", L"正在复制文件…",
+                      L"Copiando los archivos…", L"Copia dei file…");
+        case InstallStep::Registering:
+            return tr(L"Enregistrement du service…", L"Registering the service…", L"Dienst wird registriert…",
+                      L"正在注册服务…", L"Registrando el servicio…", L"Registrazione del servizio…");
+        case InstallStep::Starting:
+            return tr(L"Démarrage du service…", L"Starting the service…", L"Dienst wird gestartet…", L"正在启动服务…",
+                      L"Iniciando el servicio…", L"Avvio del servizio…");
+        case InstallStep::RestoringAdapters:
+            return tr(L"Réactivation des cartes réseau…", L"Re-enabling the network adapters…",
+                      L"Netzwerkadapter werden wieder aktiviert…", L"正在重新启用网络适配器…",
+                      L"Reactivando los adaptadores de red…", L"Riattivazione delle schede di rete…");
+        case InstallStep::Removing:
+            return tr(L"Suppression des fichiers et du service…", L"Removing the files and the service…",
+                      L"Dateien und Dienst werden entfernt…", L"正在删除文件和服务…",
+                      L"Eliminando los archivos y el servicio…", L"Rimozione dei file e del servizio…");
+    }
+    return {};
 }
 
 void recordInstallError(const std::wstring& message) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "install/admin.h"
+
 namespace dormalis {
 
 // What the setup program and the uninstaller share.
@@ -32,6 +34,9 @@ bool takeElevatedMark(std::vector<std::wstring>& arguments);
 // Runs this program again elevated with `arguments` (and the mark) and waits: its exit code, ExitCancelled when the
 // prompt was declined, or ExitFailed when it could not start (the reason is shown unless `quiet`).
 int runElevated(const std::wstring& arguments, bool quiet);
+
+// What the front ends' windows show while a stage of the installation or the uninstallation runs.
+std::wstring stageText(InstallStep step);
 
 // Writes `message` to LastInstallError of the machine key; silent when it cannot.
 void recordInstallError(const std::wstring& message);

@@ -86,6 +86,9 @@ void configureService(SC_HANDLE manager, UniqueService& service, const std::wstr
     // Without it the restarts follow only a crash, not a stop that reports an error code.
     SERVICE_FAILURE_ACTIONS_FLAG onErrorStops{TRUE};
     ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrorStops);
+    // What the Services console shows; a service without one looks suspect to the administrator.
+    SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(ServiceDescription)};
+    ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
 }
 
 bool queryStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS& status) {
@@ -109,6 +112,18 @@ void startAndWait(SC_HANDLE service) {
     fail("Service startup timed out.");
 }
 
+// The size Apps & Features shows, in kilobytes.
+DWORD installedKilobytes(const std::wstring& dir) {
+    ULONGLONG bytes = 0;
+    for (const wchar_t* name : {ProgramFileName, SaverFileName, UninstallerFileName}) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (GetFileAttributesExW(installedFile(name, dir).c_str(), GetFileExInfoStandard, &data)) {
+            bytes += (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        }
+    }
+    return static_cast<DWORD>((bytes + 1023) / 1024);
+}
+
 void writeUninstallEntry(const std::wstring& dir) {
     writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayName", Product);
     writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayVersion", Version);
@@ -117,6 +132,9 @@ void writeUninstallEntry(const std::wstring& dir) {
     writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"DisplayIcon", installedFile(ProgramFileName, dir));
     writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"UninstallString",
                 L"\"" + installedFile(UninstallerFileName, dir) + L"\" --uninstall");
+    writeString(HKEY_LOCAL_MACHINE, UninstallKey, L"QuietUninstallString",
+                L"\"" + installedFile(UninstallerFileName, dir) + L"\" --uninstall --quiet");
+    writeDword(HKEY_LOCAL_MACHINE, UninstallKey, L"EstimatedSize", installedKilobytes(dir));
     writeDword(HKEY_LOCAL_MACHINE, UninstallKey, L"NoModify", 1);
     writeDword(HKEY_LOCAL_MACHINE, UninstallKey, L"NoRepair", 1);
 }

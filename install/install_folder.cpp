@@ -57,15 +57,28 @@ bool isRecordedInstallation(const std::wstring& dir) {
     return !recorded.empty() && samePath(recorded, dir);
 }
 
-// A folder found in place may have been prepared by anyone: it is taken over only when it holds nothing and no one
-// but the system, administrators and TrustedInstaller could have opened it for writing or re-permissioning.
+// The very folder an installation made or took over and secured, known by the identity it recorded then: a folder
+// made again at the recorded path, by anyone, is another folder.
+bool isSecuredInstallation(const std::wstring& dir, const FILE_ID_INFO& identity) {
+    FILE_ID_INFO recorded{};
+    DWORD bytes = sizeof recorded;
+    return isRecordedInstallation(dir) &&
+           RegGetValueW(HKEY_LOCAL_MACHINE, RegistryPath, InstallFolderIdentityValue, RRF_RT_REG_BINARY, nullptr,
+                        &recorded, &bytes) == ERROR_SUCCESS &&
+           bytes == sizeof recorded && sameIdentity(recorded, identity);
+}
+
+// A folder found in place may have been prepared by anyone, one at the recorded path too when the installation's
+// own went missing and a user made it again: it is taken over only when no one but the system, administrators and
+// TrustedInstaller could have opened it for writing or re-permissioning, and, unless it is at the recorded path,
+// when it is empty.
 void takeOverExisting(HANDLE folder, const std::wstring& dir) {
     PSECURITY_DESCRIPTOR current = nullptr;
     const DWORD read = GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                        nullptr, nullptr, nullptr, nullptr, &current);
     UniqueLocal held{current};
     if (read != ERROR_SUCCESS || !folderDescriptorIsSafe(current, ClaimForbiddenRights)) fail(CannotSecure);
-    if (!std::filesystem::is_empty(std::filesystem::path(dir))) fail(NotEmpty);
+    if (!isRecordedInstallation(dir) && !std::filesystem::is_empty(std::filesystem::path(dir))) fail(NotEmpty);
 }
 
 void applyDescriptor(HANDLE folder, PSECURITY_DESCRIPTOR descriptor) {
@@ -86,12 +99,12 @@ void applyDescriptor(HANDLE folder, PSECURITY_DESCRIPTOR descriptor) {
 }  // namespace
 
 UniqueHandle claimInstallFolder(const std::wstring& dir) {
-    std::filesystem::create_directories(std::filesystem::path(dir).parent_path());
     UniqueLocal descriptor = installFolderDescriptor();
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
     // Created and protected in one step: there is no moment in which another account could open it.
     const bool created = CreateDirectoryW(dir.c_str(), &attributes) != FALSE;
     const DWORD createError = created ? ERROR_SUCCESS : GetLastError();
+    if (createError == ERROR_PATH_NOT_FOUND) fail(NoParentFolder);
     if (!created && createError != ERROR_ALREADY_EXISTS) {
         throw std::filesystem::filesystem_error("Cannot create the installation folder", std::filesystem::path(dir),
                                                 std::error_code(static_cast<int>(createError), std::system_category()));
@@ -100,7 +113,7 @@ UniqueHandle claimInstallFolder(const std::wstring& dir) {
     FILE_ID_INFO judged{};
     if (!folder || !folderIdentity(folder.get(), judged)) fail(CannotSecure);
     if (!created) {
-        if (!isRecordedInstallation(dir)) takeOverExisting(folder.get(), dir);
+        if (!isSecuredInstallation(dir, judged)) takeOverExisting(folder.get(), dir);
         applyDescriptor(folder.get(), descriptor.get());
     }
     // The copies go by path: it must still lead to the folder judged above, not to a link or a folder put in its
@@ -108,6 +121,9 @@ UniqueHandle claimInstallFolder(const std::wstring& dir) {
     UniqueHandle reopened = openFolder(dir, FILE_READ_ATTRIBUTES);
     FILE_ID_INFO current{};
     if (!reopened || !folderIdentity(reopened.get(), current) || !sameIdentity(judged, current)) fail(CannotSecure);
+    if (RegSetKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, InstallFolderIdentityValue, REG_BINARY, &judged,
+                        sizeof judged) != ERROR_SUCCESS)
+        fail(CannotSecure);
     return folder;
 }
 

@@ -66,8 +66,7 @@ int changeNetworkMode(bool firewall) {
     }
 }
 
-int runElevatedCopy(HWND owner, const std::wstring& arguments, int show, bool quiet) {
-    const std::wstring path = ownProgramPath();
+int runElevatedCopy(HWND owner, const std::wstring& path, const std::wstring& arguments, int show, bool quiet) {
     SHELLEXECUTEINFOW execute{};
     execute.cbSize = sizeof(execute);
     execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
@@ -96,8 +95,10 @@ int runElevatedCopy(HWND owner, const std::wstring& arguments, int show, bool qu
     return static_cast<int>(exitCode);
 }
 
+// Never the running file: an administrator who confirms the prompt in a user's copy of the program would run it
+// elevated, with whatever that user put beside it.
 bool elevateAndWait(HWND owner, const std::wstring& arguments) {
-    return runElevatedCopy(owner, arguments, SW_HIDE, false) == 0;
+    return runElevatedCopy(owner, installedFile(ProgramFileName), arguments, SW_HIDE, false) == 0;
 }
 
 }  // namespace dormalis

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <cstdio>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -27,15 +29,21 @@ std::wstring makePrivateFolder(const wchar_t* prefix) {
         throw std::runtime_error("Cannot prepare folder permissions.");
     }
     UniqueLocal descriptor{attributes.lpSecurityDescriptor};
-    const std::wstring base =
-        std::wstring(windows.data(), length) + L"\\Temp\\" + prefix + L"-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring base = std::wstring(windows.data(), length) + L"\\Temp\\" + prefix + L"-";
     // A folder that already exists may have been prepared by someone else: only a folder we create is used.
     for (int attempt = 0; attempt < NameAttempts; ++attempt) {
-        const std::wstring candidate = base + L"-" + std::to_wstring(GetTickCount64() % 1000000 + attempt);
+        const std::wstring candidate = base + randomName();
         if (CreateDirectoryW(candidate.c_str(), &attributes)) return candidate;
         if (GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
     throw std::runtime_error("Cannot create a temporary folder");
+}
+
+std::wstring randomName() {
+    std::random_device source;
+    wchar_t text[17] = {};
+    swprintf(text, 17, L"%08x%08x", source(), source());
+    return text;
 }
 
 void removeStaged(const std::wstring& file) {

@@ -10,6 +10,9 @@ namespace dormalis {
 // Throws when no such folder can be made.
 std::wstring makePrivateFolder(const wchar_t* prefix);
 
+// Sixteen random hexadecimal digits: a name part no one can guess and prepare in advance.
+std::wstring randomName();
+
 // Removes a staged file and its folder; what is still in use goes at the next restart.
 void removeStaged(const std::wstring& file);
 

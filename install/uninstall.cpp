@@ -21,17 +21,6 @@ constexpr int DeleteAttempts = 50;
     throw std::runtime_error(message);
 }
 
-DWORD adaptersAwaitingRecovery() {
-    UniqueKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, Journal, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
-    DWORD values = 0;
-    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS) {
-        return 0;
-    }
-    return values;
-}
-
 void deleteInstalledFile(const std::wstring& path) {
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
     for (int attempt = 1; attempt <= DeleteAttempts; ++attempt) {
@@ -42,12 +31,12 @@ void deleteInstalledFile(const std::wstring& path) {
 }
 
 void removeEntries() {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, UninstallKey);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, UninstallKey);
     UniqueKey run;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RunKey, 0, KEY_SET_VALUE, run.put()) == ERROR_SUCCESS) {
         RegDeleteValueW(run.get(), ServiceName);
     }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, UninstallKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, UninstallKey);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, RegistryPath);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, RegistryPath);
     removeEventSource();
@@ -60,31 +49,39 @@ void uninstall() {
     UniqueService manager{OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
     if (!manager) fail("Service manager unavailable.");
     UniqueService service{OpenServiceW(manager.get(), ServiceName, SERVICE_ALL_ACCESS)};
+    reportInstallStep(InstallStep::Stopping);
     if (service) stopService(service.get());
     closeInstalledWindows();
     // With the service stopped or gone nothing else brings the listed adapters back: the uninstaller does it with
-    // the service's own code and refuses only while some stay listed.
-    if (adaptersAwaitingRecovery() != 0) restoreListedAdapters();
-    if (adaptersAwaitingRecovery() != 0) {
+    // the service's own code and refuses only while some stay listed. Both read the list by the same rules, so an
+    // entry the restore cannot even read never holds the removal up for good.
+    if (!savedDevices().empty()) {
+        reportInstallStep(InstallStep::RestoringAdapters);
+        restoreListedAdapters();
+    }
+    if (!savedDevices().empty()) {
         // The service re-enables the listed adapters when it starts; removing it now would strand them.
         if (service) StartServiceW(service.get(), 0, nullptr);
         fail("Some adapters still need recovery. Restart Windows before uninstalling.");
     }
+    // Whatever names the folder goes before the folder: were the removal cut short later, a user who recreated
+    // the folder would find no service, autostart, entry or shortcut left to run what they put there.
+    reportInstallStep(InstallStep::Removing);
     const std::wstring dir = installDir();
-    for (const wchar_t* name : {ProgramFileName, SaverFileName, UninstallerFileName}) {
-        deleteInstalledFile(installedFile(name, dir));
-    }
-    RemoveDirectoryW(dir.c_str());
-    try {
-        DeleteFileW(installedFile(ShortcutFileName, folder(CSIDL_COMMON_PROGRAMS)).c_str());
-    } catch (const std::exception&) {
-        // Without a Programs folder there is no shortcut to remove.
-    }
     if (service) {
         if (!DeleteService(service.get())) fail("Cannot remove service.");
         service.reset();
     }
     removeEntries();
+    try {
+        DeleteFileW(installedFile(ShortcutFileName, folder(CSIDL_COMMON_PROGRAMS)).c_str());
+    } catch (const std::exception&) {
+        // Without a Programs folder there is no shortcut to remove.
+    }
+    for (const wchar_t* name : {ProgramFileName, SaverFileName, UninstallerFileName}) {
+        deleteInstalledFile(installedFile(name, dir));
+    }
+    RemoveDirectoryW(dir.c_str());
 }
 
 }  // namespace

@@ -51,7 +51,10 @@ std::uint64_t embeddingHost(const std::wstring& lowered, const std::vector<std::
 
 Role settingsWindow(const std::wstring& lowered, const std::vector<std::wstring>& arguments) {
     Role role;
-    if (lowered.starts_with(L"/c")) role.page = 1;
+    if (lowered.starts_with(L"/c")) {
+        role.page = 1;
+        role.hostWindow = embeddingHost(lowered, arguments);
+    }
     if (arguments[0] == L"--ui-test" && arguments.size() >= 4) {
         role.uiTest = true;
         role.uiTestLanguage = static_cast<unsigned>(std::clamp(toInt(arguments[1]), 0, 5));

@@ -32,7 +32,7 @@ struct Role {
     RoleKind kind = RoleKind::SettingsWindow;
     unsigned timeoutMinutes =
         0;  // --set-timeout, as read from its argument (negative values wrap and are refused later)
-    std::uint64_t hostWindow = 0;  // /p
+    std::uint64_t hostWindow = 0;  // /p, and /c when Windows' screen-saver dialog asks
     int page = 0;                  // settings window: first page
     bool uiTest = false;           // settings window: snapshot mode
     unsigned uiTestLanguage = 0;

@@ -51,6 +51,7 @@ int screenSaver() {
 
 int settingsWindow(const Role& role) {
     requestedPage = role.page;
+    requestedOwner = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(role.hostWindow));
     if (role.uiTest) {
         settings.language = role.uiTestLanguage;
         snapshotPath = role.snapshotPath;

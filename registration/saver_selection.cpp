@@ -63,12 +63,6 @@ std::wstring policyValue(const wchar_t* name) {
     return trimmed(readString(HKEY_CURRENT_USER, PolicyKey, name));
 }
 
-// The saver Windows starts: the policy's choice over the user's own.
-bool dormalisSelected() {
-    const std::wstring forced = policyValue(SaverValue);
-    return isDormalisPath(forced.empty() ? selectedSaver() : forced);
-}
-
 bool fileExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -76,6 +70,15 @@ bool fileExists(const std::wstring& path) {
 bool isExistingFile(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The saver Windows starts: the policy's choice over the user's own. A selection naming a Dormalis file that is
+// gone (an uninstallation seen from another account) shows no saver at all: it is not this product's saver any
+// more, and a later activation remembers it only to drop it.
+bool dormalisSelected() {
+    const std::wstring forced = policyValue(SaverValue);
+    const std::wstring selected = forced.empty() ? selectedSaver() : forced;
+    return isDormalisPath(selected) && isExistingFile(normalizeSaverPath(selected));
 }
 
 bool queryActive(BOOL& active) {

@@ -55,8 +55,20 @@ shoot setup-window-done
 driver post "$window" 16 0 0 >/dev/null  # WM_CLOSE
 wait "$setup" || true
 
+# The uninstaller: its one question and the result in its window (under Wine the stages pass too fast to catch).
+wine "C:\\Program Files\\DormalisNative\\Uninstall.exe" --uninstall </dev/null >/dev/null 2>&1 &
+uninstaller=$!
+driver find '#32770' Dormalis 20000 >/dev/null
+sleep 1
+shoot uninstall-question
+driver press Dormalis 6 >/dev/null  # Yes
+window=$(driver find Dormalis.Native.Uninstall Dormalis 20000)
+sleep 8
+shoot uninstall-window-done
+driver post "$window" 16 0 0 >/dev/null
+wait "$uninstaller" || true
+
 # The older edition's service makes the installation refuse, with its reason in the window.
-wine "C:\\Program Files\\DormalisNative\\Uninstall.exe" --uninstall --quiet </dev/null >/dev/null 2>&1 || true
 wine sc create DormalisService binPath= 'C:\Program Files\Dormalis\Dormalis.exe' </dev/null >/dev/null 2>&1 || true
 open_setup
 click_install "$window"

@@ -6,6 +6,8 @@
 # signed release: DORMALIS_SIGNATURES. Without a certificate the release is unsigned and says so.
 #   SKIP_DEPS=1  do not check the installed packages
 set -euo pipefail
+. "$(dirname "$0")/signing-password.sh"
+trap 'rm -rf "${DORMALIS_SIGN_SECRETS:-}"' EXIT
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 [ "${SKIP_DEPS:-0}" = 1 ] || bash scripts/deps.sh

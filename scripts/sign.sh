@@ -3,7 +3,8 @@
 # embeds them, then the setup.
 #   sign.sh PROGRAM
 #   DORMALIS_SIGN_PKCS12     code-signing certificate with its private key (a PKCS#12 file), and
-#   DORMALIS_SIGN_PASSWORD   its password (read through a pipe, never on a command line);
+#   DORMALIS_SIGN_PASSWORD_FILE  a file holding its password (scripts/release.sh makes it from
+#                            DORMALIS_SIGN_PASSWORD, which thus never reaches the build's other programs);
 #   DORMALIS_SIGN_TIMESTAMP  optionally the URL of an RFC 3161 timestamp server.
 #   DORMALIS_SIGNATURES      instead: a folder holding a published release's signatures (PROGRAM's name + .sig);
 #                            each is attached as it is, so a rebuild of that release matches it byte for byte,
@@ -28,9 +29,9 @@ if [ -n "${DORMALIS_SIGNATURES:-}" ]; then
     fi
     how="signed (published signature attached)"
 elif [ -n "${DORMALIS_SIGN_PKCS12:-}" ]; then
-    [ -n "${DORMALIS_SIGN_PASSWORD+set}" ] || { echo "DORMALIS_SIGN_PASSWORD is not set" >&2; exit 1; }
+    [ -f "${DORMALIS_SIGN_PASSWORD_FILE:-}" ] || { echo "no signing password (DORMALIS_SIGN_PASSWORD)" >&2; exit 1; }
     timestamp=(${DORMALIS_SIGN_TIMESTAMP:+-ts "$DORMALIS_SIGN_TIMESTAMP"})
-    if ! osslsigncode sign -pkcs12 "$DORMALIS_SIGN_PKCS12" -readpass <(printf %s "$DORMALIS_SIGN_PASSWORD") \
+    if ! osslsigncode sign -pkcs12 "$DORMALIS_SIGN_PKCS12" -readpass "$DORMALIS_SIGN_PASSWORD_FILE" \
         -h sha256 -n Dormalis "${timestamp[@]}" -in "$file" -out "$file.signed" >"$file.signing.log" 2>&1; then
         cat "$file.signing.log" >&2
         echo "$name: signing failed" >&2

@@ -46,6 +46,15 @@ wine_env_sweep() {
     rm -rf "$build"/road "$build"/multi-monitor.*
 }
 
+# The product loads the network stack's DLLs from System32 only, as on Windows: the test bed's stand-ins of a
+# build go there in a prefix, over Wine's placeholders (scripts/prefix.d/testbed.sh has our programs prefer them).
+wine_env_stand_ins() {
+    local dll
+    for dll in fwpuclnt cfgmgr32 wtsapi32 iphlpapi; do
+        if [ -f "$1/$dll.dll" ]; then cp "$1/$dll.dll" "$2/drive_c/windows/system32/"; fi
+    done
+}
+
 wine_env_start() {
     local build
     build=$(cd "$1" && pwd)
@@ -57,6 +66,7 @@ wine_env_start() {
     DISPLAY=":$display" "$script_dir/prepare-prefix.sh" "$build/wine-template"
     rm -rf "$build/wine-prefix"
     cp -a "$build/wine-template" "$build/wine-prefix"
+    wine_env_stand_ins "$build" "$build/wine-prefix"
     wine_env_exports "$build"
     wineserver -p
     # Wine's own background processes (services.exe, plugplay, ...) start with the first program of the prefix

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <map>
+#include <string>
 
 #include "foundation/unique.h"
 
@@ -20,14 +22,26 @@ extern UniqueHandle stopEvent;
 // The extended control handler; always answers success.
 DWORD WINAPI controlEx(DWORD control, DWORD eventType, void* eventData, void* context);
 
+// When a refusal was last logged, and how often it happened since without a line of its own.
+struct Rejection {
+    ULONGLONG logged = 0;
+    unsigned long unlogged = 0;
+};
+
 // What the loop knows about the pipe's one client.
 struct Connection {
     UniqueHandle client;  // the saver process, while one is connected
     bool started = false;
     ULONGLONG lastEvent = 0;
     ULONGLONG lastRecovery = 0;
-    ULONGLONG lastBlockCheck = 0;  // of a firewall pause the saver holds
+    ULONGLONG lastBlockCheck = 0;                  // of a firewall pause the saver holds
+    std::map<std::wstring, Rejection> rejections;  // by the line that logs the refusal
 };
+
+// Whether a client's image path is the installed saver. The path's text decides first: only a spelling of the
+// saver's own path (as recorded, long or short, in any letter case) on a fixed disk is ever opened, to compare
+// file identity.
+bool installedSaverImage(const std::wstring& image);
 
 // The single instance of the control pipe; an invalid handle (last error set) when it cannot be created.
 HANDLE createControlPipe();

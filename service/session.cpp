@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "foundation/contract.h"
 #include "foundation/file_identity.h"
@@ -22,6 +23,7 @@ namespace {
 constexpr ULONGLONG SilenceLimitMs = 4000;
 constexpr ULONGLONG RecoveryRetryMs = 2000;
 constexpr DWORD LoopPeriodMs = 50;
+constexpr ULONGLONG RejectionLogPeriodMs = 60000;
 constexpr ULONGLONG BlockCheckMs = 1000;
 constexpr ULONGLONG PipeRetryMs = 2000;
 // A pause that disables several adapters can take many seconds, during which the saver's heartbeats wait in the
@@ -123,35 +125,52 @@ bool sessionActive(DWORD session) {
     return active;
 }
 
-bool pathIdentity(const std::wstring& path, FILE_ID_INFO& id) {
-    UniqueHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
-    return file && fileIdentity(file.get(), id);
+// A path on a local fixed disk, by drive letter: a UNC, \\?\UNC\ or WebDAV path names another machine, which
+// opening it would reach with this computer's credentials and at that machine's pace.
+bool onFixedDisk(const std::wstring& path) {
+    return path.size() > 3 && path[1] == L':' && path[2] == L'\\' &&
+           GetDriveTypeW(path.substr(0, 3).c_str()) == DRIVE_FIXED;
 }
 
-// The same file, however either path is spelled: Windows may record the saver or InstallPath in 8.3 form, and
-// the process image may be reported in either form.
-bool sameFile(const std::wstring& a, const std::wstring& b) {
-    FILE_ID_INFO first{}, second{};
-    return pathIdentity(a, first) && pathIdentity(b, second) && sameIdentity(first, second);
+// The spellings under which Windows may report the installed saver: as InstallPath records it, long and short.
+std::vector<std::wstring> saverSpellings(const std::wstring& saver) {
+    std::vector<std::wstring> spellings{saver};
+    std::vector<wchar_t> buffer(32768, L'\0');
+    for (auto spell : {GetLongPathNameW, GetShortPathNameW}) {
+        const DWORD length = spell(saver.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length > 0 && length < buffer.size()) spellings.emplace_back(buffer.data(), length);
+    }
+    return spellings;
+}
+
+// A caller refused again and again (a connect loop on the single instance) writes one line a minute, with the
+// number of refusals it stands for, not a registry value and an event at each attempt.
+void logRejection(Connection& connection, const std::wstring& line) {
+    const ULONGLONG now = GetTickCount64();
+    const auto [entry, first] = connection.rejections.try_emplace(line);
+    Rejection& rejection = entry->second;
+    if (!first && now - rejection.logged < RejectionLogPeriodMs) {
+        ++rejection.unlogged;
+        return;
+    }
+    const unsigned long times = rejection.unlogged + 1;
+    logEvent(times == 1 ? line : line + L" (" + std::to_wstring(times) + L" times since last logged)");
+    rejection = {now, 0};
 }
 
 // The caller's process when it is this product's saver in an active session; otherwise nothing.
-UniqueHandle checkedCaller(HANDLE pipe, DWORD& session) {
+UniqueHandle checkedCaller(HANDLE pipe, Connection& connection, DWORD& session) {
     ULONG pid = 0;
     if (!GetNamedPipeClientProcessId(pipe, &pid)) return {};
     if (!ProcessIdToSessionId(pid, &session) || session == 0) return {};
     if (!sessionActive(session)) {
-        logEvent(L"Rejected inactive client session: " + std::to_wstring(session));
+        logRejection(connection, L"Rejected inactive client session: " + std::to_wstring(session));
         return {};
     }
     UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process) return {};
-    const std::wstring image = imagePath(process.get());
-    const std::wstring saver = installedFile(SaverFileName);
-    if (image.empty() || !sameFile(image, saver)) {
-        logEvent(L"Rejected client executable path.");
+    if (!installedSaverImage(imagePath(process.get()))) {
+        logRejection(connection, L"Rejected client executable path.");
         return {};
     }
     logEvent(L"Accepted saver process: " + std::to_wstring(pid));
@@ -193,7 +212,7 @@ void acceptStep(HANDLE pipe, Connection& connection) {
     if (error == ERROR_NO_DATA) DisconnectNamedPipe(pipe);
     if (error != ERROR_PIPE_CONNECTED) return;
     DWORD session = 0;
-    connection.client = checkedCaller(pipe, session);
+    connection.client = checkedCaller(pipe, connection, session);
     if (!connection.client) {
         DisconnectNamedPipe(pipe);
         return;
@@ -228,6 +247,15 @@ void guardedPass(HANDLE pipe, Connection& connection) {
 }
 
 }  // namespace
+
+bool installedSaverImage(const std::wstring& image) {
+    const std::wstring saver = installedFile(SaverFileName);
+    if (!onFixedDisk(saver)) return false;
+    bool spelled = false;
+    for (const std::wstring& spelling : saverSpellings(saver))
+        spelled = spelled || samePath(image, spelling);
+    return spelled && sameFile(image, saver);
+}
 
 HANDLE createControlPipe() {
     // Interactive users read and write (0x12019b: FILE_GENERIC_READ | FILE_GENERIC_WRITE) without

@@ -54,8 +54,8 @@ int runQuiet(const SetupOptions& options) {
     installQuiet = true;
     try {
         if (!options.folder.empty()) installDirectoryOverride = validateInstallDirectory(options.folder);
-        if (installPayload(options.firewall) != 0) return ExitFailed;
-        if (options.modeGiven) recordChosenMode(options.firewall);
+        const int result = options.modeGiven ? installChosenMode(options.firewall) : installPayload(options.firewall);
+        if (result != 0) return ExitFailed;
     } catch (const std::exception& error) {
         recordInstallError(widenMessage(error.what()));
         return ExitFailed;
@@ -109,6 +109,18 @@ int installPayload(bool firewall) {
     removeStaged(uninstaller);
     if (result == 0) clearInstallError();
     return result;
+}
+
+int installChosenMode(bool firewall) {
+    if (installPayload(firewall) != 0) return 1;
+    try {
+        recordChosenMode(firewall);
+    } catch (const std::exception& error) {
+        recordInstallError(widenMessage(error.what()));
+        if (!installQuiet) showFailure(nullptr, widenMessage(error.what()), FailureScope::Process);
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace dormalis

@@ -20,6 +20,12 @@ bool parseSetupOptions(const std::vector<std::wstring>& arguments, SetupOptions&
 // Writes the two programs carried by the setup to a private folder and installs them into installDir(): the result
 // of installNative; a success removes the record of an earlier failure.
 int installPayload(bool firewall);
+// installPayload, then `firewall` recorded as the administrator's confirmed choice, as --mode records it.
+int installChosenMode(bool firewall);
+
+// Starts `program` through the desktop shell, as the signed-in user and never elevated; false when no desktop
+// shell answers.
+bool openAsSignedInUser(const std::wstring& program);
 
 // The interactive setup, preset by `options`: the window until it is closed; the front end's exit code.
 int runSetupWindow(const SetupOptions& options);

@@ -36,25 +36,6 @@ std::wstring adminNote() {
         L"In seguito ogni utente può usare Dormalis senza di essi.");
 }
 
-std::wstring step(InstallStep step) {
-    switch (step) {
-        case InstallStep::Stopping:
-            return tr(L"Arrêt de la version en cours…", L"Stopping the running copy…",
-                      L"Laufende Version wird beendet…", L"正在停止运行中的副本…", L"Deteniendo la copia en ejecución…",
-                      L"Arresto della copia in esecuzione…");
-        case InstallStep::Copying:
-            return tr(L"Copie des fichiers…", L"Copying the files…", L"Dateien werden kopiert…", L"正在复制文件…",
-                      L"Copiando los archivos…", L"Copia dei file…");
-        case InstallStep::Registering:
-            return tr(L"Enregistrement du service…", L"Registering the service…", L"Dienst wird registriert…",
-                      L"正在注册服务…", L"Registrando el servicio…", L"Registrazione del servizio…");
-        case InstallStep::Starting:
-            return tr(L"Démarrage du service…", L"Starting the service…", L"Dienst wird gestartet…", L"正在启动服务…",
-                      L"Iniciando el servicio…", L"Avvio del servizio…");
-    }
-    return {};
-}
-
 std::wstring installedIn(const std::wstring& folder, bool firewall) {
     const std::wstring mode = text(firewall ? "setup.networkModeFirewall" : "setup.networkModeAdapters");
     return tr(L"Dormalis est installé dans ", L"Dormalis is installed in ", L"Dormalis ist installiert in ",
@@ -70,6 +51,26 @@ std::wstring failed(const std::wstring& reason) {
     return tr(L"L’installation a échoué : ", L"Installation failed: ", L"Die Installation ist fehlgeschlagen: ",
               L"安装失败：", L"La instalación ha fallado: ", L"Installazione non riuscita: ") +
            reason;
+}
+
+std::wstring openProgram() {
+    return tr(L"Ouvrir Dormalis", L"Open Dormalis", L"Dormalis öffnen", L"打开 Dormalis", L"Abrir Dormalis",
+              L"Apri Dormalis");
+}
+
+std::wstring enableStarts() {
+    return tr(L"La protection commence quand vous cliquez sur « Activer Dormalis » dans Dormalis.",
+              L"The protection starts when you click “Enable Dormalis” in Dormalis.",
+              L"Der Schutz beginnt, wenn Sie in Dormalis auf „Dormalis aktivieren“ klicken.",
+              L"在 Dormalis 中点击“启用 Dormalis”后，保护即开始。",
+              L"La protección empieza cuando hace clic en «Activar Dormalis» en Dormalis.",
+              L"La protezione inizia quando si fa clic su «Attiva Dormalis» in Dormalis.");
+}
+
+std::wstring openFromStartMenu() {
+    return tr(L"Ouvrez Dormalis depuis le menu Démarrer.", L"Open Dormalis from the Start menu.",
+              L"Öffnen Sie Dormalis über das Startmenü.", L"请从“开始”菜单打开 Dormalis。",
+              L"Abra Dormalis desde el menú Inicio.", L"Aprire Dormalis dal menu Start.");
 }
 
 }  // namespace dormalis::setuptext

@@ -12,8 +12,10 @@ std::wstring browse();
 std::wstring cancel();
 std::wstring close();
 std::wstring adminNote();
-std::wstring step(InstallStep step);
 std::wstring installedIn(const std::wstring& folder, bool firewall);
 std::wstring failed(const std::wstring& reason);
+std::wstring openProgram();
+std::wstring enableStarts();
+std::wstring openFromStartMenu();
 
 }  // namespace dormalis::setuptext

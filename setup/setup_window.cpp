@@ -26,6 +26,7 @@
 #include "setup/setup.h"
 #include "setup/setup_controls.h"
 #include "setup/setup_texts.h"
+#include "ui/front_end_window.h"
 #include "ui/ui.h"
 
 namespace dormalis {
@@ -149,7 +150,8 @@ void onInstall(SetupWindow& setup) {
     HWND window = setup.hwnd;
     setup.worker = std::thread([window, firewall] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        const int result = installPayload(firewall);
+        // The mode chosen here is the administrator's: a standard user then enables without being asked again.
+        const int result = installChosenMode(firewall);
         CoUninitialize();
         PostMessageW(window, InstallDoneMessage, static_cast<WPARAM>(result), 0);
     });
@@ -186,8 +188,22 @@ void onInstallDone(SetupWindow& setup, int result) {
     SetDlgItemTextW(setup.hwnd, Progress, setuptext::installedIn(folder, firewall).c_str());
     SetDlgItemTextW(setup.hwnd, Status, text("setup.installed").c_str());
     SetDlgItemTextW(setup.hwnd, Cancel, setuptext::close().c_str());
-    for (int id : {Folder, Browse, Firewall, Adapters, Install})
+    // The way forward: Install becomes Open, and the note says what starts the protection.
+    SetDlgItemTextW(setup.hwnd, AdminNote, setuptext::enableStarts().c_str());
+    SetDlgItemTextW(setup.hwnd, Install, setuptext::openProgram().c_str());
+    for (int id : {Folder, Browse, Firewall, Adapters})
         EnableWindow(GetDlgItem(setup.hwnd, id), FALSE);
+    SetFocus(GetDlgItem(setup.hwnd, Install));
+}
+
+// The settings window opens as the signed-in user, never as a child of this elevated setup, which then closes.
+void onOpen(SetupWindow& setup) {
+    if (openAsSignedInUser(installedFile(ProgramFileName))) {
+        DestroyWindow(setup.hwnd);
+        return;
+    }
+    SetDlgItemTextW(setup.hwnd, AdminNote, setuptext::openFromStartMenu().c_str());
+    EnableWindow(GetDlgItem(setup.hwnd, Install), FALSE);
     SetFocus(GetDlgItem(setup.hwnd, Cancel));
 }
 
@@ -251,45 +267,12 @@ int clientHeight() {
     return HeaderHeight + 14 + 52 + 30 + 24 + 38 + 44 + 26 + 26 + 50 + 26 + 52 + 50 + 74 + 42 + Margin;
 }
 
-void paintHeader(SetupWindow& setup, HDC dc) {
-    RECT client{};
-    GetClientRect(setup.hwnd, &client);
-    RECT band{0, 0, client.right, setup.px(HeaderHeight)};
-    UniqueBrush header{CreateSolidBrush(HeaderColor)};
-    FillRect(dc, &band, header.get());
-    RECT accent{0, 0, client.right, setup.px(4)};
-    UniqueBrush accentBrush{CreateSolidBrush(AccentColor)};
-    FillRect(dc, &accent, accentBrush.get());
-    const int size = setup.px(48);
-    UniqueIcon icon{
-        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, LR_DEFAULTCOLOR))};
-    if (icon) DrawIconEx(dc, setup.px(24), setup.px(26), icon.get(), size, size, 0, nullptr, DI_NORMAL);
-    SetBkMode(dc, TRANSPARENT);
-    SelectionGuard titleFont(dc, setup.title.get());
-    SetTextColor(dc, LabelColor);
-    RECT title{setup.px(88), setup.px(18), client.right - setup.px(Margin), setup.px(60)};
-    DrawTextW(dc, Product, -1, &title, DT_SINGLELINE | DT_NOPREFIX);
-    SelectObject(dc, setup.body.get());
-    SetTextColor(dc, VersionColor);
-    const std::wstring version = std::wstring(L"v") + Version + L"  \u00B7  Windows x64";
-    RECT versionArea{setup.px(88), setup.px(62), client.right - setup.px(Margin), setup.px(HeaderHeight)};
-    DrawTextW(dc, version.c_str(), -1, &versionArea, DT_SINGLELINE | DT_NOPREFIX);
-}
-
 LRESULT onPaint(SetupWindow& setup) {
     PAINTSTRUCT paint{};
     HDC dc = BeginPaint(setup.hwnd, &paint);
-    paintHeader(setup, dc);
+    paintFrontEndHeader(setup.hwnd, dc, setup.scale, setup.title.get(), setup.body.get(), HeaderHeight);
     EndPaint(setup.hwnd, &paint);
     return 0;
-}
-
-LRESULT onEraseBackground(SetupWindow& setup, HDC dc) {
-    RECT client{};
-    GetClientRect(setup.hwnd, &client);
-    UniqueBrush brush{CreateSolidBrush(BackgroundColor)};
-    FillRect(dc, &client, brush.get());
-    return 1;
 }
 
 LRESULT onControlColor(SetupWindow& setup, HDC dc, HWND control) {
@@ -299,10 +282,7 @@ LRESULT onControlColor(SetupWindow& setup, HDC dc, HWND control) {
     if (id == Progress && setup.result == ExitSucceeded) color = StatusInstalledColor;
     if (id == AdminNote || id == FirewallHint || id == AdaptersHint) color = NoteColor;
     if (id == Status) color = setup.installed ? StatusInstalledColor : StatusMissingColor;
-    SetTextColor(dc, color);
-    SetBkColor(dc, BackgroundColor);
-    SetDCBrushColor(dc, BackgroundColor);
-    return reinterpret_cast<LRESULT>(GetStockObject(DC_BRUSH));
+    return frontEndTextColor(dc, color);
 }
 
 LRESULT onDrawItem(SetupWindow& setup, const DRAWITEMSTRUCT& item) {
@@ -327,14 +307,14 @@ LRESULT onCommand(SetupWindow& setup, WPARAM wParam) {
     const int code = HIWORD(wParam);
     if (id == Folder && code == EN_CHANGE) onFolderChanged(setup);
     if (code != BN_CLICKED) return 0;
-    if (id == Install) onInstall(setup);
+    if (id == Install) setup.result == ExitSucceeded ? onOpen(setup) : onInstall(setup);
     if (id == Browse) onBrowse(setup);
     if (id == Cancel || id == IDCANCEL) onClose(setup);
     return 0;
 }
 
 LRESULT onStep(SetupWindow& setup, WPARAM step) {
-    SetDlgItemTextW(setup.hwnd, Progress, setuptext::step(static_cast<InstallStep>(step)).c_str());
+    SetDlgItemTextW(setup.hwnd, Progress, stageText(static_cast<InstallStep>(step)).c_str());
     return 0;
 }
 
@@ -346,7 +326,7 @@ LRESULT handleMessage(SetupWindow& setup, UINT message, WPARAM wParam, LPARAM lP
         case WM_PAINT:
             return onPaint(setup);
         case WM_ERASEBKGND:
-            return onEraseBackground(setup, reinterpret_cast<HDC>(wParam));
+            return eraseFrontEndBackground(setup.hwnd, reinterpret_cast<HDC>(wParam));
         case WM_CTLCOLORSTATIC:
             return onControlColor(setup, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
         case WM_DRAWITEM:
@@ -369,47 +349,21 @@ LRESULT handleMessage(SetupWindow& setup, UINT message, WPARAM wParam, LPARAM lP
     }
 }
 
-LRESULT CALLBACK setupProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-    if (message == WM_NCCREATE) {
-        auto* created = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created->lpCreateParams));
-        auto* setup = static_cast<SetupWindow*>(created->lpCreateParams);
-        setup->hwnd = hwnd;
-        setup->scale = static_cast<float>(GetDpiForWindow(hwnd)) / 96.0f;
-    }
-    auto* setup = reinterpret_cast<SetupWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!setup) return DefWindowProcW(hwnd, message, wParam, lParam);
-    return guardedMessage(hwnd, FailureScope::Process, [&] { return handleMessage(*setup, message, wParam, lParam); });
-}
-
 }  // namespace
 
 int runSetupWindow(const SetupOptions& options) {
     SetupWindow setup;
     setup.presets = options;
     setup.installed = serviceInstalled();
-    setup.proposedFolder = installDir();
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = setupProc;
-    windowClass.hInstance = instance;
-    windowClass.lpszClassName = WindowClass;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-    RegisterClassW(&windowClass);
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    const UINT dpi = GetDpiForSystem();
-    RECT frame{0, 0, MulDiv(Width, static_cast<int>(dpi), 96), MulDiv(clientHeight(), static_cast<int>(dpi), 96)};
-    AdjustWindowRectExForDpi(&frame, style, FALSE, 0, dpi);
-    HWND hwnd = CreateWindowExW(0, WindowClass, Product, style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                                frame.bottom - frame.top, nullptr, nullptr, instance, &setup);
-    if (!hwnd) return ExitFailed;
-    ShowWindow(hwnd, SW_SHOWNORMAL);
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) == TRUE) {
-        if (IsDialogMessageW(hwnd, &message)) continue;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+    // An update shows the recorded mode, so that Install keeps it unless the administrator changes it.
+    if (setup.installed && !options.modeGiven) {
+        setup.presets.firewall = readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) != 0;
     }
+    setup.proposedFolder = installDir();
+    HWND hwnd =
+        openFrontEndWindow(WindowClass, frontEndProc<SetupWindow, handleMessage>, Width, clientHeight(), &setup);
+    if (!hwnd) return ExitFailed;
+    runFrontEndLoop(hwnd);
     if (setup.worker.joinable()) setup.worker.join();  // the session ended under a running installation
     return setup.result;
 }

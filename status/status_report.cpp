@@ -80,20 +80,6 @@ std::wstring localTime(const std::wstring& utc) {
     return text;
 }
 
-// The last pause that could not be made, with its time, mode and reason; empty when none failed since the last
-// one that held.
-std::wstring failedPauseLine() {
-    const FailedPause failed = lastFailedPause();
-    if (failed.time.empty()) return {};
-    std::wstring line = tr(L"Dernière coupure impossible : ", L"Last network cut that failed: ",
-                           L"Zuletzt fehlgeschlagene Unterbrechung: ", L"上次未能断开网络：", L"Último corte fallido: ",
-                           L"Ultima interruzione non riuscita: ") +
-                        localTime(failed.time);
-    if (failed.mode == L"firewall" || failed.mode == L"adapters")
-        line += L" — " + text(failed.mode == L"firewall" ? "setup.networkModeFirewall" : "setup.networkModeAdapters");
-    return line + L" — " + failed.reason;
-}
-
 std::wstring stateLabel(DWORD state) {
     switch (state) {
         case NetworkReady:
@@ -154,6 +140,18 @@ std::wstring managedSaverLine() {
               L"Il salvaschermo è gestito dalla tua organizzazione, che non avvia Dormalis.");
 }
 
+std::wstring failedPauseLine() {
+    const FailedPause failed = lastFailedPause();
+    if (failed.time.empty()) return {};
+    std::wstring line = tr(L"Dernière coupure impossible : ", L"Last network cut that failed: ",
+                           L"Zuletzt fehlgeschlagene Unterbrechung: ", L"上次未能断开网络：", L"Último corte fallido: ",
+                           L"Ultima interruzione non riuscita: ") +
+                        localTime(failed.time);
+    if (failed.mode == L"firewall" || failed.mode == L"adapters")
+        line += L" — " + text(failed.mode == L"firewall" ? "setup.networkModeFirewall" : "setup.networkModeAdapters");
+    return line + L" — " + failed.reason;
+}
+
 std::wstring networkStatus() {
     settings.load();
     std::wstring status = selectionLines() + L"\n\n";
@@ -165,13 +163,6 @@ std::wstring networkStatus() {
     }
     const std::wstring failed = failedPauseLine();
     return failed.empty() ? status : status + L"\n" + failed;
-}
-
-std::wstring attentionLines() {
-    std::wstring lines = serviceRunning() ? L"" : serviceUnavailableText();
-    const std::wstring failed = failedPauseLine();
-    if (!failed.empty()) lines += (lines.empty() ? L"" : L"\n") + failed;
-    return lines;
 }
 
 std::wstring configurationReport() {

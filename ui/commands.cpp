@@ -9,6 +9,7 @@
 
 #include "foundation/contract.h"
 #include "foundation/registry.h"
+#include "foundation/service_queries.h"
 #include "install/mode_change.h"
 #include "registration/saver_selection.h"
 #include "status/status_report.h"
@@ -88,8 +89,11 @@ void changeMode(Ui& ui) {
     ui.layout();
 }
 
+// Interactive users hold the service's user-defined-control right: a user whose network stayed cut needs no
+// administrator unless the service refuses the request.
 void restoreNetwork(Ui& ui) {
-    if (elevateAndWait(ui.window, L"--restore-network")) {
+    const unsigned long sent = sendNetworkRestore();
+    if (sent == ERROR_SUCCESS || (sent == ERROR_ACCESS_DENIED && elevateAndWait(ui.window, L"--restore-network"))) {
         inform(ui, uitext::restoreRequested(), MB_ICONINFORMATION);
     } else {
         inform(ui, uitext::restoreFailed(), MB_ICONWARNING);
@@ -187,6 +191,7 @@ void command(Ui& ui, WPARAM wParam) {
     const int id = LOWORD(wParam);
     if (id < EnableButton || id > RestoreButton) return;
     action(ui, id);
+    refreshStatus(ui);
 }
 
 }  // namespace dormalis

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "foundation/contract.h"
 #include "foundation/service_queries.h"
 #include "foundation/text.h"
 #include "registration/saver_selection.h"
@@ -58,10 +59,15 @@ bool saverEnabled() {
     return isDormalisSelected() && active != FALSE;
 }
 
-std::wstring statusText(bool installed, const std::wstring& attention) {
-    return (installed ? uitext::installedLine() : text("setup.notInstalled")) + L"\n" +
-           (saverPolicy() != SaverPolicy::None ? managedSaverLine() : uitext::enabledLine(saverEnabled())) + L"\n" +
-           uitext::modePrefix() + networkModeLabel() + (installed && !attention.empty() ? L"\n" + attention : L"");
+std::wstring statusText(bool installed, bool running) {
+    const std::wstring service = !installed ? text("setup.notInstalled")
+                                 : running  ? uitext::installedLine()
+                                            : uitext::stoppedLine();
+    const std::wstring saver =
+        saverPolicy() != SaverPolicy::None ? managedSaverLine() : uitext::enabledLine(saverEnabled());
+    const std::wstring failed = installed ? failedPauseLine() : L"";
+    return service + L"\n" + saver + L"\n" + uitext::modePrefix() + networkModeLabel() +
+           (failed.empty() ? L"" : L"\n" + failed);
 }
 
 void languageList(Ui& ui, int x, int y, int width) {
@@ -124,12 +130,13 @@ int layoutSetupPage(Ui& ui, int width, int header) {
     const int cardTop = descriptionY + ui.label(uitext::description(), 28, descriptionY, width - 56, false);
 
     const bool installed = serviceInstalled();
-    const std::wstring attention = attentionLines();
-    // Green only while the protection can work: installed, the service running, and no pause failed since the
-    // last that held.
-    ui.healthy = installed && attention.empty();
-    const int status = ui.label(statusText(installed, attention), 46, cardTop + 33, width - 92, false);
-    ui.labels.back().color = ui.healthy ? StatusInstalledColor : StatusMissingColor;
+    const bool running = installed && serviceRunning();
+    ui.status = statusText(installed, running);
+    // Green only while the protection can work: the service running, and no pause failed since the last that held.
+    ui.installed = running && lastFailedPause().time.empty();
+    ui.statusCheckedAt = GetTickCount64();
+    const int status = ui.label(ui.status, 46, cardTop + 33, width - 92, false);
+    ui.labels.back().color = ui.installed ? StatusInstalledColor : StatusMissingColor;
     ui.card = RECT{ui.px(28), ui.px(cardTop + 18), ui.px(width - 28), ui.px(cardTop + 48 + status)};
 
     const int restoreY = setupButtons(ui, width, cardTop + status + 70);
@@ -140,6 +147,11 @@ int layoutSetupPage(Ui& ui, int width, int header) {
     return aboutY +
            button(ui, text("about.button"), AboutButton, 28 + (width - 56 - aboutWidth) / 2, aboutY, aboutWidth, 48) +
            20;
+}
+
+bool statusStale(const Ui& ui) {
+    const bool installed = serviceInstalled();
+    return statusText(installed, installed && serviceRunning()) != ui.status;
 }
 
 int layoutCustomizePage(Ui& ui, int width, int top) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <utility>
 
+#include "foundation/constants.h"
 #include "foundation/process.h"
 #include "foundation/text.h"
 
@@ -143,6 +144,28 @@ ButtonColors buttonColors(int id) {
     }
 }
 
+void paintFrontEndHeader(HWND window, HDC dc, float scale, HFONT title, HFONT body, int headerHeight) {
+    const auto px = [scale](double dips) { return static_cast<int>(dips * scale); };
+    RECT client{};
+    GetClientRect(window, &client);
+    fill(dc, RECT{0, 0, client.right, px(headerHeight)}, HeaderColor);
+    fill(dc, RECT{0, 0, client.right, px(4)}, AccentColor);
+    const int size = px(48);
+    UniqueIcon icon{
+        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, LR_DEFAULTCOLOR))};
+    if (icon) DrawIconEx(dc, px(24), px(26), icon.get(), size, size, 0, nullptr, DI_NORMAL);
+    SetBkMode(dc, TRANSPARENT);
+    SelectionGuard titleFont(dc, title);
+    SetTextColor(dc, LabelColor);
+    RECT titleArea{px(88), px(18), client.right - px(20), px(60)};
+    DrawTextW(dc, Product, -1, &titleArea, DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, body);
+    SetTextColor(dc, VersionColor);
+    const std::wstring version = std::wstring(L"v") + Version + L"  \u00B7  Windows x64";
+    RECT versionArea{px(88), px(62), client.right - px(20), px(headerHeight)};
+    DrawTextW(dc, version.c_str(), -1, &versionArea, DT_SINGLELINE | DT_NOPREFIX);
+}
+
 LRESULT eraseBackground(Ui& ui, HDC dc) {
     RECT client{};
     GetClientRect(ui.window, &client);
@@ -158,8 +181,8 @@ void paintPage(Ui& ui, HDC dc) {
     fill(dc, RECT{0, -ui.scroll, client.right, ui.headerBottom - ui.scroll}, HeaderColor);
     fill(dc, RECT{0, -ui.scroll, client.right, ui.px(4) - ui.scroll}, AccentColor);
     if (ui.card.top < ui.card.bottom) {
-        roundedBox(dc, shifted(ui.card, -ui.scroll), ui.healthy ? CardInstalledFill : CardMissingFill,
-                   ui.healthy ? CardInstalledBorder : CardMissingBorder, 1, ui.px(18));
+        roundedBox(dc, shifted(ui.card, -ui.scroll), ui.installed ? CardInstalledFill : CardMissingFill,
+                   ui.installed ? CardInstalledBorder : CardMissingBorder, 1, ui.px(18));
     }
     for (const Label& label : ui.labels) {
         SelectObject(dc, ui.typefaces[label.font].get());

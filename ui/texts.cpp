@@ -26,6 +26,14 @@ std::wstring installedLine() {
               L"Aplicación instalada — servicio de Windows presente", L"App installata — servizio Windows presente");
 }
 
+std::wstring stoppedLine() {
+    return tr(L"Application installée — service Windows arrêté : aucune protection",
+              L"Application installed — Windows service stopped: no protection",
+              L"App installiert — Windows-Dienst gestoppt: kein Schutz", L"应用已安装 — Windows 服务已停止：无保护",
+              L"Aplicación instalada — servicio de Windows detenido: sin protección",
+              L"App installata — servizio Windows arrestato: nessuna protezione");
+}
+
 std::wstring enabledLine(bool enabled) {
     if (enabled) {
         return tr(L"Écran de veille Dormalis : activé", L"Dormalis screen saver: enabled",

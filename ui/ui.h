@@ -15,6 +15,8 @@ inline constexpr const wchar_t* UiClass = L"Dormalis.Native.Ui";
 
 // Posted to rebuild a page once the notification that asked for it has returned.
 inline constexpr UINT RebuildMessage = WM_APP + 1;
+// Posted by a second start of the program to the window already open: wParam is the page it asked for.
+inline constexpr UINT OpenPageMessage = WM_APP + 2;
 
 // Pages of the settings window.
 inline constexpr int SetupPage = 0;
@@ -76,7 +78,9 @@ struct Ui {
     std::vector<Label> labels;
     RECT card{};
     int headerBottom = 0;
-    bool healthy = false;  // the status card is green
+    bool installed = false;         // the card's colours: the service running, no failed pause on record
+    std::wstring status;            // what the status card says
+    ULONGLONG statusCheckedAt = 0;  // when it was last compared with the machine
     unsigned minutes = 10;
     bool minutesEdited = false;
     int result = 0;
@@ -115,12 +119,19 @@ int layoutSetupPage(Ui& ui, int width, int headerHeight);
 int layoutCustomizePage(Ui& ui, int width, int top);
 int layoutModePage(Ui& ui, int width, int top);
 int layoutAboutPage(Ui& ui, int width, int top);
+// Whether the setup page's status card no longer says what is true.
+bool statusStale(const Ui& ui);
 
 // Window (window.cpp).
 int showPage(HWND owner, int page);
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 LRESULT CALLBACK hoverProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data);
 void scrollTo(Ui& ui, int position);
+// Hands a message to the dialog manager (Tab, the arrow keys, Enter, Escape); true when it was a dialog key. A
+// control the keyboard moves the focus to out of sight is scrolled into view.
+bool dialogMessage(HWND window, MSG& message);
+// Compares the status card with the machine, at most once a second, and rebuilds the page when it is stale.
+void refreshStatus(Ui& ui);
 bool registerUiClass();
 
 // Commands (commands.cpp): one WM_COMMAND, under the exception guard.
@@ -164,6 +175,10 @@ ButtonColors buttonColors(int id);
 // buttons with it too.
 void drawRoundedButton(const DRAWITEMSTRUCT& item, ButtonColors colors, float scale);
 
+// The header band of the setup's and the uninstaller's windows: accent strip, icon, product name and version;
+// `headerHeight` in DIPs.
+void paintFrontEndHeader(HWND window, HDC dc, float scale, HFONT title, HFONT body, int headerHeight);
+
 // Snapshot (capture.cpp): the client area and its children as a 32-bit top-down BMP; silent on failure.
 void capture(HWND window, const std::wstring& path);
 
@@ -171,6 +186,7 @@ void capture(HWND window, const std::wstring& path);
 namespace uitext {
 std::wstring description();
 std::wstring installedLine();
+std::wstring stoppedLine();
 std::wstring enabledLine(bool enabled);
 std::wstring idleCaption();
 std::wstring displaysCaption();

@@ -14,6 +14,12 @@ namespace dormalis {
 namespace {
 
 constexpr UINT_PTR SnapshotTimer = 99;
+constexpr UINT_PTR StatusTimer = 98;
+constexpr UINT StatusPeriodMs = 3000;
+constexpr ULONGLONG StatusGapMs = 1000;  // the card is compared with the machine no more often
+constexpr const wchar_t* SingleWindowMutex = L"Local\\Dormalis.Native.Ui";
+constexpr const wchar_t* MainWindowMark = L"Dormalis.Native.Ui.Main";  // a property of the process's first window
+constexpr ULONGLONG HandOverWaitMs = 5000;
 constexpr int LineStep = 32;   // pixels, whatever the DPI
 constexpr int WheelStep = 60;  // pixels per notch, whatever the DPI
 
@@ -32,6 +38,7 @@ LRESULT onCreate(Ui& ui) {
     UINT seconds = 600;
     if (!SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &seconds, 0)) seconds = 600;
     ui.minutes = minutesFromSeconds(seconds);
+    if (ui.page == SetupPage && !quitAfterTest) SetTimer(ui.window, StatusTimer, StatusPeriodMs, nullptr);
     return 0;
 }
 
@@ -68,6 +75,8 @@ LRESULT onActivate(Ui& ui, WPARAM wParam, LPARAM lParam) {
         rememberFocus(ui);
         return 0;
     }
+    // Posted: a rebuild inside the activation would take the focus it is about to give back.
+    PostMessageW(ui.window, WM_TIMER, StatusTimer, 0);
     if (!HIWORD(wParam) && ui.focusId && ui.control(ui.focusId)) {
         restoreFocus(ui);
         return 0;
@@ -119,11 +128,19 @@ void onWheel(Ui& ui, WPARAM wParam) {
     if (notches != 0) scrollTo(ui, ui.scroll - WheelStep * notches);
 }
 
-void onTimer(Ui& ui) {
+void onTimer(Ui& ui, WPARAM timer) {
+    if (timer == StatusTimer) return refreshStatus(ui);
     if (snapshotPath.empty()) return;
     capture(ui.window, snapshotPath);
     KillTimer(ui.window, SnapshotTimer);
     DestroyWindow(ui.window);
+}
+
+// Another start asked for a page: it opens over the setup window, unless a page or a box is open already; that one
+// has been brought to the front and keeps it.
+void onOpenPage(Ui& ui, WPARAM page) {
+    if (ui.page != SetupPage || !IsWindowEnabled(ui.window)) return;
+    if (page == CustomizePage || page == AboutPage) showPage(ui.window, static_cast<int>(page));
 }
 
 LRESULT onPaint(Ui& ui, UINT message, WPARAM wParam) {
@@ -134,6 +151,17 @@ LRESULT onPaint(Ui& ui, UINT message, WPARAM wParam) {
         paintPage(ui, paint.get());
     }
     return 0;
+}
+
+// Enter presses the button that has the focus, as in a dialog. The dialog manager presses the default button it is
+// told of here; an owner-drawn button never makes itself the default, and nothing else has a default.
+LRESULT focusedButtonAsDefault(Ui& ui) {
+    HWND focus = GetFocus();
+    wchar_t className[8] = {};
+    if (!focus || GetParent(focus) != ui.window || !GetClassNameW(focus, className, 8)) return 0;
+    const bool ownerDrawn = (GetWindowLongW(focus, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
+    if (lstrcmpiW(className, L"Button") != 0 || !ownerDrawn) return 0;
+    return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
 }
 
 // An owned page has no taskbar button of its own: minimised alone it would vanish and leave its owner disabled, so
@@ -165,7 +193,13 @@ LRESULT dispatch(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_SYSCOMMAND:
             return onSystemCommand(ui, wParam, lParam);
+        case DM_GETDEFID:
+            return focusedButtonAsDefault(ui);
+        case OpenPageMessage:
+            onOpenPage(ui, wParam);
+            return 0;
         case WM_DESTROY:
+            RemovePropW(ui.window, MainWindowMark);
             if (!GetWindow(ui.window, GW_OWNER)) PostQuitMessage(0);
             return 0;
         case WM_GETMINMAXINFO: {
@@ -188,7 +222,7 @@ LRESULT dispatch(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
             onWheel(ui, wParam);
             return 0;
         case WM_TIMER:
-            onTimer(ui);
+            onTimer(ui, wParam);
             return 0;
         case WM_ERASEBKGND:
             return eraseBackground(ui, reinterpret_cast<HDC>(wParam));
@@ -219,10 +253,51 @@ void pump(HWND window) {
             if (got == 0) PostQuitMessage(static_cast<int>(message.wParam));
             return;
         }
-        if (IsDialogMessageW(window, &message)) continue;
+        if (dialogMessage(window, message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+}
+
+// The first window of the settings process already running in this session, or null.
+HWND runningWindow() {
+    for (HWND found = nullptr; (found = FindWindowExW(nullptr, found, UiClass, nullptr)) != nullptr;)
+        if (GetPropW(found, MainWindowMark)) return found;
+    return nullptr;
+}
+
+void bringForward(HWND running, int page) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(running, &process);
+    AllowSetForegroundWindow(process);
+    if (IsIconic(running)) ShowWindowAsync(running, SW_RESTORE);
+    SetForegroundWindow(GetLastActivePopup(running));
+    if (page != SetupPage) PostMessageW(running, OpenPageMessage, static_cast<WPARAM>(page), 0);
+}
+
+// Two windows would each hold their own copy of the settings, and closing one would undo what the other saved: a
+// second start brings the first window to the front, with the page it was asked for. The first may not have made
+// its window yet, or be ending: once its mutex is free this start is the first. True in that case.
+bool handOver(HANDLE single, int page) {
+    const ULONGLONG deadline = GetTickCount64() + HandOverWaitMs;
+    do {
+        if (HWND running = runningWindow()) {
+            bringForward(running, page);
+            return false;
+        }
+        const DWORD waited = WaitForSingleObject(single, 50);
+        if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return true;
+    } while (GetTickCount64() < deadline);
+    return false;
+}
+
+int runModal(Ui& ui, HWND owner) {
+    EnableWindow(owner, FALSE);
+    ShowWindow(ui.window, SW_SHOW);
+    pump(ui.window);
+    EnableWindow(owner, TRUE);
+    SetForegroundWindow(owner);
+    return ui.result;
 }
 
 }  // namespace
@@ -250,6 +325,43 @@ void scrollTo(Ui& ui, int position) {
         }
     }
     InvalidateRect(ui.window, nullptr, TRUE);
+}
+
+bool dialogMessage(HWND window, MSG& message) {
+    if (!IsDialogMessageW(window, &message)) return false;
+    Ui* ui = uiOf(window);
+    HWND focus = GetFocus();
+    if (!ui || !focus || GetParent(focus) != window) return true;
+    RECT area{}, client{};
+    GetWindowRect(focus, &area);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&area), 2);
+    GetClientRect(window, &client);
+    const int margin = ui->px(12);
+    if (area.top < margin) {
+        scrollTo(*ui, ui->scroll + area.top - margin);
+    } else if (area.bottom > client.bottom - margin) {
+        // A control taller than the window shows its top.
+        scrollTo(*ui, ui->scroll + std::min(area.bottom - client.bottom + margin, area.top - margin));
+    }
+    return true;
+}
+
+void refreshStatus(Ui& ui) {
+    if (ui.page != SetupPage || quitAfterTest || !IsWindow(ui.window)) return;
+    const ULONGLONG since = GetTickCount64() - ui.statusCheckedAt;
+    if (since < StatusGapMs) {
+        SetTimer(ui.window, StatusTimer, static_cast<UINT>(StatusGapMs - since), nullptr);
+        return;
+    }
+    SetTimer(ui.window, StatusTimer, StatusPeriodMs, nullptr);
+    // Not under a page, box or elevated copy of its own (the command rebuilds the page as it returns), nor
+    // under an open list; a hidden or minimized window is compared once it shows again.
+    if (!IsWindowVisible(ui.window) || IsIconic(ui.window) || !IsWindowEnabled(ui.window) || ui.layingOut ||
+        SendMessageW(ui.control(LanguageList), CB_GETDROPPEDSTATE, 0, 0)) {
+        return;
+    }
+    ui.statusCheckedAt = GetTickCount64();
+    if (statusStale(ui)) ui.layout();
 }
 
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
@@ -295,19 +407,27 @@ LRESULT CALLBACK hoverProc(HWND button, UINT message, WPARAM wParam, LPARAM lPar
 int showPage(HWND owner, int page) {
     Ui ui(page);
     if (!createUi(ui, owner)) return 0;
-    EnableWindow(owner, FALSE);
-    ShowWindow(ui.window, SW_SHOW);
-    pump(ui.window);
-    EnableWindow(owner, TRUE);
-    SetForegroundWindow(owner);
-    return ui.result;
+    return runModal(ui, owner);
 }
 
 int runWindow() {
     registerUiClass();
+    UniqueHandle single;
+    if (!quitAfterTest) {
+        // Owned until this process ends, so that a later start can tell an ending first one from a running one.
+        single.reset(CreateMutexW(nullptr, TRUE, SingleWindowMutex));
+        if (single && GetLastError() == ERROR_ALREADY_EXISTS && !handOver(single.get(), requestedPage)) return 0;
+    }
+    // The Windows screen-saver dialog waits for its page as for a dialog box of its own.
+    HWND owner = IsWindow(requestedOwner) ? requestedOwner : nullptr;
     Ui ui(requestedPage);
-    if (!createUi(ui, nullptr)) return 1;
+    if (!createUi(ui, owner)) return 1;
     HWND window = ui.window;
+    if (!quitAfterTest) SetPropW(window, MainWindowMark, reinterpret_cast<HANDLE>(1));
+    if (owner) {
+        runModal(ui, owner);
+        return 0;
+    }
     ShowWindow(window, SW_SHOW);
     if (quitAfterTest) {
         ShowWindow(window, SW_SHOWNOACTIVATE);
@@ -316,7 +436,7 @@ int runWindow() {
     }
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (IsWindow(window) && IsDialogMessageW(window, &message)) continue;
+        if (IsWindow(window) && dialogMessage(window, message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

@@ -19,6 +19,8 @@
 #include "install/front_end.h"
 #include "install/install.h"
 #include "install/staging.h"
+#include "registration/saver_selection.h"
+#include "uninstall/uninstall_window.h"
 
 using namespace dormalis;
 
@@ -51,9 +53,12 @@ void showError(const UninstallOptions& options, const std::wstring& message) {
     if (!options.quiet) showFailure(nullptr, message, FailureScope::Process);
 }
 
+// Compared as files: started by an 8.3 path, or by any other spelling, the installed uninstaller is still itself.
 bool runsFromInstallation(const std::wstring& self) {
-    return samePath(self.substr(0, self.find_last_of(L'\\')), installDir());
+    return sameFile(self, installedFile(UninstallerFileName));
 }
+
+constexpr int AsideAttempts = 20;
 
 // Where this program's file went, and whether the folder holding it is its own.
 struct Aside {
@@ -72,8 +77,13 @@ Aside moveAside(const std::wstring& self) {
     } catch (const std::exception&) {
         // The folder beside the installation is tried next.
     }
-    const std::wstring beside = installDir() + L"-Uninstall-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
-    return {MoveFileExW(self.c_str(), beside.c_str(), 0) ? beside : std::wstring(), false};
+    // Never over an entry that exists already: someone else may have prepared it.
+    for (int attempt = 0; attempt < AsideAttempts; ++attempt) {
+        const std::wstring beside = installDir() + L"-Uninstall-" + randomName() + L".exe";
+        if (MoveFileExW(self.c_str(), beside.c_str(), 0)) return {beside, false};
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    return {};
 }
 
 void discard(const Aside& aside) {
@@ -84,14 +94,14 @@ void discard(const Aside& aside) {
     }
 }
 
-int uninstallHere(const UninstallOptions& options) {
-    installQuiet = options.quiet;
+// The removal itself, without a box: the window or the exit code tells the outcome, LastInstallError the reason.
+int uninstallHere() {
+    installQuiet = true;
     const std::wstring self = ownProgramPath();
     const bool installed = runsFromInstallation(self);
     const Aside aside = installed ? moveAside(self) : Aside{};
     if (installed && aside.path.empty()) {
         recordInstallError(L"Cannot move the uninstaller out of the installation folder.");
-        showError(options, text("setup.prepareUninstallFailed"));
         return ExitFailed;
     }
     if (uninstallNative() != 0) {
@@ -102,10 +112,40 @@ int uninstallHere(const UninstallOptions& options) {
         return ExitFailed;
     }
     if (installed) discard(aside);
-    if (!options.quiet) {
-        MessageBoxW(nullptr, text("setup.uninstallSuccess").c_str(), Product, MB_OK | MB_ICONINFORMATION);
-    }
     return ExitSucceeded;
+}
+
+// Asked once, by the copy the user started; adapters are mentioned only where adapter mode may have left some.
+bool confirmed() {
+    const std::wstring question =
+        readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) == 0
+            ? text("setup.uninstallQuestion")
+            : tr(L"Désinstaller Dormalis ?", L"Uninstall Dormalis?", L"Dormalis deinstallieren?",
+                 L"要卸载 Dormalis 吗？", L"¿Desinstalar Dormalis?", L"Disinstallare Dormalis?");
+    return MessageBoxW(nullptr, question.c_str(), Product, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+// Once the files are gone a selection of ours would leave Windows with no screen saver at all: the user who starts
+// the removal gets the previous one back, through Disable's own code. An elevated copy may run as another account,
+// so this happens before elevation. True when it did.
+bool giveSaverBack(const UninstallOptions& options) {
+    if (!isDormalisSelected()) return false;
+    try {
+        deactivateSaver();
+        return true;
+    } catch (const std::exception& error) {
+        showError(options, widenMessage(error.what()));
+        return false;
+    }
+}
+
+// A declined prompt or a refused removal leaves Dormalis installed: it stays the user's screen saver.
+void keepSaver() {
+    try {
+        activateSaver();
+    } catch (const std::exception&) {
+        // A half-removed installation cannot be selected again; the previous saver stays.
+    }
 }
 
 }  // namespace
@@ -125,18 +165,18 @@ int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
         showError(options, L"Usage: " + std::wstring(UninstallerFileName) + L" --uninstall [--quiet]");
         return ExitBadCommandLine;
     }
-    if (!options.quiet && !options.confirmed &&
-        MessageBoxW(nullptr, text("setup.uninstallQuestion").c_str(), Product, MB_YESNO | MB_ICONQUESTION) != IDYES) {
-        return ExitCancelled;
+    if (!options.quiet && !options.confirmed && !confirmed()) return ExitCancelled;
+    // Quiet means no prompt at all; without the machine key there is nowhere to record why.
+    if (options.quiet && !isAdministrator()) return ExitFailed;
+    const bool deselected = !elevatedCopy && giveSaverBack(options);
+    int result = ExitFailed;
+    if (!isAdministrator() && !elevatedCopy) {
+        std::vector<std::wstring> confirmed = arguments;
+        confirmed.emplace_back(L"--confirmed");
+        result = runElevated(joinArguments(confirmed), false);
+    } else {
+        result = options.quiet ? uninstallHere() : runUninstallWindow(uninstallHere);
     }
-    if (!isAdministrator()) {
-        // Quiet means no prompt at all; without the machine key there is nowhere to record why.
-        if (options.quiet) return ExitFailed;
-        if (!elevatedCopy) {
-            std::vector<std::wstring> confirmed = arguments;
-            confirmed.emplace_back(L"--confirmed");
-            return runElevated(joinArguments(confirmed), false);
-        }
-    }
-    return uninstallHere(options);
+    if (deselected && result != ExitSucceeded) keepSaver();
+    return result;
 }

@@ -32,6 +32,8 @@ stop
 trap stop EXIT
 mkdir -p "$work"
 cp -a "$build/wine-template" "$WINEPREFIX"
+. "$here/../../scripts/wine-env.sh"
+wine_env_stand_ins "$build" "$WINEPREFIX"
 python3 "$here/hold_pointer.py" >"$work/hold_pointer.out" &
 holder=$!
 for _ in $(seq 100); do grep -q held "$work/hold_pointer.out" 2>/dev/null && break; sleep 0.05; done

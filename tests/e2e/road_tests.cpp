@@ -8,13 +8,16 @@
 #include <shellapi.h>
 #include <wtsapi32.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "foundation/constants.h"
@@ -22,6 +25,7 @@
 #include "foundation/registry.h"
 #include "foundation/settings.h"
 #include "saver/starfield.h"
+#include "setup/setup_controls.h"
 #include "tests/saver/saver_test_support.h"
 #include "tests/service/fixture.h"
 #include "tests/support/fake_shell.h"
@@ -59,17 +63,6 @@ void say(const char* format, ...) {
     va_end(arguments);
     std::printf("\n");
     std::fflush(stdout);
-}
-
-void stopService() {
-    UniqueService service = openService(SERVICE_STOP | SERVICE_QUERY_STATUS);
-    SERVICE_STATUS status{};
-    if (service) ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    waitForServiceState(SERVICE_STOPPED, 15000);
-}
-
-bool startService() {
-    return StartServiceW(openService(SERVICE_START).get(), 0, nullptr) && waitForServiceState(SERVICE_RUNNING, 15000);
 }
 
 void killProcess(DWORD pid) {
@@ -154,7 +147,11 @@ HWND settingsWindowOwnedBy(HWND owner) {
 constexpr const wchar_t* TrayClass = L"Dormalis.Native.Tray";
 constexpr const wchar_t* SaverClass = L"Dormalis.Native.Saver";
 constexpr const wchar_t* DesktopKey = L"Control Panel\\Desktop";
+<<<<<<< HEAD
+=======
+const std::wstring PreviousSaver = L"C:\\windows\\system32\\Previous.scr";
 const wchar_t* const TestbedDlls[] = {L"fwpuclnt.dll", L"cfgmgr32.dll", L"wtsapi32.dll", L"iphlpapi.dll"};
+>>>>>>> i24
 
 // What the steps share: the machine's listeners, its adapters, the saver that one step starts and the next ends.
 struct RoadWorld {
@@ -204,6 +201,21 @@ void endSaver() {
     TerminateProcess(world->saver.get(), 0);
     WaitForSingleObject(world->saver.get(), 5000);
     world->saver.reset();
+}
+
+template <COLORREF Fill>
+bool filled(COLORREF color) {
+    return color == Fill;
+}
+
+// Pixels of the settings window on the screen in one of the status card's fill colours.
+int cardPixels(HWND window, COLORREF fill) {
+    Canvas screen(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    screen.captureScreen();
+    RECT shown{}, onScreen{0, 0, screen.width, screen.height};
+    GetWindowRect(window, &shown);
+    IntersectRect(&shown, &shown, &onScreen);
+    return screen.count(shown, fill == CardInstalledFill ? &filled<CardInstalledFill> : &filled<CardMissingFill>);
 }
 
 class Road : public ::testing::Test {
@@ -318,32 +330,67 @@ TEST_F(Road, Step1_QuietSetupInstallsAndTheServiceRuns) {
     wchar_t given[MAX_PATH] = {};
     const DWORD length = GetEnvironmentVariableW(L"ROAD_SETUP", given, MAX_PATH);
     const std::wstring setupProgram = length && length < MAX_PATH ? given : buildFolder() + L"\\Dormalis Setup.exe";
-    const ProcessResult setup = runProcess(quoted(setupProgram) + L" --quiet", 120000);
-    ASSERT_TRUE(setup.finished);
-    ASSERT_EQ(setup.exitCode, 0u) << narrow(machineString(LastInstallErrorValue));
+    // Its window, as a user installs: Install with the mode it proposes, then Close.
+    UniqueHandle setup = startProcess(quoted(setupProgram));
+    HWND window = nullptr;
+    ASSERT_TRUE(
+        waitUntil([&] { return IsWindowVisible(window = FindWindowW(L"Dormalis.Native.Setup", nullptr)); }, 20000));
+    ASSERT_NO_FATAL_FAILURE(click(window, setup_controls::Install));
+    // Close is refused while the installation runs; the window's exit code tells the outcome.
+    waitUntil(
+        [&] {
+            PostMessageW(window, WM_COMMAND, MAKEWPARAM(setup_controls::Cancel, BN_CLICKED), 0);
+            return WaitForSingleObject(setup.get(), 500) == WAIT_OBJECT_0;
+        },
+        90000);
+    ASSERT_EQ(finishProcess(setup.get(), 1000), 0u) << narrow(machineString(LastInstallErrorValue));
     ASSERT_TRUE(waitForServiceState(SERVICE_RUNNING, 15000)) << "the installed service does not run";
     EXPECT_EQ(machineDword(L"Firewall"), 1u);
-    EXPECT_EQ(machineDword(L"ModeConfigured", 0), 0u) << "a quiet installation only proposes a mode";
+    EXPECT_EQ(machineDword(L"ModeConfigured", 0), 1u) << "the window's mode is the administrator's choice";
     EXPECT_TRUE(exists(InstalledSaver));
-
-    // Wine has no filtering engine and cannot disable devices: the test bed's stand-ins go beside the installed
-    // service (the prefix prefers them for Dormalis.exe) and the service starts again to load them.
-    stopService();
-    for (const wchar_t* dll : TestbedDlls)
-        ASSERT_TRUE(CopyFileW((buildFolder() + L"\\" + dll).c_str(), (DefaultFolder + L"\\" + dll).c_str(), FALSE))
-            << narrow(dll);
-    ASSERT_TRUE(startService()) << "the service did not start again";
     EXPECT_TRUE(waitUntil(networkGivenBack, 5000)) << network();
+    // No DLL beside the program is loaded: the test bed's own lies in the system folder, and this fwpuclnt.dll,
+    // with nothing of the filtering engine in it, would be held by the service from its next start (step 6b) and
+    // keep the folder from being removed (step 7).
+    ASSERT_TRUE(
+        CopyFileW((buildFolder() + L"\\wtsapi32.dll").c_str(), (DefaultFolder + L"\\fwpuclnt.dll").c_str(), FALSE));
 }
 
 TEST_F(Road, Step2_EnableInTheSettingsWindow) {
+    // The user's own screen saver before Dormalis, which the uninstallation gives back.
+    std::ofstream(std::filesystem::path(PreviousSaver)) << "scr";
+    writeString(HKEY_CURRENT_USER, DesktopKey, L"SCRNSAVE.EXE", PreviousSaver);
+    SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, 420, nullptr, SPIF_UPDATEINIFILE | SPIF_SENDCHANGE);
+
+    // The Windows screen-saver dialog asks for the saver's settings: the customize page is that dialog's own.
+    std::atomic<HWND> host{nullptr};
+    std::thread dialog([&] {
+        HWND made = CreateWindowExW(0, L"STATIC", L"Screen saver", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200,
+                                    nullptr, nullptr, nullptr, nullptr);
+        host = made;
+        for (MSG message; IsWindow(made) && GetMessageW(&message, nullptr, 0, 0) > 0;)
+            DispatchMessageW(&message);
+    });
+    ASSERT_TRUE(waitUntil([&] { return host.load() != nullptr; }, 5000));
+    UniqueHandle configure = startProcess(quoted(InstalledSaver) + L" /c:" + std::to_wstring(uintptr_t(host.load())));
+    HWND page = nullptr;
+    EXPECT_TRUE(waitUntil([&] { return (page = settingsWindowOwnedBy(host)) && GetDlgItem(page, SaveButton); }, 20000));
+    EXPECT_FALSE(IsWindowEnabled(host)) << "the dialog waits for its page";
+    PostMessageW(page, WM_CLOSE, 0, 0);
+    EXPECT_EQ(finishProcess(configure.get(), 10000), 0u);
+    EXPECT_TRUE(IsWindowEnabled(host));
+    PostMessageW(host, WM_CLOSE, 0, 0);
+    dialog.join();
+
     HWND window = openSettingsWindow();
     ASSERT_TRUE(window);
+    // A second start opens no second window: it brings this one forward with the page it asked for.
+    EXPECT_EQ(runProcess(quoted(InstalledProgram) + L" /c", 20000).exitCode, 0u);
+    EXPECT_TRUE(
+        waitUntil([&] { return (page = settingsWindowOwnedBy(window)) && GetDlgItem(page, SaveButton); }, 10000));
+    PostMessageW(page, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(window); }, 10000)) << "the page stayed open";
     click(window, EnableButton);
-    // No mode was confirmed yet: the page asks for one, and an elevated copy records it.
-    ASSERT_NO_FATAL_FAILURE(chooseMode(window, FirewallRadio));
-    EXPECT_TRUE(waitUntil([] { return machineDword(L"ModeConfigured", 0) == 1; }, 20000));
-    EXPECT_EQ(machineDword(L"Firewall"), 1u);
 
     // Windows starts the saver from this value without quotes: it holds the 8.3 form, which has no space.
     wchar_t shortForm[MAX_PATH] = {};
@@ -352,6 +399,7 @@ TEST_F(Road, Step2_EnableInTheSettingsWindow) {
         waitUntil([&] { return readString(HKEY_CURRENT_USER, DesktopKey, L"SCRNSAVE.EXE") == shortForm; }, 10000))
         << "the installed saver is not Windows' screen saver";
 
+    EXPECT_FALSE(settingsWindowOwnedBy(window)) << "the setup's mode stands: no mode page, no second prompt";
     EXPECT_TRUE(waitUntil([] { return FindWindowW(TrayClass, nullptr) != nullptr; }, 15000)) << "no tray";
     EXPECT_TRUE(waitUntil([] { return !world->shell.calls().empty(); }, 10000))
         << "the tray showed no icon in the notification area";
@@ -389,6 +437,13 @@ TEST_F(Road, Step5_AdapterModeThroughTheSettingsWindow) {
     ASSERT_NO_FATAL_FAILURE(chooseMode(window, AdaptersRadio));
     EXPECT_TRUE(waitUntil([] { return machineDword(L"Firewall") == 0; }, 20000)) << "the mode did not change";
     EXPECT_EQ(machineDword(L"ModeConfigured", 0), 1u);
+    // The status card follows the service while the window stays open (and its mode command has ended).
+    ASSERT_TRUE(waitUntil([&] { return IsWindowEnabled(window); }, 20000));
+    EXPECT_GT(cardPixels(window, CardInstalledFill), 1000);
+    stopService();
+    EXPECT_TRUE(waitUntil([&] { return cardPixels(window, CardMissingFill) > 1000; }, 8000)) << "stale status card";
+    ASSERT_TRUE(startService());
+    EXPECT_TRUE(waitUntil([&] { return cardPixels(window, CardInstalledFill) > 1000; }, 8000)) << "stale status card";
     closeSettingsWindow(window);
 
     ASSERT_NO_FATAL_FAILURE(startCuttingSaver());
@@ -437,9 +492,15 @@ TEST_F(Road, Step6c_RestoreNetworkWhilePaused) {
     EXPECT_TRUE(waitUntil(networkGivenBack, 3000));
 }
 
+// Started by its 8.3 path, with InstallPath recorded in that form (Wine reports a program's long path), the
+// installed uninstaller still knows itself and moves out of the folder it removes.
 TEST_F(Road, Step7_UninstallLeavesNothingBehind) {
-    const ProcessResult uninstaller =
-        runProcess(quoted(DefaultFolder + L"\\Uninstall.exe") + L" --uninstall --quiet", 60000);
+    DeleteFileW((DefaultFolder + L"\\fwpuclnt.dll").c_str());
+    wchar_t shortPath[MAX_PATH] = {};
+    ASSERT_GT(GetShortPathNameW((DefaultFolder + L"\\Uninstall.exe").c_str(), shortPath, MAX_PATH), 0u);
+    const std::wstring shortForm = shortPath;
+    writeString(HKEY_LOCAL_MACHINE, RegistryPath, InstallPathValue, shortForm.substr(0, shortForm.rfind(L'\\')));
+    const ProcessResult uninstaller = runProcess(shortForm + L" --uninstall --quiet", 60000);
     EXPECT_TRUE(uninstaller.finished);
     EXPECT_EQ(uninstaller.exitCode, 0u) << "the installed uninstaller returns once everything is removed";
     EXPECT_EQ(serviceState(), 0u) << "the service is still registered";
@@ -447,8 +508,15 @@ TEST_F(Road, Step7_UninstallLeavesNothingBehind) {
         EXPECT_FALSE(exists(DefaultFolder + L"\\" + name)) << narrow(name);
     EXPECT_EQ(machineDword(NetworkStateValue), 0xDEADu) << "the machine key is still there";
     EXPECT_TRUE(adaptersIn(world->all, testbed::DeviceStarted)) << network();
+<<<<<<< HEAD
+    EXPECT_FALSE(exists(DefaultFolder));
+=======
+    // Read in the registry: Wine keeps this process's own copy of the saver parameters.
+    for (const auto& [name, before] : {std::pair{L"SCRNSAVE.EXE", PreviousSaver}, {L"ScreenSaveTimeOut", L"420"}})
+        EXPECT_EQ(readString(HKEY_CURRENT_USER, DesktopKey, name), before) << "the previous screen saver is back";
     std::error_code ignored;
     std::filesystem::remove_all(std::filesystem::path(DefaultFolder), ignored);
+>>>>>>> i24
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ struct Row {
 
 std::uint64_t numberOf(const Role& role) {
     if (role.kind == K::SetTimeout) return role.timeoutMinutes;
-    if (role.kind == K::EmbeddedPreview) return role.hostWindow;
+    if (role.kind == K::EmbeddedPreview || role.hostWindow) return role.hostWindow;
     return static_cast<std::uint64_t>(role.page);
 }
 
@@ -35,7 +35,8 @@ TEST(ChooseRole, EachCommandLineSelectsItsRoleAndReadsItsNumberHoweverItsProgram
     std::vector<Row> rows = {
         {P + L"/s", K::ScreenSaver},
         {P + L"/p 1234", K::EmbeddedPreview, 1234},
-        {P + L"/c:77", K::SettingsWindow, 1},
+        {P + L"/c:77", K::SettingsWindow, 77},  // the screen-saver dialog that owns the page
+        {P + L"/c 78", K::SettingsWindow, 78},
         {L"C:\\PROGRA~1\\DORMAL~1\\DORMALIS.SCR /S", K::ScreenSaver},
         {L"  c:\\program files\\dormalisnative\\dormalis.scr\t/P:55", K::EmbeddedPreview, 55},
         {L"\"C:\\Program Files\\DormalisNative\\Dormalis.scr\" /s", K::ScreenSaver},

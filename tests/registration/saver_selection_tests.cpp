@@ -112,7 +112,9 @@ TEST(SaverActivation, RemembersThePreviousChoiceAsStoredOnlyTheFirstTime) {
 TEST(SaverDeactivation, GivesBackOnlyAUsableRememberedSaverAndTheRememberedTimeout) {
     DesktopState state;
     const std::wstring other = state.createFile(L"Other Product.scr"), absent = L"<absent>";
-    const std::wstring bubbles = L"C:\\Windows\\System32\\Bubbles.scr", ours = state.saverFile();
+    const std::wstring gone = (state.scratch() / L"Gone" / L"Dormalis.scr").wstring();
+    SetEnvironmentVariableW(L"DORMALIS_TEST_ROOT", state.scratch().c_str());
+    const std::wstring bubbles = L"C:\\Windows\\System32\\Bubbles.scr", ours = state.createFile(L"Dormalis.scr");
     // Selected and remembered saver (none remembered when empty), PreviousActive; saver, active and timeout after.
     const std::tuple<std::wstring, std::wstring, DWORD, std::wstring, BOOL, UINT> cases[] = {
         {bubbles, other, 0, bubbles, TRUE, 900},  // another product's choice is left alone
@@ -120,7 +122,8 @@ TEST(SaverDeactivation, GivesBackOnlyAUsableRememberedSaverAndTheRememberedTimeo
         {ours, state.scratch() / L"Gone.scr", 1, absent, FALSE, 420},  // the timeout comes back without the saver
         {ours, L"D:\\Old\\Dormalis.ScreenSaver.scr", 1, absent, FALSE, 420},  // never our own
         {ours, state.scratch().wstring(), 1, absent, FALSE, 420},             // nor a folder
-        {L"%ProgramFiles%/DormalisNative/dormalis.SCR", L"", 1, absent, FALSE, 900},
+        {L"%DORMALIS_TEST_ROOT%/dormalis.SCR", L"", 1, absent, FALSE, 900},
+        {gone, other, 1, gone, TRUE, 900},  // a removed installation's file is no longer ours to give back
     };
     for (const auto& [selected, previous, previousActive, after, activeAfter, timeoutAfter] : cases) {
         deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);

@@ -1,6 +1,11 @@
-# A shipped program imports only Windows' own DLLs (the C++ and stack-protector runtimes are linked in) and its
-# header asks for high-entropy ASLR with relocations, DEP and Windows 10, with no link time.
-# -DPROGRAM=<exe> -DOBJDUMP=<objdump> -DSYSTEM_DLLS=<folder of Windows system DLLs>
+# A shipped program imports only KnownDLLs, which Windows takes from System32 whatever lies beside the program,
+# and the side-by-side common controls (the C++ and stack-protector runtimes are linked in; other DLLs are loaded
+# at run time from System32 alone). Its header asks for high-entropy ASLR with relocations, DEP and Windows 10,
+# with no link time.
+# -DPROGRAM=<exe> -DOBJDUMP=<objdump>
+set(allowed advapi32 clbcatq combase comdlg32 coml2 difxapi gdi32 gdiplus imagehlp imm32 kernel32 msctf msvcrt normaliz
+    nsi ole32 oleaut32 psapi rpcrt4 sechost setupapi shcore shell32 shlwapi user32 wldap32 ws2_32 comctl32)
+cmake_policy(SET CMP0057 NEW)
 set(ENV{TZ} UTC)
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
@@ -13,8 +18,9 @@ endif()
 foreach(line ${imports})
     string(REGEX REPLACE "DLL Name: *" "" dll "${line}")
     string(TOLOWER "${dll}" dll)
-    if(dll MATCHES "^lib" OR NOT EXISTS "${SYSTEM_DLLS}/${dll}")
-        message(FATAL_ERROR "${PROGRAM} needs ${dll}, which is not a Windows system DLL")
+    string(REGEX REPLACE "\\.dll$" "" name "${dll}")
+    if(NOT name IN_LIST allowed)
+        message(FATAL_ERROR "${PROGRAM} imports ${dll}, which is not a KnownDLL")
     endif()
 endforeach()
 

@@ -4,7 +4,8 @@
 # without a certificate the program stays as it was and the step says so.
 #   signing.sh PROGRAM...
 set -euo pipefail
-sign=$(cd "$(dirname "$0")/../../scripts" && pwd)/sign.sh
+scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
+sign=$scripts/sign.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -12,7 +13,7 @@ fail() { echo "FAIL: $*" >&2 && exit 1; }
 openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Dormalis test signer" \
     -addext extendedKeyUsage=codeSigning -keyout key.pem -out cert.pem 2>/dev/null
 openssl pkcs12 -export -inkey key.pem -in cert.pem -passout 'pass:a pass phrase' -out signer.p12
-unset DORMALIS_SIGN_PKCS12 DORMALIS_SIGN_PASSWORD DORMALIS_SIGN_TIMESTAMP DORMALIS_SIGNATURES
+unset DORMALIS_SIGN_PKCS12 DORMALIS_SIGN_PASSWORD DORMALIS_SIGN_PASSWORD_FILE DORMALIS_SIGN_TIMESTAMP DORMALIS_SIGNATURES
 mkdir signatures rebuilt changed
 
 for program in "$@"; do
@@ -22,7 +23,11 @@ for program in "$@"; do
     [[ $said == *unsigned* ]] || fail "$name: an unsigned build does not say so: $said"
     cmp -s "$program" "$name" && [ ! -e "$name.sig" ] || fail "$name: changed without a certificate"
 
-    DORMALIS_SIGN_PKCS12=signer.p12 DORMALIS_SIGN_PASSWORD='a pass phrase' bash "$sign" "$name" >/dev/null
+    # As the release takes it: out of the environment before anything runs, read by the signing step alone.
+    (export DORMALIS_SIGN_PASSWORD='a pass phrase' && . "$scripts/signing-password.sh" &&
+        ! env | grep -q 'a pass phrase' && [ "$(stat -c %a "$DORMALIS_SIGN_PASSWORD_FILE")" = 600 ] &&
+        DORMALIS_SIGN_PKCS12=signer.p12 bash "$sign" "$name" >/dev/null && rm -r "$DORMALIS_SIGN_SECRETS") ||
+        fail "$name: the password stayed in the environment or signing failed"
     osslsigncode verify -CAfile cert.pem -in "$name" >/dev/null || fail "$name: its signature does not verify"
 
     cp "$name.sig" signatures/ && cp "$program" rebuilt/ && cp "$program" changed/

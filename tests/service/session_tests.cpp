@@ -235,6 +235,40 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
                 << narrow(failed.mode + L"|" + failed.reason);
         }
     }
+    // A stranger that keeps connecting is dropped each time and logged once a minute, not at every attempt.
+    describe(Machine::Stranger);
+    writeString(HKEY_LOCAL_MACHINE, MachineKey, L"LastDiagnostic", L"quiet");
+    const ProcessResult loop = runClient(L"open broken:3000 open broken:3000 open broken:3000");
+    EXPECT_EQ(loop.output.find("connected"), std::string::npos) << loop.output;
+    EXPECT_EQ(lastLog(), L"quiet");
+}
+
+// The caller's image path is decided by its text: the prefix maps \\host\share and the WebDAV share onto the
+// installation folder, and the link C:\dormalis-links\linked onto C:\windows, so each refused road but the
+// removable drive's leads to the installed saver and would pass a comparison of file identity.
+TEST(CallerImage, OnlyTheInstalledSaversOwnSpellingsAreOpened) {
+    const std::wstring linked = L"C:\\windows\\DormalisLinkTest", saver = installedSaver(), unc = L"\\\\host\\share";
+    for (const std::wstring& folder : {std::wstring(InstallFolder), linked, std::wstring(L"R:\\Tools")})
+        installSaverCopy(folder + L"\\Dormalis.scr");
+    wchar_t shortSaver[MAX_PATH] = {};
+    GetShortPathNameW(saver.c_str(), shortSaver, MAX_PATH);
+    const std::wstring shortFolder = std::wstring(shortSaver).substr(0, std::wstring(shortSaver).rfind(L'\\'));
+    const std::tuple<std::wstring, std::wstring, bool> rows[] = {
+        {InstallFolder, saver, true},
+        {InstallFolder, L"c:\\dormalisservicetest\\DORMALIS.SCR", true},
+        {InstallFolder, shortSaver, true},
+        {shortFolder, saver, true},  // InstallPath recorded in 8.3 form
+        {InstallFolder, unc + L"\\Dormalis.scr", false},
+        {InstallFolder, L"\\\\?\\UNC" + unc.substr(1) + L"\\Dormalis.scr", false},
+        {InstallFolder, L"\\\\localhost@8080\\DavWWWRoot\\Dormalis.scr", false},
+        {InstallFolder, L"\\\\?\\" + saver, false},
+        {linked, L"C:\\dormalis-links\\linked\\DormalisLinkTest\\Dormalis.scr", false},
+        {L"R:\\Tools", L"R:\\Tools\\Dormalis.scr", false}};  // spelled right, on a removable drive
+    for (const auto& [folder, image, accepted] : rows) {
+        installDirectoryOverride = folder;
+        EXPECT_EQ(installedSaverImage(image), accepted) << narrow(image);
+    }
+    installDirectoryOverride.clear();
 }
 
 // While an adapter cannot be enabled no saver gets in, and attempts come every 2000 ms until one succeeds. Then

@@ -1,4 +1,4 @@
-// What only the real processes show: Dormalis.exe in Wine's service manager, the test bed beside it.
+// What only the real processes show: Dormalis.exe in Wine's service manager, the test bed in the system folder.
 #include <windows.h>
 
 #include "foundation/constants.h"
@@ -7,22 +7,18 @@
 namespace dormalis::testing {
 namespace {
 
-// With InstallPath in 8.3 form, as Windows may record it, the installed saver is still the installed saver, and
-// the service is the pipe's server the saver trusts. A killed service takes its filters along at once (a dynamic
-// session) and its next start puts NetworkState right; a stop gives the network back before "stopped".
+// The installed saver is accepted, and the service is the pipe's server the saver trusts. A killed service takes its
+// filters along at once (a dynamic session) and its next start puts NetworkState right; a stop gives the network back
+// before "stopped".
 TEST(ServiceSystemTest, TheRealSaverIsBlockedUntilTheServiceEnds) {
     const std::wstring folder = L"C:\\DormalisServiceSystemTest";
     testbed::reset();
     deleteKeyTree(HKEY_LOCAL_MACHINE, MachineKey);
     setMachineDword(L"ModeConfigured", 1);
     CreateDirectoryW(folder.c_str(), nullptr);
-    for (const wchar_t* file : {L"Dormalis.exe", L"fwpuclnt.dll", L"cfgmgr32.dll", L"wtsapi32.dll", L"iphlpapi.dll"})
-        ASSERT_TRUE(CopyFileW((buildFolder() + L"\\" + file).c_str(), (folder + L"\\" + file).c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW((buildFolder() + L"\\Dormalis.exe").c_str(), (folder + L"\\Dormalis.scr").c_str(), FALSE));
-    wchar_t shortForm[MAX_PATH] = {};
-    ASSERT_GT(GetShortPathNameW(folder.c_str(), shortForm, MAX_PATH), 0u);
-    ASSERT_NE(shortForm, folder);
-    writeString(HKEY_LOCAL_MACHINE, MachineKey, L"InstallPath", shortForm);
+    for (const wchar_t* file : {L"Dormalis.exe", L"Dormalis.scr"})
+        ASSERT_TRUE(CopyFileW((buildFolder() + L"\\Dormalis.exe").c_str(), (folder + L"\\" + file).c_str(), FALSE));
+    writeString(HKEY_LOCAL_MACHINE, MachineKey, L"InstallPath", folder);
 
     UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     removeService();  // left by a run that did not finish

@@ -22,9 +22,10 @@ const std::wstring NotSelected = L"Dormalis is not selected as the screen saver.
 const std::wstring Stopped = L"\n\nService unavailable — network state unknown";
 const std::wstring Enabled = L"Dormalis is configured and enabled as the screen saver.\nIdle time before activation: ";
 
-// Dormalis selected in Windows, switched on or off, with the given idle timeout.
-void selectDormalis(UINT timeoutSeconds, bool active = true) {
-    selectSaver(L"C:\\Program Files\\DormalisNative\\Dormalis.scr");
+// Dormalis selected in Windows (a file that exists: a removed one is no selection), switched on or off, with the
+// given idle timeout.
+void selectDormalis(const DesktopState& state, UINT timeoutSeconds, bool active = true) {
+    selectSaver(state.createFile(L"Dormalis.scr"));
     setSaverActive(active);
     setTimeoutSeconds(timeoutSeconds);
 }
@@ -34,17 +35,17 @@ TEST(NetworkStatus, SelectionLinesAndDurationsInTheDisplayLanguage) {
     writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", English);
     selectSaver(L"C:\\Windows\\System32\\Bubbles.scr");
     EXPECT_EQ(networkStatus(), NotSelected + Stopped);
-    selectDormalis(600, false);
+    selectDormalis(state, 600, false);
     const std::wstring disabled = L"Dormalis is selected, but automatic screen saver activation is disabled.";
     EXPECT_EQ(networkStatus(), disabled + Stopped);
     const std::pair<UINT, std::wstring> cases[] = {{600, L"10 min"}, {90, L"1 min 30 s"}, {61, L"1 min 1 s"},
                                                    {60, L"1 min"},   {45, L"45 s"},       {7265, L"121 min 5 s"}};
     for (const auto& [seconds, shown] : cases)
-        EXPECT_EQ((selectDormalis(seconds), networkStatus()), Enabled + shown + Stopped) << seconds;
-    selectDormalis(0);  // a zero timeout counts as disabled, where Windows keeps one
+        EXPECT_EQ((selectDormalis(state, seconds), networkStatus()), Enabled + shown + Stopped) << seconds;
+    selectDormalis(state, 0);  // a zero timeout counts as disabled, where Windows keeps one
     EXPECT_TRUE(saverTimeout() != 0 || networkStatus() == disabled + Stopped) << narrow(networkStatus());
     // The display language with its own units.
-    selectDormalis(90);
+    selectDormalis(state, 90);
     writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", Chinese);
     EXPECT_EQ(networkStatus(),
               L"Dormalis 已配置并启用为屏幕保护程序。\n启动前的空闲时间：1 分钟 30 秒\n\n"
@@ -56,7 +57,7 @@ TEST(NetworkStatus, SelectionLinesAndDurationsInTheDisplayLanguage) {
     writeString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE", L" \"%ProgramFiles%\\DormalisNative\\dormalis.scr\"");
     EXPECT_EQ(networkStatus(), Enabled + L"1 min 30 s" + Stopped);
     writeString(HKEY_CURRENT_USER, PolicyKey, L"SCRNSAVE.EXE", L"C:\\Windows\\System32\\Bubbles.scr");
-    selectDormalis(90);
+    selectDormalis(state, 90);
     EXPECT_EQ(networkStatus(),
               L"The screen saver is managed by your organization, which does not start Dormalis." + Stopped);
 }

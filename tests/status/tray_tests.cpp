@@ -138,7 +138,7 @@ TEST(TrayNotificationArea, ShieldTipBalloonAndShellRestartAsTheShellSeesThem) {
     EXPECT_EQ(std::tuple(last().message, last().tip, last().centre),
               std::tuple(DWORD{NIM_MODIFY}, std::wstring(L"Dormalis — screen saver not selected"), Grey));
 
-    selectSaver(L"C:\\Program Files\\DormalisNative\\Dormalis.scr");
+    selectSaver(state.createFile(L"Dormalis.scr"));
     tray.tick();
     EXPECT_EQ(std::pair(last().tip, last().centre),
               std::pair(std::wstring(L"Dormalis — selected screen saver"), Green));

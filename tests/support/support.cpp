@@ -92,6 +92,40 @@ UniqueHandle startProcess(const std::wstring& commandLine) {
     return launch(commandLine, nullptr);
 }
 
+UniqueHandle ordinaryUserToken() {
+    UniqueHandle own, restricted;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, own.put());
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    UniqueSid administrators;
+    AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                             administrators.put());
+    SID_AND_ATTRIBUTES disabled{administrators.get(), 0};
+    if (!CreateRestrictedToken(own.get(), DISABLE_MAX_PRIVILEGE, 1, &disabled, 0, nullptr, 0, nullptr,
+                               restricted.put()))
+        throw std::runtime_error("cannot make an ordinary user's token");
+    return restricted;
+}
+
+UniqueHandle startAsOrdinaryUser(const std::wstring& commandLine, HANDLE job) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    std::wstring mutableLine = commandLine;
+    if (!CreateProcessAsUserW(ordinaryUserToken().get(), nullptr, mutableLine.data(), nullptr, nullptr, FALSE,
+                              CREATE_SUSPENDED, nullptr, nullptr, &startup, &started))
+        throw std::runtime_error("cannot start as an ordinary user " + narrow(commandLine));
+    UniqueHandle process{started.hProcess}, thread{started.hThread};
+    AssignProcessToJobObject(job, process.get());
+    ResumeThread(thread.get());
+    return process;
+}
+
+DWORD processesOf(HANDLE job) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+    QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof(accounting), nullptr);
+    return accounting.TotalProcesses;
+}
+
 DWORD finishProcess(HANDLE process, DWORD timeoutMs) {
     if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
         TerminateProcess(process, STILL_ACTIVE);

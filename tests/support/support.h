@@ -27,6 +27,13 @@ ProcessResult runProcess(const std::wstring& commandLine, DWORD timeoutMs);
 // Starts a command line and returns its process handle; the caller waits for or ends it.
 UniqueHandle startProcess(const std::wstring& commandLine);
 
+// This account without its administrators membership and privileges: an ordinary user, which Wine cannot show.
+UniqueHandle ordinaryUserToken();
+// Starts a command line as that ordinary user inside `job`, which then counts every elevated copy it starts too.
+UniqueHandle startAsOrdinaryUser(const std::wstring& commandLine, HANDLE job);
+// How many processes were ever started in a job.
+DWORD processesOf(HANDLE job);
+
 // Waits for a started process; kills it at the deadline. Returns the exit code, or STILL_ACTIVE if it was killed.
 DWORD finishProcess(HANDLE process, DWORD timeoutMs);
 

@@ -61,20 +61,26 @@ TEST(Resources, IconOneCarriesSevenSizesAndTheManifestAsksForWhatTheProgramNeeds
         EXPECT_NE(manifest.find(needed), std::string::npos) << needed;
 }
 
-TEST(Resources, VersionIsOneZeroZeroZeroNamedDormalis) {
-    DWORD ignored = 0;
-    std::vector<BYTE> block(GetFileVersionInfoSizeW(Program.c_str(), &ignored));
-    ASSERT_TRUE(GetFileVersionInfoW(Program.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(std::tuple(fixed->dwFileVersionMS, fixed->dwFileVersionLS, fixed->dwProductVersionMS),
-              std::tuple(0x00010000ul, 0ul, 0x00010000ul));
-    for (const wchar_t* name : {L"FileDescription", L"ProductName"}) {
-        wchar_t* value = nullptr;
-        VerQueryValueW(block.data(), (std::wstring(L"\\StringFileInfo\\040904B0\\") + name).c_str(),
-                       reinterpret_cast<void**>(&value), &length);
-        EXPECT_EQ(std::wstring(value ? value : L""), L"Dormalis") << narrow(name);
+// Elevation prompts show the description: each program says which of the three it is.
+TEST(Resources, EachProgramIsVersionOneZeroZeroZeroOfDormalisWithItsOwnDescription) {
+    for (const auto& [file, description] : {std::pair{Program, L"Dormalis"},
+                                            {buildFolder() + L"\\Dormalis Setup.exe", L"Dormalis Setup"},
+                                            {buildFolder() + L"\\Uninstall.exe", L"Dormalis Uninstaller"}}) {
+        DWORD ignored = 0;
+        std::vector<BYTE> block(GetFileVersionInfoSizeW(file.c_str(), &ignored));
+        ASSERT_TRUE(GetFileVersionInfoW(file.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+        EXPECT_EQ(std::tuple(fixed->dwFileVersionMS, fixed->dwFileVersionLS, fixed->dwProductVersionMS),
+                  std::tuple(0x00010000ul, 0ul, 0x00010000ul));
+        for (const auto& [name, expected] :
+             {std::pair{L"FileDescription", description}, {L"ProductName", L"Dormalis"}}) {
+            wchar_t* value = nullptr;
+            VerQueryValueW(block.data(), (std::wstring(L"\\StringFileInfo\\040904B0\\") + name).c_str(),
+                           reinterpret_cast<void**>(&value), &length);
+            EXPECT_EQ(std::wstring(value ? value : L""), expected) << narrow(file) << " " << narrow(name);
+        }
     }
 }
 

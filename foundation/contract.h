@@ -34,6 +34,10 @@ inline constexpr const wchar_t* ModeConfiguredValue = L"ModeConfigured";
 inline constexpr const wchar_t* FirewallValue = L"Firewall";
 inline constexpr const wchar_t* InstallPathValue = L"InstallPath";
 inline constexpr const wchar_t* LastInstallErrorValue = L"LastInstallError";
+// "time|mode|reason" of the last pause the service could not make (UTC time as 2026-12-07T07:06:43Z; mode
+// firewall, adapters or none; the reason in English); only the service writes it, and only a later pause that
+// holds removes it.
+inline constexpr const wchar_t* LastFailedPauseValue = L"LastFailedPause";
 
 // The files of an installation folder.
 inline constexpr const wchar_t* ProgramFileName = L"Dormalis.exe";
@@ -44,6 +48,11 @@ inline constexpr const wchar_t* ShortcutFileName = L"Dormalis.lnk";
 // `name` inside the folder `dir`, or inside installDir() when no folder is given.
 std::wstring installedFile(const wchar_t* name, const std::wstring& dir);
 std::wstring installedFile(const wchar_t* name);
+
+struct FailedPause {
+    std::wstring time, mode, reason;  // all empty when no pause failed since the last one that held
+};
+FailedPause lastFailedPause();
 
 // Whether the user has confirmed an interruption mode. Only the 1 that the mode change writes counts: an
 // installation records 0 while its mode is a mere default, and a missing or foreign value confirms nothing.

@@ -83,6 +83,9 @@ void configureService(SC_HANDLE manager, UniqueService& service, const std::wstr
     SC_ACTION restarts[3] = {{SC_ACTION_RESTART, 1000}, {SC_ACTION_RESTART, 1000}, {SC_ACTION_RESTART, 1000}};
     SERVICE_FAILURE_ACTIONSW actions{86400, nullptr, nullptr, 3, restarts};
     ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &actions);
+    // Without it the restarts follow only a crash, not a stop that reports an error code.
+    SERVICE_FAILURE_ACTIONS_FLAG onErrorStops{TRUE};
+    ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrorStops);
     // What the Services console shows; a service without one looks suspect to the administrator.
     SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(ServiceDescription)};
     ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);

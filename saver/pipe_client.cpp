@@ -27,9 +27,11 @@ bool servedByService(HANDLE pipe) {
 }
 
 void connect(Saver& saver) {
-    // Anonymous: the service never impersonates, and whoever else answers learns nothing of the user.
-    UniqueHandle pipe(CreateFileW(PipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr));
+    // Anonymous: the service never impersonates, and whoever else answers learns nothing of the user. Writing
+    // without FILE_APPEND_DATA, which GENERIC_WRITE would ask for too: on a pipe it is the right to create an
+    // instance, which the service grants interactive users no longer.
+    UniqueHandle pipe(CreateFileW(PipeName, GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                  OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr));
     if (!pipe) return;
     // Not a word to an impostor: the run goes on unprotected and says so.
     if (!servedByService(pipe.get())) return;

@@ -95,10 +95,27 @@ bool recordDevices(const std::vector<Device>& devices) {
     return true;
 }
 
-bool disableAll(const std::vector<Device>& devices) {
-    for (const Device& device : devices)
-        if (CM_Disable_DevNode(device.node, CM_DISABLE_UI_NOT_OK) != CR_SUCCESS) return false;
+bool disableAll(const std::vector<Device>& devices, std::wstring& why) {
+    for (const Device& device : devices) {
+        const CONFIGRET rc = CM_Disable_DevNode(device.node, CM_DISABLE_UI_NOT_OK);
+        if (rc == CR_SUCCESS) continue;
+        why = L"Adapter not disabled (configuration manager code " + std::to_wstring(rc) + L"): " + device.id;
+        return false;
+    }
     return true;
+}
+
+// Why the adapters could not be paused, at the first step that failed.
+bool pauseDevices(const std::vector<Device>& devices, std::wstring& why) {
+    if (devices.empty()) {
+        why = L"No started physical Ethernet or Wi-Fi adapter.";
+        return false;
+    }
+    if (!recordDevices(devices)) {
+        why = L"Recovery list not writable.";
+        return false;
+    }
+    return disableAll(devices, why);
 }
 
 }  // namespace
@@ -111,14 +128,17 @@ std::vector<Device> adapters() {
     return adaptersOf(set.get(), wanted);
 }
 
-bool pauseAdapters() {
+bool pauseAdapters(std::wstring& why) {
     std::vector<std::wstring> wanted;
-    if (!physicalInterfaces(wanted)) return false;
-    UniqueDeviceSet set(SetupDiGetClassDevsW(&GUID_DEVCLASS_NET, nullptr, nullptr, DIGCF_PRESENT));
-    if (!set) return false;
+    UniqueDeviceSet set;
+    if (physicalInterfaces(wanted))
+        set.reset(SetupDiGetClassDevsW(&GUID_DEVCLASS_NET, nullptr, nullptr, DIGCF_PRESENT));
+    if (!set) {
+        why = L"Network adapters not listed.";
+        return false;
+    }
     // The set stays open until the nodes are disabled: its node handles are only valid while it exists.
-    std::vector<Device> devices = adaptersOf(set.get(), wanted);
-    bool paused = !devices.empty() && recordDevices(devices) && disableAll(devices);
+    const bool paused = pauseDevices(adaptersOf(set.get(), wanted), why);
     set.reset();
     if (!paused) {
         restore();

@@ -23,12 +23,33 @@ constexpr GUID BlockedLayers[] = {
     {0xa3b3ab6b, 0x3564, 0x488c, {0x91, 0x17, 0xf3, 0x4e, 0x82, 0x14, 0x27, 0x63}},  // outbound IPv6
 };
 
-DWORD openDynamicSession() {
+// Set once a close of `engine` failed while nobody could tell whether its session lives on: its handle may be
+// freed already, so it is not closed again.
+bool closeFailed = false;
+
+DWORD openDynamicSession(HANDLE& handle) {
     FWPM_SESSION0 session{};
     session.displayData.name = const_cast<wchar_t*>(Product);
     // A dynamic session lets the engine remove everything we add when the handle closes or the process dies.
     session.flags = DynamicSession;
-    return FwpmEngineOpen0(nullptr, RPC_C_AUTHN_WINNT, nullptr, &session, &engine);
+    return FwpmEngineOpen0(nullptr, RPC_C_AUTHN_WINNT, nullptr, &session, &handle);
+}
+
+// ERROR_SUCCESS when the session sees our sublayer, FWP_E_SUBLAYER_NOT_FOUND when it does not, else why not.
+DWORD findSubLayer(HANDLE session) {
+    FWPM_SUBLAYER0* found = nullptr;
+    const DWORD rc = FwpmSubLayerGetByKey0(session, &SubLayer, &found);
+    if (found) FwpmFreeMemory0(reinterpret_cast<void**>(&found));
+    return rc;
+}
+
+// The same question asked from a session of its own, for when `engine` can no longer answer.
+DWORD findSubLayerAfresh() {
+    HANDLE fresh = nullptr;
+    if (DWORD rc = openDynamicSession(fresh)) return rc;
+    const DWORD rc = findSubLayer(fresh);
+    FwpmEngineClose0(fresh);
+    return rc;
 }
 
 DWORD addSubLayer() {
@@ -60,23 +81,46 @@ DWORD addBlock() {
 
 }  // namespace
 
-bool pauseFirewall() {
-    if (DWORD rc = openDynamicSession()) {
+bool firewallBlockHolds() {
+    return findSubLayer(engine) == ERROR_SUCCESS;
+}
+
+bool closeEngine() {
+    if (!closeFailed && FwpmEngineClose0(engine) == ERROR_SUCCESS) {
+        engine = nullptr;
+        return true;
+    }
+    // A restart of the engine aborts the session: every call on its handle fails from then on, the close
+    // included, and the engine has already removed what the session added.
+    const DWORD rc = findSubLayerAfresh();
+    const bool gone = rc == static_cast<DWORD>(FWP_E_SUBLAYER_NOT_FOUND);
+    closeFailed = rc != ERROR_SUCCESS && !gone;
+    if (!gone) return false;
+    engine = nullptr;
+    return true;
+}
+
+bool pauseFirewall(std::wstring& why) {
+    if (DWORD rc = openDynamicSession(engine)) {
         engine = nullptr;  // a failed open leaves nothing to release
-        logEvent(L"WFP engine open failed: " + errorText(rc));
+        why = L"WFP engine open failed: " + errorText(rc);
+        logEvent(why);
         return false;
     }
-    if (FwpmTransactionBegin0(engine, 0) != ERROR_SUCCESS) {
+    if (DWORD rc = FwpmTransactionBegin0(engine, 0)) {
+        why = L"WFP transaction failed: " + errorText(rc);
         restore();
         return false;
     }
     if (DWORD rc = addBlock()) {
         FwpmTransactionAbort0(engine);
         restore();
-        logEvent(L"WFP failure: " + errorText(rc));
+        why = L"WFP failure: " + errorText(rc);
+        logEvent(why);
         return false;
     }
-    if (FwpmTransactionCommit0(engine) != ERROR_SUCCESS) {
+    if (DWORD rc = FwpmTransactionCommit0(engine)) {
+        why = L"WFP commit failed: " + errorText(rc);
         restore();
         return false;
     }

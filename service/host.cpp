@@ -53,14 +53,14 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
     report(SERVICE_START_PENDING, 0, 1, 30000);
     // Whatever a previous run left interrupted (a crash, a power loss) is given back before any saver can connect.
     restore();
-    UniqueHandle pipe(createControlPipe());
-    if (!pipe) {
-        status.dwWin32ExitCode = GetLastError();
-        report(SERVICE_STOPPED, 0, 0, 0);
-        return;
-    }
+    // Running before the pipe exists: another program holding its name must not keep the service down, and a
+    // stop must not wait for the name.
     report(SERVICE_RUNNING, AcceptedWhileRunning, 0, 0);
-    runLoop(pipe.get());
+    UniqueHandle pipe = claimControlPipe();
+    if (pipe)
+        runLoop(pipe.get());
+    else
+        restore();  // stopped while the name was held: what an earlier run left is given back all the same
     pipe.reset();
     report(SERVICE_STOPPED, 0, 0, 0);
 }

@@ -34,6 +34,7 @@ struct Connection {
     bool started = false;
     ULONGLONG lastEvent = 0;
     ULONGLONG lastRecovery = 0;
+    ULONGLONG lastBlockCheck = 0;                  // of a firewall pause the saver holds
     std::map<std::wstring, Rejection> rejections;  // by the line that logs the refusal
 };
 
@@ -44,6 +45,10 @@ bool installedSaverImage(const std::wstring& image);
 
 // The single instance of the control pipe; an invalid handle (last error set) when it cannot be created.
 HANDLE createControlPipe();
+
+// The control pipe, once its name is free: while another program holds it, says once which, tries again every
+// 2 s and goes on answering restore requests. An invalid handle when stopEvent is signalled first.
+UniqueHandle claimControlPipe();
 
 // One pass: a pending restore request, or one read of the connected client, or accepting a new one.
 void loopPass(HANDLE pipe, Connection& connection);

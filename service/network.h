@@ -38,9 +38,20 @@ bool recoveryPending();
 // Called before the adapter pause writes the recovery list.
 void noteJournalWrite();
 
-// The pauses; each logs its outcome and, on failure, has already called restore().
-bool pauseFirewall();
-bool pauseAdapters();
+// Closes `engine` and sets it to null; false while a session of ours may still hold the block.
+bool closeEngine();
+// Whether the filtering session of the firewall pause still holds our sublayer. An engine restart aborts the
+// session and takes the block with it.
+bool firewallBlockHolds();
+
+// The pauses; each logs its outcome and, on failure, has already called restore() and says why in `why`.
+bool pauseFirewall(std::wstring& why);
+bool pauseAdapters(std::wstring& why);
+
+// Records the pause that could not be made (mode firewall, adapters or none), for the user to see; a pause
+// that holds removes the record.
+void recordFailedPause(const wchar_t* mode, const std::wstring& why);
+void clearFailedPause();
 
 // The started physical Ethernet and Wi-Fi adapters, in device order.
 std::vector<Device> adapters();

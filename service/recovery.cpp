@@ -1,8 +1,9 @@
 #include "service/network.h"
 
-#include <fwpmu.h>
+#include <cwchar>
 
 #include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/registry.h"
 #include "foundation/unique.h"
 #include "service/log.h"
@@ -19,12 +20,11 @@ bool journalMayHoldEntries = true;
 
 bool releaseFirewall() {
     if (!engine) return true;
-    if (FwpmEngineClose0(engine) != ERROR_SUCCESS) {
+    if (!closeEngine()) {
         setNetworkState(NetworkError);
         logEvent(L"Firewall recovery failed; retry pending.");
         return false;
     }
-    engine = nullptr;
     logEvent(L"Firewall filters released.");
     return true;
 }
@@ -37,6 +37,24 @@ void setNetworkState(NetworkState state) {
     } catch (...) {
         // Readers show a stale state; the network itself is what matters here.
     }
+}
+
+void recordFailedPause(const wchar_t* mode, const std::wstring& why) {
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    wchar_t time[32] = {};
+    swprintf(time, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+             now.wSecond);
+    try {
+        writeString(HKEY_LOCAL_MACHINE, RegistryPath, LastFailedPauseValue,
+                    std::wstring(time) + L"|" + mode + L"|" + (why.empty() ? L"Unknown." : why));
+    } catch (...) {
+        // As with NetworkState: the network itself is what matters here.
+    }
+}
+
+void clearFailedPause() {
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, LastFailedPauseValue);
 }
 
 void noteJournalWrite() {

@@ -24,6 +24,22 @@ constexpr ULONGLONG SilenceLimitMs = 4000;
 constexpr ULONGLONG RecoveryRetryMs = 2000;
 constexpr DWORD LoopPeriodMs = 50;
 constexpr ULONGLONG RejectionLogPeriodMs = 60000;
+constexpr ULONGLONG BlockCheckMs = 1000;
+constexpr ULONGLONG PipeRetryMs = 2000;
+// A pause that disables several adapters can take many seconds, during which the saver's heartbeats wait in the
+// pipe; a full pipe refuses the next one and the saver lets go. 4 KiB hold over six minutes of them.
+constexpr DWORD PipeBufferBytes = 4096;
+
+// Which process serves the pipe's name, as its ID and image, from a connection of our own; "an unknown
+// process" when none can be made (every instance busy) or the process cannot be read.
+std::wstring pipeHolder() {
+    UniqueHandle pipe(CreateFileW(PipeName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ULONG pid = 0;
+    if (!pipe || !GetNamedPipeServerProcessId(pipe.get(), &pid)) return L"an unknown process";
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    const std::wstring image = process ? imagePath(process.get()) : L"";
+    return L"process " + std::to_wstring(pid) + L" (" + (image.empty() ? L"image unknown" : image) + L")";
+}
 
 void dropClient(HANDLE pipe, Connection& connection) {
     saverSession.store(0);
@@ -43,10 +59,21 @@ bool clientLost(const Connection& connection) {
 }
 
 bool interruptNetwork() {
-    if (!modeConfigured()) return false;
-    // A missing Firewall value means firewall mode: only an explicit 0 chooses the adapters.
-    if (readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) != 0) return pauseFirewall();
-    return pauseAdapters();
+    std::wstring why;
+    bool interrupted = false;
+    const wchar_t* mode = L"none";
+    if (!modeConfigured()) {
+        why = L"No interruption mode chosen.";
+    } else if (readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) != 0) {
+        // A missing Firewall value means firewall mode: only an explicit 0 chooses the adapters.
+        mode = L"firewall";
+        interrupted = pauseFirewall(why);
+    } else {
+        mode = L"adapters";
+        interrupted = pauseAdapters(why);
+    }
+    interrupted ? clearFailedPause() : recordFailedPause(mode, why);
+    return interrupted;
 }
 
 // The "START" action; true when the session goes on.
@@ -150,6 +177,26 @@ UniqueHandle checkedCaller(HANDLE pipe, Connection& connection, DWORD& session) 
     return process;
 }
 
+// A restart of the filtering engine aborts the firewall pause's session and takes its block along, while the
+// saver, knowing nothing of it, still believes itself protected. Looked at once a second: the block is put back,
+// or the session ends as a pause that failed.
+void watchFirewall(HANDLE pipe, Connection& connection) {
+    if (!connection.client || !connection.started || !engine) return;
+    const ULONGLONG now = GetTickCount64();
+    if (now - connection.lastBlockCheck < BlockCheckMs) return;
+    connection.lastBlockCheck = now;
+    if (firewallBlockHolds() || !closeEngine()) return;
+    logEvent(L"Firewall filters lost; adding them again.");
+    std::wstring why;
+    if (pauseFirewall(why)) {
+        setNetworkState(NetworkBlocked);
+        return;
+    }
+    recordFailedPause(L"firewall", L"Filters lost with the filtering engine; " + why);
+    setNetworkState(NetworkError);
+    endSession(pipe, connection);
+}
+
 void acceptStep(HANDLE pipe, Connection& connection) {
     if (recoveryPending()) {
         const ULONGLONG now = GetTickCount64();
@@ -211,19 +258,41 @@ bool installedSaverImage(const std::wstring& image) {
 }
 
 HANDLE createControlPipe() {
+    // Interactive users read and write (0x12019b: FILE_GENERIC_READ | FILE_GENERIC_WRITE) without
+    // FILE_CREATE_PIPE_INSTANCE, the bit GENERIC_WRITE would grant too as FILE_APPEND_DATA: none of them may add
+    // an instance of its own to our pipe's name.
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GRGW;;;IU)", SDDL_REVISION_1,
-                                                         &descriptor, nullptr);
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12019b;;;IU)",
+                                                         SDDL_REVISION_1, &descriptor, nullptr);
     UniqueLocal owned(descriptor);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
     HANDLE pipe = CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                   1, 128, 128, 0, descriptor ? &attributes : nullptr);
+                                   1, PipeBufferBytes, PipeBufferBytes, 0, descriptor ? &attributes : nullptr);
     // The service reports the creation error as its exit code; freeing the descriptor must not replace it.
     const DWORD error = GetLastError();
     owned.reset();
     SetLastError(error);
     return pipe;
+}
+
+UniqueHandle claimControlPipe() {
+    bool told = false;
+    for (ULONGLONG lastTry = GetTickCount64(), lastRecovery = 0;; lastTry = GetTickCount64()) {
+        UniqueHandle pipe(createControlPipe());
+        if (pipe) return pipe;
+        if (!told) logEvent(L"Control pipe name held by " + pipeHolder() + L"; retrying every 2 s.");
+        told = true;
+        while (GetTickCount64() - lastTry < PipeRetryMs) {
+            if (WaitForSingleObject(stopEvent.get(), LoopPeriodMs) != WAIT_TIMEOUT) return {};
+            // No saver can reach us meanwhile, but what an earlier run left paused is still given back.
+            const ULONGLONG now = GetTickCount64();
+            if (restoreRequested.exchange(false) || (recoveryPending() && now - lastRecovery >= RecoveryRetryMs)) {
+                lastRecovery = now;
+                restore();
+            }
+        }
+    }
 }
 
 void loopPass(HANDLE pipe, Connection& connection) {
@@ -234,6 +303,7 @@ void loopPass(HANDLE pipe, Connection& connection) {
         connection.started = false;
     } else if (connection.client) {
         readStep(pipe, connection);
+        watchFirewall(pipe, connection);
         return;
     }
     acceptStep(pipe, connection);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include "foundation/contract.h"
 #include "foundation/registry.h"
 #include "foundation/service_queries.h"
@@ -64,6 +66,20 @@ std::wstring serviceUnavailableText() {
               L"Servicio no disponible — estado desconocido", L"Servizio non disponibile — stato sconosciuto");
 }
 
+// The record's UTC time in the local time of this computer, to the minute; as written when it cannot be read.
+std::wstring localTime(const std::wstring& utc) {
+    SYSTEMTIME time{}, local{};
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (swscanf(utc.c_str(), L"%4u-%2u-%2uT%2u:%2u:%2uZ", &year, &month, &day, &hour, &minute, &second) != 6)
+        return utc;
+    time = {static_cast<WORD>(year),   static_cast<WORD>(month),  0, static_cast<WORD>(day), static_cast<WORD>(hour),
+            static_cast<WORD>(minute), static_cast<WORD>(second), 0};
+    if (!SystemTimeToTzSpecificLocalTime(nullptr, &time, &local)) return utc;
+    wchar_t text[32] = {};
+    swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute);
+    return text;
+}
+
 std::wstring stateLabel(DWORD state) {
     switch (state) {
         case NetworkReady:
@@ -124,12 +140,29 @@ std::wstring managedSaverLine() {
               L"Il salvaschermo è gestito dalla tua organizzazione, che non avvia Dormalis.");
 }
 
+std::wstring failedPauseLine() {
+    const FailedPause failed = lastFailedPause();
+    if (failed.time.empty()) return {};
+    std::wstring line = tr(L"Dernière coupure impossible : ", L"Last network cut that failed: ",
+                           L"Zuletzt fehlgeschlagene Unterbrechung: ", L"上次未能断开网络：", L"Último corte fallido: ",
+                           L"Ultima interruzione non riuscita: ") +
+                        localTime(failed.time);
+    if (failed.mode == L"firewall" || failed.mode == L"adapters")
+        line += L" — " + text(failed.mode == L"firewall" ? "setup.networkModeFirewall" : "setup.networkModeAdapters");
+    return line + L" — " + failed.reason;
+}
+
 std::wstring networkStatus() {
     settings.load();
     std::wstring status = selectionLines() + L"\n\n";
-    if (!serviceRunning()) return status + serviceUnavailableText();
-    const DWORD state = readDword(HKEY_LOCAL_MACHINE, RegistryPath, NetworkStateValue, NetworkError);
-    return status + networkModeLabel() + L"\n" + stateLabel(state);
+    if (!serviceRunning()) {
+        status += serviceUnavailableText();
+    } else {
+        const DWORD state = readDword(HKEY_LOCAL_MACHINE, RegistryPath, NetworkStateValue, NetworkError);
+        status += networkModeLabel() + L"\n" + stateLabel(state);
+    }
+    const std::wstring failed = failedPauseLine();
+    return failed.empty() ? status : status + L"\n" + failed;
 }
 
 std::wstring configurationReport() {

@@ -37,6 +37,9 @@ UniqueIcon icon;
 bool lastSelected = false;
 unsigned lastLanguage = 0;
 bool reported = false;
+// The last failed pause the user was told about, kept per user so that a new logon does not repeat it.
+constexpr const wchar_t* AnnouncedValue = L"AnnouncedFailedPause";
+std::wstring announced;
 
 std::wstring statusMenuText() {
     return tr(L"État du réseau", L"Network status", L"Netzwerkstatus", L"网络状态", L"Estado de la red",
@@ -52,6 +55,15 @@ std::wstring balloonText() {
         L"网络恢复需要检查。请打开 Dormalis，必要时使用恢复网络。",
         L"Revise la recuperación de red. Abra Dormalis y use Restaurar red si es necesario.",
         L"Verificare il ripristino della rete. Aprire Dormalis e usare Ripristina rete se necessario.");
+}
+
+std::wstring failedPauseText() {
+    return tr(L"Le réseau n’a pas pu être coupé. Ouvrez Dormalis pour en voir la raison.",
+              L"The network could not be cut. Open Dormalis to see why.",
+              L"Das Netzwerk konnte nicht getrennt werden. Öffnen Sie Dormalis, um den Grund zu sehen.",
+              L"无法断开网络。请打开 Dormalis 查看原因。",
+              L"No se pudo cortar la red. Abra Dormalis para ver el motivo.",
+              L"Non è stato possibile interrompere la rete. Aprire Dormalis per vederne il motivo.");
 }
 
 template <size_t N>
@@ -74,10 +86,10 @@ void update(bool force) {
     if (drawn) icon = std::move(drawn);
 }
 
-void showBalloon() {
+void showBalloon(const std::wstring& text) {
     notification.uFlags |= NIF_INFO;
     copyTruncated(notification.szInfoTitle, Product);
-    copyTruncated(notification.szInfo, balloonText());
+    copyTruncated(notification.szInfo, text);
     notification.dwInfoFlags = NIIF_WARNING;
     Shell_NotifyIconW(NIM_MODIFY, &notification);
     // Later modifications (a new shield) must not pop the balloon up again.
@@ -104,7 +116,17 @@ void onTick(HWND hwnd) {
     }
     update(false);
     const bool error = readDword(HKEY_LOCAL_MACHINE, RegistryPath, NetworkStateValue, NetworkReady) == NetworkError;
-    if (announceError(error)) showBalloon();
+    if (announceError(error)) showBalloon(balloonText());
+    // Each new record of a pause that failed is told once, even though NetworkState shows it only for a moment.
+    const std::wstring failed = readString(HKEY_LOCAL_MACHINE, RegistryPath, LastFailedPauseValue);
+    if (failed.empty() || failed == announced) return;
+    announced = failed;
+    showBalloon(failedPauseText());
+    try {
+        writeString(HKEY_CURRENT_USER, RegistryPath, AnnouncedValue, failed);
+    } catch (...) {
+        // Then only this tray remembers it.
+    }
 }
 
 void showMenu(HWND hwnd) {
@@ -213,6 +235,7 @@ int runTray() {
     HWND hwnd = createTrayWindow();
     if (!hwnd) return 1;
     reported = false;
+    announced = readString(HKEY_CURRENT_USER, RegistryPath, AnnouncedValue);
     addIcon(hwnd);
     update(true);
     SetTimer(hwnd, PollTimer, PollMs, nullptr);

@@ -94,6 +94,8 @@ CONFIGRET WINAPI CM_Disable_DevNode(DEVINST node, ULONG flags) {
     const std::wstring id = idOf(node);
     if (id.empty()) return CR_NO_SUCH_DEVNODE;
     if (flags & ~(CM_DISABLE_BITS | CM_DISABLE_PERSIST)) return CR_INVALID_FLAG;
+    // A real adapter (Wi-Fi above all) can take seconds to go down; the caller waits all that time.
+    Sleep(getDword(Root, L"DisableDelayMs", 0));
     Lock lock;
     // Counted for the tests: a disable that would ask the user (a service cannot answer), or of an adapter the
     // product's recovery list does not name yet (a crash now would leave it off for good).

@@ -1,12 +1,15 @@
 // Stand-in for the Windows Filtering Platform management API. Wine has no filtering engine; this keeps the
 // contract the service relies on: objects of a dynamic session vanish when its handle closes or its process
-// ends, those of any other session stay until the engine restarts, a transaction is all or nothing, objects
-// are checked as the engine checks them, and every object added can be read back by a test.
+// ends, those of any other session stay until the engine restarts, a restart aborts every session, a
+// transaction is all or nothing, objects are checked as the engine checks them, and every object added can be
+// read back by a test.
 #include <windows.h>
 
 #include <fwpmu.h>
 
+#include <set>
 #include <string>
+#include <utility>
 
 #include "testbed/state.h"
 
@@ -16,11 +19,23 @@ namespace {
 
 struct Engine {
     std::wstring session;
+    DWORD generation = 0;  // the engine's run that opened it
     bool dynamic = false;  // FWPM_SESSION_FLAG_DYNAMIC
     bool inTransaction = false;
     // The owner written into each object added now: inside a transaction it waits for the commit.
     std::wstring owner() const { return inTransaction ? session + Uncommitted : session; }
 };
+
+// The handles this process holds; any other is refused, as the engine refuses a handle it freed.
+std::set<Engine*> openEngines;
+
+// The engine behind a handle, and what a call on it meets: a handle never given or freed already is invalid, and
+// one opened before the engine last restarted belongs to an aborted session.
+DWORD check(HANDLE handle, Engine*& engine) {
+    engine = static_cast<Engine*>(handle);
+    if (!openEngines.count(engine)) return ERROR_INVALID_HANDLE;
+    return engine->generation == getDword(WfpKey, L"Generation", 0) ? ERROR_SUCCESS : FWP_E_SESSION_ABORTED;
+}
 
 constexpr UINT32 PersistentObject = 0x00000001;  // FWPM_SUBLAYER_FLAG_PERSISTENT, FWPM_FILTER_FLAG_PERSISTENT
 
@@ -58,8 +73,8 @@ DWORD filterError(const Engine& engine, const FWPM_FILTER0& filter) {
 // Commits or aborts the objects the engine's transaction added.
 DWORD endTransaction(const wchar_t* function, HANDLE engineHandle, bool commit) {
     if (DWORD fault = enter(function)) return fault;
-    auto* engine = static_cast<Engine*>(engineHandle);
-    if (!engine) return ERROR_INVALID_HANDLE;
+    Engine* engine = nullptr;
+    if (DWORD rc = check(engineHandle, engine)) return rc;
     if (!engine->inTransaction) return FWP_E_NO_TXN_IN_PROGRESS;
     Lock lock;
     for (const wchar_t* list : {WfpSubLayersKey, WfpFiltersKey}) {
@@ -88,6 +103,8 @@ DWORD WINAPI FwpmEngineOpen0(const wchar_t*, UINT32, SEC_WINNT_AUTH_IDENTITY_W*,
     const DWORD id = getDword(WfpKey, L"NextSessionId", 1);
     setDword(WfpKey, L"NextSessionId", id + 1);
     engine->session = std::to_wstring(id);
+    engine->generation = getDword(WfpKey, L"Generation", 0);
+    openEngines.insert(engine);
     engine->dynamic = session && (session->flags & 0x00000001);
     const std::wstring path = std::wstring(WfpSessionsKey) + L"\\" + engine->session;
     setDword(path.c_str(), L"Pid", GetCurrentProcessId());
@@ -97,20 +114,23 @@ DWORD WINAPI FwpmEngineOpen0(const wchar_t*, UINT32, SEC_WINNT_AUTH_IDENTITY_W*,
     return ERROR_SUCCESS;
 }
 
+// The handle of an aborted session is freed all the same: its session ended with the engine's last run.
 DWORD WINAPI FwpmEngineClose0(HANDLE engineHandle) {
     if (DWORD fault = enter(L"FwpmEngineClose0")) return fault;
-    auto* engine = static_cast<Engine*>(engineHandle);
-    if (!engine) return ERROR_INVALID_HANDLE;
+    Engine* engine = nullptr;
+    const DWORD rc = check(engineHandle, engine);
+    if (rc == ERROR_INVALID_HANDLE) return rc;
     Lock lock;
-    endSession(engine->session);
+    if (rc == ERROR_SUCCESS) endSession(engine->session);
+    openEngines.erase(engine);
     delete engine;
-    return ERROR_SUCCESS;
+    return rc;
 }
 
 DWORD WINAPI FwpmTransactionBegin0(HANDLE engineHandle, UINT32) {
     if (DWORD fault = enter(L"FwpmTransactionBegin0")) return fault;
-    auto* engine = static_cast<Engine*>(engineHandle);
-    if (!engine) return ERROR_INVALID_HANDLE;
+    Engine* engine = nullptr;
+    if (DWORD rc = check(engineHandle, engine)) return rc;
     if (engine->inTransaction) return FWP_E_TXN_IN_PROGRESS;
     engine->inTransaction = true;
     return ERROR_SUCCESS;
@@ -126,8 +146,8 @@ DWORD WINAPI FwpmTransactionAbort0(HANDLE engineHandle) {
 
 DWORD WINAPI FwpmSubLayerAdd0(HANDLE engineHandle, const FWPM_SUBLAYER0* subLayer, PSECURITY_DESCRIPTOR) {
     if (DWORD fault = enter(L"FwpmSubLayerAdd0")) return fault;
-    auto* engine = static_cast<Engine*>(engineHandle);
-    if (!engine) return ERROR_INVALID_HANDLE;
+    Engine* engine = nullptr;
+    if (DWORD rc = check(engineHandle, engine)) return rc;
     if (!subLayer) return ERROR_INVALID_PARAMETER;
     if (!subLayer->displayData.name) return FWP_E_NULL_DISPLAY_NAME;
     if (engine->dynamic && (subLayer->flags & PersistentObject)) return FWP_E_DYNAMIC_SESSION_IN_PROGRESS;
@@ -141,8 +161,8 @@ DWORD WINAPI FwpmSubLayerAdd0(HANDLE engineHandle, const FWPM_SUBLAYER0* subLaye
 
 DWORD WINAPI FwpmFilterAdd0(HANDLE engineHandle, const FWPM_FILTER0* filter, PSECURITY_DESCRIPTOR, UINT64* id) {
     if (DWORD fault = enter(L"FwpmFilterAdd0")) return fault;
-    auto* engine = static_cast<Engine*>(engineHandle);
-    if (!engine) return ERROR_INVALID_HANDLE;
+    Engine* engine = nullptr;
+    if (DWORD rc = check(engineHandle, engine)) return rc;
     if (!filter) return ERROR_INVALID_PARAMETER;
     Lock lock;
     if (DWORD rc = filterError(*engine, *filter)) return rc;
@@ -157,6 +177,25 @@ DWORD WINAPI FwpmFilterAdd0(HANDLE engineHandle, const FWPM_FILTER0* filter, PSE
     setString(p, L"Session", engine->owner());
     if (id) *id = number;
     return ERROR_SUCCESS;
+}
+
+DWORD WINAPI FwpmSubLayerGetByKey0(HANDLE engineHandle, const GUID* key, FWPM_SUBLAYER0** subLayer) {
+    if (DWORD fault = enter(L"FwpmSubLayerGetByKey0")) return fault;
+    Engine* engine = nullptr;
+    if (DWORD rc = check(engineHandle, engine)) return rc;
+    if (!key || !subLayer) return ERROR_INVALID_PARAMETER;
+    Lock lock;
+    const std::wstring owner = getString((std::wstring(WfpSubLayersKey) + L"\\" + guidText(*key)).c_str(), L"Session");
+    // Another session's uncommitted object is not there yet.
+    if (owner.empty() || (owner.find(Uncommitted) != std::wstring::npos && owner != engine->owner()))
+        return FWP_E_SUBLAYER_NOT_FOUND;
+    *subLayer = static_cast<FWPM_SUBLAYER0*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(FWPM_SUBLAYER0)));
+    if (*subLayer) (*subLayer)->subLayerKey = *key;
+    return *subLayer ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+}
+
+void WINAPI FwpmFreeMemory0(void** memory) {
+    if (memory) HeapFree(GetProcessHeap(), 0, std::exchange(*memory, nullptr));
 }
 
 }  // extern "C"

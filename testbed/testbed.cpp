@@ -69,6 +69,10 @@ void needRestartOnEnable(const std::wstring& id) {
     setDword(Root, (L"Restart " + id).c_str(), 1);
 }
 
+void delayDisables(DWORD ms) {
+    setDword(Root, L"DisableDelayMs", ms);
+}
+
 DWORD unsafeDisables() {
     return getDword(Root, L"UnsafeDisables", 0);
 }
@@ -92,6 +96,13 @@ void clearCalls() {
 
 DWORD calls(const std::wstring& function) {
     return getDword(CallsKey, function.c_str(), 0);
+}
+
+void restartEngine() {
+    Lock lock;
+    setDword(WfpKey, L"Generation", getDword(WfpKey, L"Generation", 0) + 1);
+    for (const wchar_t* list : {WfpSessionsKey, WfpSubLayersKey, WfpFiltersKey})
+        deleteTree(list);
 }
 
 std::vector<SubLayerRecord> subLayers() {

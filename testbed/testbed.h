@@ -44,6 +44,8 @@ void addInterface(const std::wstring& guid, DWORD type, bool hardware);
 long deviceState(const std::wstring& id);
 // Enabling the adapter leaves it needing a restart of Windows.
 void needRestartOnEnable(const std::wstring& id);
+// Every disable of a node takes this long.
+void delayDisables(DWORD ms);
 // Disables that asked the user, or came before the product's recovery list named the adapter.
 DWORD unsafeDisables();
 
@@ -55,6 +57,10 @@ void failCall(const std::wstring& function, DWORD first, DWORD code, DWORD count
 void clearFaults();
 void clearCalls();
 DWORD calls(const std::wstring& function);
+
+// The filtering engine restarts (as the Base Filtering Engine service does): every session is aborted and every
+// object gone; an old handle answers FWP_E_SESSION_ABORTED from every call, its close included, which frees it.
+void restartEngine();
 
 // The committed filtering objects alive now (sessions of ended processes are ended first, as the engine would).
 std::vector<SubLayerRecord> subLayers();

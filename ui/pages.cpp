@@ -7,6 +7,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "foundation/contract.h"
 #include "foundation/service_queries.h"
 #include "foundation/text.h"
 #include "registration/saver_selection.h"
@@ -64,7 +65,9 @@ std::wstring statusText(bool installed, bool running) {
                                             : uitext::stoppedLine();
     const std::wstring saver =
         saverPolicy() != SaverPolicy::None ? managedSaverLine() : uitext::enabledLine(saverEnabled());
-    return service + L"\n" + saver + L"\n" + uitext::modePrefix() + networkModeLabel();
+    const std::wstring failed = installed ? failedPauseLine() : L"";
+    return service + L"\n" + saver + L"\n" + uitext::modePrefix() + networkModeLabel() +
+           (failed.empty() ? L"" : L"\n" + failed);
 }
 
 void languageList(Ui& ui, int x, int y, int width) {
@@ -127,8 +130,10 @@ int layoutSetupPage(Ui& ui, int width, int header) {
     const int cardTop = descriptionY + ui.label(uitext::description(), 28, descriptionY, width - 56, false);
 
     const bool installed = serviceInstalled();
-    ui.installed = installed && serviceRunning();
-    ui.status = statusText(installed, ui.installed);
+    const bool running = installed && serviceRunning();
+    ui.status = statusText(installed, running);
+    // Green only while the protection can work: the service running, and no pause failed since the last that held.
+    ui.installed = running && lastFailedPause().time.empty();
     ui.statusCheckedAt = GetTickCount64();
     const int status = ui.label(ui.status, 46, cardTop + 33, width - 92, false);
     ui.labels.back().color = ui.installed ? StatusInstalledColor : StatusMissingColor;

@@ -78,7 +78,7 @@ struct Ui {
     std::vector<Label> labels;
     RECT card{};
     int headerBottom = 0;
-    bool installed = false;         // the card's colours: installed with its service running
+    bool installed = false;         // the card's colours: the service running, no failed pause on record
     std::wstring status;            // what the status card says
     ULONGLONG statusCheckedAt = 0;  // when it was last compared with the machine
     unsigned minutes = 10;

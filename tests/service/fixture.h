@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -93,6 +96,19 @@ inline testbed::Adapter ethernet(int number, DWORD type = 6, bool hardware = tru
     return adapter;
 }
 
+// What the pipe's DACL grants interactive users (0 unless given as specific rights): read and write, never
+// FILE_CREATE_PIPE_INSTANCE, with which any of them could serve an instance of the name to the saver.
+inline DWORD interactiveRights(HANDLE pipe) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    wchar_t* sddl = nullptr;
+    GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr, &descriptor);
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl,
+                                                         nullptr);
+    const UniqueLocal owned(descriptor), text(sddl);
+    const std::wstring dacl = sddl ? sddl : L"", ace = dacl.substr(0, dacl.find(L";;;IU)"));
+    return std::wcstoul(ace.substr(ace.rfind(L';') + 1).c_str(), nullptr, 16);
+}
+
 // Fresh machine state (test bed reset, product values removed, ModeConfigured = 1, the saver installed) and the
 // service loop running on a thread of the test process, with the real pipe.
 class LoopTest : public ::testing::Test {
@@ -111,6 +127,8 @@ class LoopTest : public ::testing::Test {
         UniqueHandle second(createControlPipe());  // a second server is refused, with the reason
         const DWORD error = GetLastError();
         EXPECT_TRUE(!second && (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY)) << error;
+        EXPECT_EQ(interactiveRights(pipe.get()),
+                  FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA);
         loop = std::thread([this] { runLoop(pipe.get()); });
     }
     void TearDown() override {

@@ -2,7 +2,7 @@
 // image the service accepts) and give it a script, one step per argument; each printed line ends with a line feed.
 //   open[:MS]   open the control pipe in message mode, no-wait, retrying for up to MS (3000); else print "noopen"
 //               and exit with code 2
-//   w:WORD[:N]  write WORD and N NUL bytes as one message
+//   w:WORD[:N]  write WORD and N NUL bytes as one message; a refused write prints "writefailed" and closes
 //   read:MS     wait up to MS for a reply: print "reply:<bytes>", "noreply" or "broken"
 //   alive:MS    write "ALIVE" every 500 ms for MS; print "broken" if the service drops us
 //   broken:MS   wait up to MS to be dropped: print "broken" and "silent:<ms since our last write>", or "connected"
@@ -40,7 +40,12 @@ bool poll(DWORD ms, const std::function<bool()>& done) {
 
 void write(const std::string& bytes) {
     DWORD written = 0;
-    if (!WriteFile(pipe.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) say("writefailed");
+    // A full pipe takes nothing and still answers success. The saver then lets go of the pipe, and so do we.
+    if (!WriteFile(pipe.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size()) {
+        say("writefailed");
+        pipe.reset();
+    }
     lastWrite = GetTickCount64();
 }
 

@@ -97,13 +97,18 @@ constexpr std::tuple<DWORD, bool, DWORD> Kinds[] = {
 // How a row's machine differs from one in firewall mode, by default, with its saver in an active session.
 // Stranger: the installation folder holds another copy of the saver; InactiveSession: the saver's session is
 // disconnected; Firewall: by default (no Firewall value), the installation folder named in other letter case;
-// ListReadOnly: the recovery list cannot be written.
-enum class Machine { Unconfigured, Stranger, InactiveSession, Firewall, Adapters, NoPhysicalAdapter, ListReadOnly };
+// EngineRestart: the filtering engine restarts during the pause (and, when a close fails, once more after it);
+// SlowAdapters: a third adapter, and each disable takes 5 s; ListReadOnly: the recovery list cannot be written.
+// clang-format off
+enum class Machine { Unconfigured, Stranger, InactiveSession, Firewall, EngineRestart, Adapters, SlowAdapters,
+    NoPhysicalAdapter, ListReadOnly };
+// clang-format on
 
 void describe(Machine machine) {
     deleteKeyTree(HKEY_LOCAL_MACHINE, MachineKey);
     testbed::reset();
     setMachineDword(L"NetworkState", 0);  // as the service's start leaves it
+    writeString(HKEY_LOCAL_MACHINE, MachineKey, L"LastFailedPause", L"2001-02-03T04:05:06Z|none|earlier");
     if (machine != Machine::Unconfigured) setMachineDword(L"ModeConfigured", 1);
     if (machine >= Machine::Adapters) setMachineDword(L"Firewall", 0);
     installDirectoryOverride = machine == Machine::Stranger   ? L"C:\\DormalisElsewhere"
@@ -114,6 +119,10 @@ void describe(Machine machine) {
     for (int i = machine == Machine::NoPhysicalAdapter ? 2 : 0; i < 8; ++i)
         ethernet(i + 1, std::get<0>(Kinds[i]), std::get<1>(Kinds[i]), std::get<2>(Kinds[i]));
     testbed::addInterface(L"{99999999-1111-2222-3333-444455556666}", 6, true);  // no device behind it
+    if (machine == Machine::SlowAdapters) {
+        ethernet(0);
+        testbed::delayDisables(5000);
+    }
     if (machine != Machine::ListReadOnly) return;
     // Readable and deletable (for the next row), not writable.
     UniqueKey key;
@@ -134,7 +143,7 @@ std::set<std::wstring> changed() {
     return ids;
 }
 
-// The saver's pause holds: the firewall blocks, or this many of the first two adapters are off.
+// The saver's pause holds: the firewall blocks, or this many of the first two adapters (and DT00) are off.
 bool paused(int adapters) {
     if (machineDword(L"NetworkState") != NetworkBlocked) return false;
     const std::set<std::wstring> off = changed();
@@ -156,6 +165,10 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
         {Machine::InactiveSession, nullptr, 0, 0, -1, L"Rejected inactive client session: 1"},
         {Machine::Firewall, nullptr, 0, 0, 0, L"Firewall filters released."},
         {Machine::Adapters, nullptr, 0, 0, 2, L"Physical Ethernet/Wi-Fi adapters paused."},
+        {Machine::SlowAdapters, nullptr, 0, 0, 3, L"Physical Ethernet/Wi-Fi adapters paused."},
+        {Machine::EngineRestart, nullptr, 0, 0, 0, L"Firewall filters released."},
+        {Machine::EngineRestart, L"FwpmEngineOpen0", 3, 0x12345678, 0, L"WFP engine open failed: Windows error (3"},
+        {Machine::EngineRestart, L"FwpmEngineClose0", 3, ERROR_ACCESS_DENIED, 0, L"Firewall filters released."},
         {Machine::NoPhysicalAdapter, nullptr, 0, 0, -1, nullptr},
         {Machine::ListReadOnly, nullptr, 0, 0, -1, nullptr},
         {Machine::Adapters, L"CM_Locate_DevNodeW", 1, CR_FAILURE, 2, L"Adapter restoration pending: "},
@@ -176,13 +189,27 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
         SCOPED_TRACE(::testing::Message() << "row " << &row - rows);
         describe(row.machine);
         if (row.function) testbed::failCall(row.function, row.call, row.code);
+        const bool restart = row.machine == Machine::EngineRestart;
+        const auto fails = [&](const wchar_t* function) { return row.function && !wcscmp(row.function, function); };
         if (row.pause < 0) {
             const ProcessResult refused = runClient(L"open w:START read:3000 broken:3000");
             EXPECT_FALSE(contains(refused.output, "reply:OK")) << refused.output;
         } else {
-            UniqueHandle client = startClient(L"open w:START read:3000 alive:20000");
-            EXPECT_TRUE(waitUntil([&] { return paused(row.pause); }, 5000));
+            // Heartbeats from the start: during a slow pause they wait in the pipe, and none may be refused.
+            UniqueHandle client = startClient(L"open w:START alive:30000");
+            EXPECT_TRUE(waitUntil([&] { return paused(row.pause); }, 20000));
+            // The words queued meanwhile are read one per pass; the session outlives them.
+            const bool slow = row.machine == Machine::SlowAdapters;
+            EXPECT_FALSE(slow && waitUntil([&] { return !paused(row.pause); }, 2500));
+            // Within 2 s the block is back while the saver is connected, or the session ended as a failed pause.
+            if (restart) testbed::restartEngine();
+            EXPECT_TRUE(!restart || waitUntil([&] { return fails(L"FwpmEngineOpen0") ? settled() : paused(0); }, 2000));
             TerminateProcess(client.get(), 0);
+            // The saver's end finds the close failing; then the engine restarts before the retry.
+            if (restart && fails(L"FwpmEngineClose0")) {
+                EXPECT_TRUE(waitUntil([] { return machineDword(L"NetworkState") == NetworkError; }, 2000));
+                testbed::restartEngine();
+            }
         }
         // A single failure of a restoring call leaves recovery pending; the retry within 2000 ms finishes it.
         EXPECT_TRUE(waitUntil(settled, 5000)) << "state " << machineDword(L"NetworkState");
@@ -192,6 +219,21 @@ TEST_F(LoopTest, EachPauseHoldsOrIsRefusedAndTheNetworkComesBack) {
         EXPECT_TRUE(row.machine > Machine::InactiveSession ||
                     testbed::calls(L"FwpmEngineOpen0") + testbed::calls(L"GetIfTable2") == 0);
         EXPECT_TRUE(!row.log || lastLog().rfind(row.log, 0) == 0) << narrow(lastLog());
+        // A pause that held removes the record of the last that failed; one that failed, at once or when the
+        // block could not be put back, leaves its own; a refused caller leaves the record alone.
+        const FailedPause failed = lastFailedPause();
+        const bool held = row.pause >= 0 && !(restart && fails(L"FwpmEngineOpen0"));
+        const std::wstring mode = row.machine == Machine::Unconfigured ? L"none"
+                                  : row.machine >= Machine::Adapters   ? L"adapters"
+                                                                       : L"firewall";
+        if (held) {
+            EXPECT_EQ(failed.time, L"");
+        } else if (row.machine == Machine::Stranger || row.machine == Machine::InactiveSession) {
+            EXPECT_EQ(failed.reason, L"earlier");
+        } else {
+            EXPECT_TRUE(failed.mode == mode && failed.time.size() == 20 && failed.reason != L"earlier")
+                << narrow(failed.mode + L"|" + failed.reason);
+        }
     }
     // A stranger that keeps connecting is dropped each time and logged once a minute, not at every attempt.
     describe(Machine::Stranger);

@@ -31,11 +31,18 @@ TEST(ServiceSystemTest, TheRealSaverIsBlockedUntilTheServiceEnds) {
         removeService();
         testbed::reset();
     });
-    // The service starts and gives the network back, then the real saver's network test cuts it.
+    // The service starts and gives the network back, then the real saver's network test cuts it. The first time
+    // another program holds the pipe's name: the service runs all the same, says who holds it, and takes the name
+    // once it is free.
+    UniqueHandle squatter(CreateNamedPipeW(PipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 0, 0, 0, nullptr));
+    const std::wstring holder = L"Control pipe name held by process " + std::to_wstring(GetCurrentProcessId());
     const auto startBoth = [&] {
         EXPECT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
         EXPECT_TRUE(waitForServiceState(SERVICE_RUNNING, 10000));
         EXPECT_TRUE(waitUntil(settled, 3000));
+        EXPECT_TRUE(!squatter || waitUntil([&] { return lastLog().rfind(holder, 0) == 0; }, 5000)) << narrow(lastLog());
+        squatter.reset();
+        EXPECT_TRUE(waitUntil([] { return WaitNamedPipeW(PipeName, 1) != FALSE; }, 5000));
         UniqueHandle saver = startProcess(quoted(folder + L"\\Dormalis.scr") + L" --network-test");
         EXPECT_TRUE(waitUntil(firewallBlocked, 8000));
         return saver;

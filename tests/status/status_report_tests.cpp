@@ -89,6 +89,18 @@ TEST(NetworkStatus, WithTheServiceRunningShowsModeAndNetworkState) {
         writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"ModeConfigured", unconfirmed);
         EXPECT_EQ(networkStatus(), head + L"choose mode on first activation\nBlocked") << unconfirmed;
     }
+    // The last pause that failed follows, its time local and to the minute, the service running or not.
+    writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"LastFailedPause",
+                L"2026-12-07T07:06:43Z|adapters|Recovery list not writable.");
+    const std::wstring tail = L" — " + text("setup.networkModeAdapters") + L" — Recovery list not writable.";
+    for (const std::wstring& before : {head + L"choose mode on first activation\nBlocked", NotSelected + Stopped}) {
+        const std::wstring shown = networkStatus(), cut = before + L"\nLast network cut that failed: 2026-12-0";
+        EXPECT_TRUE(shown.rfind(cut, 0) == 0 && shown.size() == cut.size() + 7 + tail.size() &&
+                    shown.substr(shown.size() - tail.size()) == tail)
+            << narrow(shown);
+        if (serviceRunning()) service.stop();
+    }
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, L"LastFailedPause");
 }
 
 TEST(ConfigurationReport, AddsTheFileAndServiceChecks) {

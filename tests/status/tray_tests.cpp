@@ -161,6 +161,16 @@ TEST(TrayNotificationArea, ShieldTipBalloonAndShellRestartAsTheShellSeesThem) {
     writeDword(HKEY_LOCAL_MACHINE, RegistryPath, L"NetworkState", 3);
     tray.tick();
     EXPECT_EQ(balloons(shell.calls()), 2u) << "another after a tick outside the error";
+    // Each new record of a pause that failed gets one balloon, though NetworkState shows 3 only for a moment.
+    for (const wchar_t* record : {L"2026-12-07T07:06:43Z|firewall|WFP failure: x", L"2026-12-07T07:09:00Z|none|y"}) {
+        writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"LastFailedPause", record);
+        const size_t before = balloons(shell.calls());
+        tray.tick();
+        tray.tick();
+        EXPECT_EQ(balloons(shell.calls()), before + 1);
+        EXPECT_EQ(last().info, L"The network could not be cut. Open Dormalis to see why.");
+    }
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, L"LastFailedPause");
     writeDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 0);
     tray.tick();
     EXPECT_EQ(last().tip, L"Dormalis — écran de veille sélectionné");

@@ -360,21 +360,30 @@ TEST_F(UiTest, HeaderCardButtonsAndFlagTakeTheirColoursAndTheCardFollowsTheServi
                                RGB(255, 230, 20), RGB(185, 25, 40), RGB(0, 140, 75)};
     for (unsigned language = 0; language < 6; ++language) {
         settings.language = language;
-        const bool installed = language % 2 == 1;  // installed with its service running: the protection works
+        // Installed with its service running, the protection works, unless a pause failed (language 5).
+        const bool installed = language % 2 == 1, green = installed && language != 5;
         std::optional<TestService> service;
         if (installed) service.emplace().start();
+        if (language == 5)
+            writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"LastFailedPause", L"2026-12-07T07:06:43Z|none|z");
         OpenPage setup(SetupPage);
         setGeometry(*setup, 96, 1000, 850);
         const Image image = snapshot(*setup);
         service.reset();
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, L"LastFailedPause");
         ASSERT_TRUE(image.loaded);
-        EXPECT_EQ(setup->installed, installed);
+        EXPECT_EQ(setup->installed, green);
+        const auto shows = [&](const std::wstring& line) {
+            return std::any_of(setup->labels.begin(), setup->labels.end(),
+                               [&](const Label& label) { return label.caption.find(line) != std::wstring::npos; });
+        };
+        EXPECT_EQ(shows(L" — z"), language == 5);  // the record, in the card
         EXPECT_EQ(image.at(image.width - 3, 0), AccentColor);
         EXPECT_EQ(image.at(image.width - 3, setup->headerBottom - 1), HeaderColor);
         EXPECT_EQ(image.at(image.width - 3, setup->headerBottom), BackgroundColor);
         const int middle = (setup->card.top + setup->card.bottom) / 2;
-        EXPECT_EQ(image.at(setup->card.left + 8, middle), installed ? CardInstalledFill : CardMissingFill);
-        EXPECT_EQ(image.at(setup->card.left, middle), installed ? CardInstalledBorder : CardMissingBorder);
+        EXPECT_EQ(image.at(setup->card.left + 8, middle), green ? CardInstalledFill : CardMissingFill);
+        EXPECT_EQ(image.at(setup->card.left, middle), green ? CardInstalledBorder : CardMissingBorder);
         for (int id : {EnableButton, CustomizeButton, DisableButton, WindowsSettingsButton, ModeButton, CheckButton}) {
             const RECT box = placeOf(*setup, setup->control(id));
             const int y = (box.top + box.bottom) / 2;  // the middle row: one pixel of border, then the fill

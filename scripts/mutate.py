@@ -68,6 +68,8 @@ MUTANTS = [
     ("exit-without-input-grace", "saver/saver_run.cpp",
      "return elapsed >= InputGraceMs && lastInput != start.lastInput;", "return lastInput != start.lastInput;",
      SAVER),
+    ("no-closing-grace", "saver/saver_run.cpp",
+     "if (!finished(CloseGraceMs)) TerminateProcess", "if (!finished(0)) TerminateProcess", SAVER),
     ("mouse-slack-ignored", "saver/saver_window.cpp",
      "std::abs(cursor.x - saver.startCursor.x) > MouseSlackPixels", "std::abs(cursor.x - saver.startCursor.x) >= 0",
      SAVER),

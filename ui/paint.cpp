@@ -92,6 +92,17 @@ void drawLanguageItem(Ui& ui, const DRAWITEMSTRUCT& item) {
     DrawTextW(dc, languageNames[index], -1, &name, DT_SINGLELINE | DT_VCENTER);
 }
 
+// A text's Static shows the page as the page paints it there.
+void drawText(Ui& ui, const DRAWITEMSTRUCT& item) {
+    POINT origin{};
+    MapWindowPoints(item.hwndItem, ui.window, &origin, 1);
+    POINT before{};
+    OffsetViewportOrgEx(item.hDC, -origin.x, -origin.y, &before);
+    eraseBackground(ui, item.hDC);
+    paintPage(ui, item.hDC);
+    SetViewportOrgEx(item.hDC, before.x, before.y, nullptr);
+}
+
 }  // namespace
 
 void drawRoundedButton(const DRAWITEMSTRUCT& item, ButtonColors colors, float scale) {
@@ -206,6 +217,7 @@ void measureItem(Ui& ui, MEASUREITEMSTRUCT& item) {
 }
 
 void drawItem(Ui& ui, const DRAWITEMSTRUCT& item) {
+    if (item.CtlType == ODT_STATIC) return drawText(ui, item);
     SetBkMode(item.hDC, TRANSPARENT);
     SelectionGuard font(item.hDC, ui.typefaces[0].get());
     if (item.CtlID == LanguageList) {

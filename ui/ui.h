@@ -99,6 +99,7 @@ struct Ui {
     void fonts();
     void fitHeight();
     int label(const std::wstring& text, int x, int y, int width, bool title);
+    void named(const Label& text);
     HWND add(const wchar_t* className, const std::wstring& text, int id, int x, int y, int width, int height,
              unsigned long style);
     // A DIP length in pixels, truncated.

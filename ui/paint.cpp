@@ -113,10 +113,13 @@ void drawRoundedButton(const DRAWITEMSTRUCT& item, ButtonColors colors, float sc
     const bool focused = (item.itemState & ODS_FOCUS) != 0;
     const bool disabled = (item.itemState & ODS_DISABLED) != 0;
     const int darkening = pressed ? 18 : hovered ? 7 : 0;
-    const int border = px(hovered || focused ? 3 : 1);
+    // The focus ring is dark against the page and every fill, so that it is never taken for the pointer's
+    // lighter, thicker border.
+    const int border = px(focused ? 2 : hovered ? 3 : 1);
     RECT box = item.rcItem;
     InflateRect(&box, -px(2), -px(2));
-    roundedBox(dc, box, disabled ? BackgroundColor : darker(colors.fill, darkening), colors.border, border, px(18));
+    roundedBox(dc, box, disabled ? BackgroundColor : darker(colors.fill, darkening),
+               focused ? FocusRingColor : colors.border, border, px(18));
 
     wchar_t caption[512] = {};
     GetWindowTextW(item.hwndItem, caption, 512);

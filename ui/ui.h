@@ -163,6 +163,7 @@ inline constexpr COLORREF StatusMissingColor = RGB(104, 78, 38);
 inline constexpr COLORREF NoteColor = RGB(92, 107, 128);
 inline constexpr COLORREF SystemControlText = RGB(34, 48, 70);
 inline constexpr COLORREF ButtonText = RGB(27, 48, 68);
+inline constexpr COLORREF FocusRingColor = RGB(0, 84, 166);
 inline constexpr COLORREF ListSelected = RGB(220, 236, 252);
 inline constexpr COLORREF ListPlain = RGB(255, 255, 255);
 inline constexpr COLORREF ListText = RGB(25, 45, 70);

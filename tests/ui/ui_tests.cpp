@@ -138,6 +138,20 @@ SIZE textSize(Ui& ui, const std::wstring& text, int width, UINT format, int font
     return SIZE{area.right, area.bottom};
 }
 
+// The contrast ratio of two colours, 1 to 21, as WCAG defines it.
+double contrast(COLORREF a, COLORREF b) {
+    const auto luminance = [](COLORREF color) {
+        double sum = 0;
+        for (const auto& [value, weight] :
+             {std::pair{GetRValue(color), 0.2126}, {GetGValue(color), 0.7152}, {GetBValue(color), 0.0722}}) {
+            const double s = value / 255.0;
+            sum += weight * (s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4));
+        }
+        return sum + 0.05;
+    };
+    return std::max(luminance(a), luminance(b)) / std::min(luminance(a), luminance(b));
+}
+
 std::wstring classOf(HWND window) {
     wchar_t name[32] = {};
     GetClassNameW(window, name, 32);
@@ -180,7 +194,8 @@ void expectNamed(Ui& ui, const std::string& where) {
         if (kind == L"static")
             held.insert(text + (L"@" + std::to_wstring(area.left)) + L"," + std::to_wstring(area.top + ui.scroll));
         EXPECT_NE(text[0], L'\0') << where << ": control " << GetDlgCtrlID(child) << " has no name";
-        EXPECT_TRUE(ownText || (above.left == area.left && above.bottom <= area.top && area.top - above.bottom < ui.px(12)))
+        EXPECT_TRUE(ownText ||
+                    (above.left == area.left && above.bottom <= area.top && area.top - above.bottom < ui.px(12)))
             << where << ": control " << GetDlgCtrlID(child) << " is named by what is not its caption";
     }
     EXPECT_EQ(held, painted) << where;
@@ -400,6 +415,9 @@ TEST_F(UiTest, HeaderCardButtonsAndFlagTakeTheirColoursAndTheCardFollowsTheServi
         if (installed) service.emplace().start();
         OpenPage setup(SetupPage);
         setGeometry(*setup, 96, 1000, 850);
+        ShowWindow(setup->window, SW_SHOW);
+        SetFocus(setup->control(EnableButton));
+        SetPropW(setup->control(CustomizeButton), L"Hover", reinterpret_cast<HANDLE>(1));
         const Image image = snapshot(*setup);
         service.reset();
         ASSERT_TRUE(image.loaded);
@@ -413,8 +431,17 @@ TEST_F(UiTest, HeaderCardButtonsAndFlagTakeTheirColoursAndTheCardFollowsTheServi
         for (int id : {EnableButton, CustomizeButton, DisableButton, WindowsSettingsButton, ModeButton, CheckButton}) {
             const RECT box = placeOf(*setup, setup->control(id));
             const int y = (box.top + box.bottom) / 2;  // the middle row: one pixel of border, then the fill
-            EXPECT_EQ(image.count(RECT{box.left, y, box.left + 10, y + 1}, buttonColors(id).border), 1) << id;
-            EXPECT_EQ(image.at(box.left + 9, y), buttonColors(id).fill) << id;
+            // The focus ring, distinct from the hovered border, stands out 3:1 from the page and from the fill.
+            const RECT edge{box.left, y, box.left + 10, y + 1};
+            EXPECT_EQ(image.count(edge, FocusRingColor), id == EnableButton ? 2 : 0) << id;
+            EXPECT_EQ(image.count(edge, buttonColors(id).border), id == EnableButton      ? 0
+                                                                  : id == CustomizeButton ? 3
+                                                                                          : 1);
+            if (id != CustomizeButton) EXPECT_EQ(image.at(box.left + 9, y), buttonColors(id).fill) << id;
+            if (id == EnableButton)
+                EXPECT_GE(std::min(contrast(FocusRingColor, image.at(box.left, y)),
+                                   contrast(FocusRingColor, image.at(box.left + 9, y))),
+                          3.0);
         }
         for (unsigned other = 0; other < 6; ++other) {
             EXPECT_EQ(image.count(placeOf(*setup, setup->control(LanguageList)), flags[other]) > 4, other == language)

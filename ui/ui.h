@@ -168,6 +168,12 @@ inline constexpr COLORREF ListSelected = RGB(220, 236, 252);
 inline constexpr COLORREF ListPlain = RGB(255, 255, 255);
 inline constexpr COLORREF ListText = RGB(25, 45, 70);
 
+// Whether Windows shows a high-contrast theme: then everything the pages draw themselves takes the system colour of
+// its role (window, window text, button face and text, highlight, grey text), flags and the icon excepted.
+bool highContrast();
+// `own`, or the system colour `element` under a high-contrast theme.
+COLORREF shown(COLORREF own, int element);
+
 struct ButtonColors {
     COLORREF fill;
     COLORREF border;

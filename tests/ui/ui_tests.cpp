@@ -474,11 +474,15 @@ TEST_F(UiTest, UnderHighContrastEveryTextStandsOutFromItsOwnBackground) {
             SendMessageW(open->window, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
             EXPECT_TRUE(GetUpdateRect(open->controls.back(), nullptr, FALSE)) << "drawn again";
             const Image image = snapshot(*open);
+            CopyFileW(Picture.c_str(),
+                      (L"Z:\\tmp\\i22a\\hc-" + std::to_wstring(page) + std::to_wstring(scheme[0]) + L".bmp").c_str(),
+                      FALSE);  // DEBUG
             for (HWND child = GetWindow(open->window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
                 RECT area = placeOf(*open, child);
                 const std::wstring kind = classOf(child);
                 if (kind.find(L"track") != std::wstring::npos || kind.find(L"preview") != std::wstring::npos) continue;
-                if (GetDlgCtrlID(child) == LanguageList) area.left += open->px(50);  // past the flag
+                if (GetDlgCtrlID(child) == LanguageList)  // between the flag and the arrow
+                    area = RECT{area.left + open->px(50), area.top + 4, area.right - open->px(40), area.bottom - 4};
                 if ((GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW && kind == L"button")
                     area = buttonTextArea(open->scale, area);
                 std::map<COLORREF, int> seen;

@@ -474,9 +474,6 @@ TEST_F(UiTest, UnderHighContrastEveryTextStandsOutFromItsOwnBackground) {
             SendMessageW(open->window, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
             EXPECT_TRUE(GetUpdateRect(open->controls.back(), nullptr, FALSE)) << "drawn again";
             const Image image = snapshot(*open);
-            CopyFileW(Picture.c_str(),
-                      (L"Z:\\tmp\\i22a\\hc-" + std::to_wstring(page) + std::to_wstring(scheme[0]) + L".bmp").c_str(),
-                      FALSE);  // DEBUG
             for (HWND child = GetWindow(open->window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
                 RECT area = placeOf(*open, child);
                 const std::wstring kind = classOf(child);

@@ -31,6 +31,25 @@ for language in 0 1 2 3 4 5; do
         echo "$png"
     done
 done
+
+# The setup page under a black high-contrast theme: a program reads the system colours and the stored high-contrast
+# flag as it starts, so the prefix's registry holds them for that one picture and then gets its own back.
+colors='HKCU\Control Panel\Colors' contrast='HKCU\Control Panel\Accessibility\HighContrast'
+scheme() {
+    for pair in "$@"; do wine reg add "$colors" /v "${pair%%=*}" /d "${pair#*=}" /f </dev/null >/dev/null 2>&1; done
+}
+own=()
+for name in Window WindowText ButtonFace ButtonText Hilight HilightText GrayText; do
+    own+=("$name=$(wine reg query "$colors" /v "$name" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')")
+done
+scheme "Window=0 0 0" "WindowText=255 255 255" "ButtonFace=0 0 0" "ButtonText=255 255 255" "Hilight=26 235 255" \
+    "HilightText=0 0 0" "GrayText=63 242 63"
+wine reg add "$contrast" /v Flags /d 127 /f </dev/null >/dev/null 2>&1
+wine "$build/Dormalis.exe" --ui-test 1 0 "$(winepath -w "$shots/contrast.bmp")" </dev/null >/dev/null 2>&1
+convert "$shots/contrast.bmp" -alpha off -strip "$out/setup-en-high-contrast.png"
+echo "$out/setup-en-high-contrast.png"
+wine reg delete "$contrast" /v Flags /f </dev/null >/dev/null 2>&1
+scheme "${own[@]}"
 rm -rf "$shots"
 
 driver() { wine "$build/test_driver.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }

@@ -138,8 +138,22 @@ int Ui::label(const std::wstring& text, int x, int y, int width, bool title) {
     added.rect = RECT{px(x), px(y), px(x + width), px(y + height + 6)};
     added.caption = text;
     added.font = title ? 1 : 0;
+    named(added);
     labels.push_back(std::move(added));
     return height + 6;
+}
+
+// Screen readers find no painted text: each text also lives in an owner-drawn Static at its place, which draws the
+// page beneath it unchanged. Made before the control it captions, it is that control's name.
+void Ui::named(const Label& text) {
+    const RECT& area = text.rect;
+    HWND control =
+        CreateWindowExW(0, L"STATIC", text.caption.c_str(), WS_CHILD | WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX,
+                        area.left, area.top - scroll, area.right - area.left, area.bottom - area.top, window,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(-1)), instance, nullptr);
+    if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(typefaces[text.font].get()), FALSE);
+    controls.push_back(control);
+    rects.push_back(Box{area.left, area.top, area.right - area.left, area.bottom - area.top});
 }
 
 HWND Ui::add(const wchar_t* className, const std::wstring& text, int id, int x, int y, int width, int height,

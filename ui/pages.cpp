@@ -169,6 +169,7 @@ int layoutCustomizePage(Ui& ui, int width, int top) {
     HWND preview = createEmbeddedPreview(ui.window, ui.px(previewX), ui.px(previewY) - ui.scroll, ui.px(previewWidth),
                                          ui.px(previewHeight));
     if (preview) {
+        SetWindowTextW(preview, uitext::previewCaption().c_str());
         ui.controls.push_back(preview);
         ui.rects.push_back(Box{ui.px(previewX), ui.px(previewY), ui.px(previewWidth), ui.px(previewHeight)});
     }

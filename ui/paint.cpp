@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cwchar>
 #include <utility>
 
 #include "foundation/constants.h"
 #include "foundation/process.h"
+#include "foundation/registry.h"
 #include "foundation/text.h"
 
 namespace dormalis {
@@ -78,7 +80,8 @@ void drawIcon(Ui& ui, HDC dc) {
 
 void drawLanguageItem(Ui& ui, const DRAWITEMSTRUCT& item) {
     HDC dc = item.hDC;
-    fill(dc, item.rcItem, (item.itemState & ODS_SELECTED) ? ListSelected : ListPlain);
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    fill(dc, item.rcItem, selected ? shown(ListSelected, COLOR_HIGHLIGHT) : shown(ListPlain, COLOR_WINDOW));
     const int index =
         static_cast<int>(item.itemID) < 0 ? static_cast<int>(settings.language) : static_cast<int>(item.itemID);
     if (index > 5) return;
@@ -88,8 +91,19 @@ void drawLanguageItem(Ui& ui, const DRAWITEMSTRUCT& item) {
     flag(dc, RECT{r.left + ui.px(8), top, r.left + ui.px(38), top + ui.px(16)}, index);
     RECT name = r;
     name.left += ui.px(50);
-    SetTextColor(dc, ListText);
+    SetTextColor(dc, shown(ListText, selected ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
     DrawTextW(dc, languageNames[index], -1, &name, DT_SINGLELINE | DT_VCENTER);
+}
+
+// A text's Static shows the page as the page paints it there.
+void drawText(Ui& ui, const DRAWITEMSTRUCT& item) {
+    POINT origin{};
+    MapWindowPoints(item.hwndItem, ui.window, &origin, 1);
+    POINT before{};
+    OffsetViewportOrgEx(item.hDC, -origin.x, -origin.y, &before);
+    eraseBackground(ui, item.hDC);
+    paintPage(ui, item.hDC);
+    SetViewportOrgEx(item.hDC, before.x, before.y, nullptr);
 }
 
 }  // namespace
@@ -102,20 +116,42 @@ void drawRoundedButton(const DRAWITEMSTRUCT& item, ButtonColors colors, float sc
     const bool focused = (item.itemState & ODS_FOCUS) != 0;
     const bool disabled = (item.itemState & ODS_DISABLED) != 0;
     const int darkening = pressed ? 18 : hovered ? 7 : 0;
-    const int border = px(hovered || focused ? 3 : 1);
+    // The focus ring is dark against the page and every fill, so that it is never taken for the pointer's
+    // lighter, thicker border.
+    const int border = px(focused ? 2 : hovered ? 3 : 1);
     RECT box = item.rcItem;
     InflateRect(&box, -px(2), -px(2));
-    roundedBox(dc, box, disabled ? BackgroundColor : darker(colors.fill, darkening), colors.border, border, px(18));
+    COLORREF fillColor = disabled ? BackgroundColor : darker(colors.fill, darkening);
+    COLORREF edge = focused ? FocusRingColor : colors.border;
+    if (highContrast()) {
+        fillColor = GetSysColor(COLOR_BTNFACE);
+        edge = GetSysColor(hovered && !focused ? COLOR_HIGHLIGHT : COLOR_BTNTEXT);
+    }
+    roundedBox(dc, box, fillColor, edge, border, px(18));
 
     wchar_t caption[512] = {};
     GetWindowTextW(item.hwndItem, caption, 512);
-    SetTextColor(dc, disabled ? NoteColor : ButtonText);
+    SetTextColor(dc, disabled ? shown(NoteColor, COLOR_GRAYTEXT) : shown(ButtonText, COLOR_BTNTEXT));
     RECT textArea = buttonTextArea(scale, item.rcItem);
     RECT measured = textArea;
     DrawTextW(dc, caption, -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
     const int room = (textArea.bottom - textArea.top) - (measured.bottom - measured.top);
     textArea.top += std::max(room / 2, 0);
     DrawTextW(dc, caption, -1, &textArea, DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
+}
+
+bool highContrast() {
+    HIGHCONTRASTW state{};
+    state.cbSize = sizeof(state);
+    if (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(state), &state, 0) && (state.dwFlags & HCF_HIGHCONTRASTON))
+        return true;
+    // Wine keeps no high-contrast state and always answers "off"; the user's stored setting says it as well.
+    const std::wstring stored = readString(HKEY_CURRENT_USER, L"Control Panel\\Accessibility\\HighContrast", L"Flags");
+    return (std::wcstoul(stored.c_str(), nullptr, 10) & HCF_HIGHCONTRASTON) != 0;
+}
+
+COLORREF shown(COLORREF own, int element) {
+    return highContrast() ? GetSysColor(element) : own;
 }
 
 RECT buttonTextArea(float scale, RECT item) {
@@ -148,19 +184,19 @@ void paintFrontEndHeader(HWND window, HDC dc, float scale, HFONT title, HFONT bo
     const auto px = [scale](double dips) { return static_cast<int>(dips * scale); };
     RECT client{};
     GetClientRect(window, &client);
-    fill(dc, RECT{0, 0, client.right, px(headerHeight)}, HeaderColor);
-    fill(dc, RECT{0, 0, client.right, px(4)}, AccentColor);
+    fill(dc, RECT{0, 0, client.right, px(headerHeight)}, shown(HeaderColor, COLOR_WINDOW));
+    fill(dc, RECT{0, 0, client.right, px(4)}, shown(AccentColor, COLOR_HIGHLIGHT));
     const int size = px(48);
     UniqueIcon icon{
         static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, LR_DEFAULTCOLOR))};
     if (icon) DrawIconEx(dc, px(24), px(26), icon.get(), size, size, 0, nullptr, DI_NORMAL);
     SetBkMode(dc, TRANSPARENT);
     SelectionGuard titleFont(dc, title);
-    SetTextColor(dc, LabelColor);
+    SetTextColor(dc, shown(LabelColor, COLOR_WINDOWTEXT));
     RECT titleArea{px(88), px(18), client.right - px(20), px(60)};
     DrawTextW(dc, Product, -1, &titleArea, DT_SINGLELINE | DT_NOPREFIX);
     SelectObject(dc, body);
-    SetTextColor(dc, VersionColor);
+    SetTextColor(dc, shown(VersionColor, COLOR_WINDOWTEXT));
     const std::wstring version = std::wstring(L"v") + Version + L"  \u00B7  Windows x64";
     RECT versionArea{px(88), px(62), client.right - px(20), px(headerHeight)};
     DrawTextW(dc, version.c_str(), -1, &versionArea, DT_SINGLELINE | DT_NOPREFIX);
@@ -169,7 +205,7 @@ void paintFrontEndHeader(HWND window, HDC dc, float scale, HFONT title, HFONT bo
 LRESULT eraseBackground(Ui& ui, HDC dc) {
     RECT client{};
     GetClientRect(ui.window, &client);
-    fill(dc, client, BackgroundColor);
+    fill(dc, client, shown(BackgroundColor, COLOR_WINDOW));
     return 1;
 }
 
@@ -178,15 +214,17 @@ void paintPage(Ui& ui, HDC dc) {
     GetClientRect(ui.window, &client);
     SetBkMode(dc, TRANSPARENT);
     HGDIOBJ remembered = GetCurrentObject(dc, OBJ_FONT);
-    fill(dc, RECT{0, -ui.scroll, client.right, ui.headerBottom - ui.scroll}, HeaderColor);
-    fill(dc, RECT{0, -ui.scroll, client.right, ui.px(4) - ui.scroll}, AccentColor);
+    const bool contrast = highContrast();
+    fill(dc, RECT{0, -ui.scroll, client.right, ui.headerBottom - ui.scroll}, shown(HeaderColor, COLOR_WINDOW));
+    fill(dc, RECT{0, -ui.scroll, client.right, ui.px(4) - ui.scroll}, shown(AccentColor, COLOR_HIGHLIGHT));
     if (ui.card.top < ui.card.bottom) {
-        roundedBox(dc, shifted(ui.card, -ui.scroll), ui.installed ? CardInstalledFill : CardMissingFill,
-                   ui.installed ? CardInstalledBorder : CardMissingBorder, 1, ui.px(18));
+        roundedBox(dc, shifted(ui.card, -ui.scroll),
+                   shown(ui.installed ? CardInstalledFill : CardMissingFill, COLOR_WINDOW),
+                   shown(ui.installed ? CardInstalledBorder : CardMissingBorder, COLOR_WINDOWTEXT), 1, ui.px(18));
     }
     for (const Label& label : ui.labels) {
         SelectObject(dc, ui.typefaces[label.font].get());
-        SetTextColor(dc, label.color);
+        SetTextColor(dc, contrast ? GetSysColor(COLOR_WINDOWTEXT) : label.color);
         RECT area = shifted(label.rect, -ui.scroll);
         DrawTextW(dc, label.caption.c_str(), static_cast<int>(label.caption.size()), &area, DT_WORDBREAK | DT_NOPREFIX);
     }
@@ -195,9 +233,9 @@ void paintPage(Ui& ui, HDC dc) {
 }
 
 LRESULT controlColors(HDC dc) {
-    SetBkColor(dc, BackgroundColor);
-    SetDCBrushColor(dc, BackgroundColor);
-    SetTextColor(dc, SystemControlText);
+    SetBkColor(dc, shown(BackgroundColor, COLOR_WINDOW));
+    SetDCBrushColor(dc, shown(BackgroundColor, COLOR_WINDOW));
+    SetTextColor(dc, shown(SystemControlText, COLOR_WINDOWTEXT));
     return reinterpret_cast<LRESULT>(GetStockObject(DC_BRUSH));
 }
 
@@ -206,6 +244,7 @@ void measureItem(Ui& ui, MEASUREITEMSTRUCT& item) {
 }
 
 void drawItem(Ui& ui, const DRAWITEMSTRUCT& item) {
+    if (item.CtlType == ODT_STATIC) return drawText(ui, item);
     SetBkMode(item.hDC, TRANSPARENT);
     SelectionGuard font(item.hDC, ui.typefaces[0].get());
     if (item.CtlID == LanguageList) {

@@ -99,6 +99,7 @@ struct Ui {
     void fonts();
     void fitHeight();
     int label(const std::wstring& text, int x, int y, int width, bool title);
+    void named(const Label& text);
     HWND add(const wchar_t* className, const std::wstring& text, int id, int x, int y, int width, int height,
              unsigned long style);
     // A DIP length in pixels, truncated.
@@ -162,9 +163,16 @@ inline constexpr COLORREF StatusMissingColor = RGB(104, 78, 38);
 inline constexpr COLORREF NoteColor = RGB(92, 107, 128);
 inline constexpr COLORREF SystemControlText = RGB(34, 48, 70);
 inline constexpr COLORREF ButtonText = RGB(27, 48, 68);
+inline constexpr COLORREF FocusRingColor = RGB(0, 84, 166);
 inline constexpr COLORREF ListSelected = RGB(220, 236, 252);
 inline constexpr COLORREF ListPlain = RGB(255, 255, 255);
 inline constexpr COLORREF ListText = RGB(25, 45, 70);
+
+// Whether Windows shows a high-contrast theme: then everything the pages draw themselves takes the system colour of
+// its role (window, window text, button face and text, highlight, grey text), flags and the icon excepted.
+bool highContrast();
+// `own`, or the system colour `element` under a high-contrast theme.
+COLORREF shown(COLORREF own, int element);
 
 struct ButtonColors {
     COLORREF fill;

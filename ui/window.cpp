@@ -175,6 +175,17 @@ LRESULT onSystemCommand(Ui& ui, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(ui.window, WM_SYSCOMMAND, wParam, lParam);
 }
 
+// A theme or colour change while the window is open: the common controls learn of it from their parent, and all that
+// the page draws itself is drawn again in the colours now in force.
+LRESULT onSystemChange(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SYSCOLORCHANGE) {
+        for (HWND control : ui.controls)
+            if (control) SendMessageW(control, WM_SYSCOLORCHANGE, wParam, lParam);
+    }
+    RedrawWindow(ui.window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    return DefWindowProcW(ui.window, message, wParam, lParam);
+}
+
 LRESULT dispatch(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
@@ -207,6 +218,9 @@ LRESULT dispatch(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
             limits.ptMinTrackSize = POINT{ui.px(450), ui.px(350)};
             return 0;
         }
+        case WM_SYSCOLORCHANGE:
+        case WM_SETTINGCHANGE:
+            return onSystemChange(ui, message, wParam, lParam);
         case WM_DPICHANGED:
             return onDpiChanged(ui, wParam, lParam);
         case WM_COMMAND:

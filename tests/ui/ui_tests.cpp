@@ -11,6 +11,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <set>
 #include <thread>
@@ -138,10 +139,27 @@ SIZE textSize(Ui& ui, const std::wstring& text, int width, UINT format, int font
     return SIZE{area.right, area.bottom};
 }
 
-// What the page shows, unscrolled: each child window where it really is, and the ink of each painted text.
+// WCAG's contrast ratio of two colours, 1 to 21.
+double contrast(COLORREF a, COLORREF b) {
+    const auto light = [](COLORREF c) {
+        const auto linear = [](int v) { return v <= 10 ? v / 3294.6 : std::pow((v / 255.0 + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(GetRValue(c)) + 0.7152 * linear(GetGValue(c)) + 0.0722 * linear(GetBValue(c)) + 0.05;
+    };
+    return std::max(light(a), light(b)) / std::min(light(a), light(b));
+}
+
+std::wstring classOf(HWND window) {
+    wchar_t name[32] = {};
+    GetClassNameW(window, name, 32);
+    return CharLowerW(name);
+}
+
+// What the page shows, unscrolled: each child window where it really is, and the ink of each painted text (which
+// stands for the Static holding it).
 std::vector<std::pair<std::string, RECT>> itemsOf(Ui& ui) {
     std::vector<std::pair<std::string, RECT>> items;
     for (HWND child = GetWindow(ui.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (classOf(child) == L"static") continue;
         RECT area = placeOf(ui, child);
         OffsetRect(&area, 0, ui.scroll);
         items.push_back({"control " + std::to_string(GetDlgCtrlID(child)), area});
@@ -154,7 +172,29 @@ std::vector<std::pair<std::string, RECT>> itemsOf(Ui& ui) {
     return items;
 }
 
+// The name Windows gives a control: a button its own text; an edit, combo box or track bar the text of the Static
+// just before it in z-order. Every painted text is held by a Static at its place, and names only what it captions.
+void expectNamed(Ui& ui, const std::string& where) {
+    std::multiset<std::wstring> painted, held;
+    for (const Label& label : ui.labels)
+        painted.insert(label.caption + L"@" + std::to_wstring(label.rect.top * 10000 + label.rect.left));
+    for (HWND child = GetWindow(ui.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const std::wstring kind = classOf(child);
+        const bool ownText = kind == L"button" || kind == L"static" || kind.find(L"preview") != std::wstring::npos;
+        HWND caption = ownText ? child : GetWindow(child, GW_HWNDPREV);
+        wchar_t text[1024] = {};
+        if (ownText || classOf(caption) == L"static") GetWindowTextW(caption, text, 1024);
+        const RECT area = placeOf(ui, child), above = placeOf(ui, caption);
+        if (kind == L"static") held.insert(text + (L"@" + std::to_wstring((area.top + ui.scroll) * 10000 + area.left)));
+        EXPECT_TRUE(text[0] && (ownText || (above.left == area.left && above.bottom <= area.top &&
+                                            area.top - above.bottom < ui.px(12))))
+            << where << ": control " << GetDlgCtrlID(child) << " is not named by its caption";
+    }
+    EXPECT_EQ(held, painted) << where;
+}
+
 void expectSoundLayout(Ui& ui, const std::string& where) {
+    expectNamed(ui, where);
     RECT client{};
     GetClientRect(ui.window, &client);
     const RECT page{0, 0, client.right, std::max<LONG>(ui.contentHeight, client.bottom)};
@@ -350,8 +390,10 @@ TEST_F(UiTest, ADpiChangeTakesTheSuggestedRectangleAndRescalesFontsAndLayout) {
     LOGFONTW body{};
     GetObjectW(about->typefaces[0].get(), sizeof(body), &body);
     EXPECT_EQ(body.lfHeight, -24) << "16 DIPs at 150 %";
-    for (HWND control : about->controls)
-        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), about->typefaces[0].get());
+    for (HWND control : about->controls) {
+        const auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+        EXPECT_TRUE(font == about->typefaces[0].get() || font == about->typefaces[1].get());
+    }
     expectSoundLayout(*about, "after the DPI change");
 }
 
@@ -368,6 +410,9 @@ TEST_F(UiTest, HeaderCardButtonsAndFlagTakeTheirColoursAndTheCardFollowsTheServi
             writeString(HKEY_LOCAL_MACHINE, RegistryPath, L"LastFailedPause", L"2026-12-07T07:06:43Z|none|z");
         OpenPage setup(SetupPage);
         setGeometry(*setup, 96, 1000, 850);
+        ShowWindow(setup->window, SW_SHOW);
+        SetFocus(setup->control(EnableButton));
+        SetPropW(setup->control(CustomizeButton), L"Hover", reinterpret_cast<HANDLE>(1));
         const Image image = snapshot(*setup);
         service.reset();
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RegistryPath, L"LastFailedPause");
@@ -387,14 +432,67 @@ TEST_F(UiTest, HeaderCardButtonsAndFlagTakeTheirColoursAndTheCardFollowsTheServi
         for (int id : {EnableButton, CustomizeButton, DisableButton, WindowsSettingsButton, ModeButton, CheckButton}) {
             const RECT box = placeOf(*setup, setup->control(id));
             const int y = (box.top + box.bottom) / 2;  // the middle row: one pixel of border, then the fill
-            EXPECT_EQ(image.count(RECT{box.left, y, box.left + 10, y + 1}, buttonColors(id).border), 1) << id;
-            EXPECT_EQ(image.at(box.left + 9, y), buttonColors(id).fill) << id;
+            // The focus ring (Enable) is not the hovered border (Customize) and stands out 3:1 from page and fill.
+            const bool focused = id == EnableButton, hovered = id == CustomizeButton;
+            EXPECT_EQ(image.count(RECT{box.left, y, box.left + 10, y + 1},
+                                  focused ? FocusRingColor : buttonColors(id).border),
+                      focused   ? 2
+                      : hovered ? 3
+                                : 1)
+                << id;
+            EXPECT_TRUE(hovered || image.at(box.left + 9, y) == buttonColors(id).fill) << id;
+            EXPECT_TRUE(!focused || std::min(contrast(FocusRingColor, image.at(box.left, y)),
+                                             contrast(FocusRingColor, image.at(box.left + 9, y))) >= 3.0);
         }
         for (unsigned other = 0; other < 6; ++other) {
             EXPECT_EQ(image.count(placeOf(*setup, setup->control(LanguageList)), flags[other]) > 4, other == language)
                 << "the closed list of language " << language << " and the flag of " << other;
         }
     }
+}
+
+// Under a black and a white high-contrast scheme (Wine keeps only the stored flag), turned on while the pages are
+// open, every page draws again in the system's colours and every text stands out 4.5:1 from its own background.
+TEST_F(UiTest, UnderHighContrastEveryTextStandsOutFromItsOwnBackground) {
+    const int roles[7] = {COLOR_WINDOW,    COLOR_WINDOWTEXT,    COLOR_BTNFACE, COLOR_BTNTEXT,
+                          COLOR_HIGHLIGHT, COLOR_HIGHLIGHTTEXT, COLOR_GRAYTEXT};
+    const COLORREF black = RGB(0, 0, 0), white = RGB(255, 255, 255);
+    COLORREF schemes[3][7] = {{black, white, black, white, RGB(26, 235, 255), black, RGB(63, 242, 63)},
+                              {white, black, white, black, RGB(55, 0, 110), white, RGB(96, 0, 0)}};
+    std::transform(roles, roles + 7, schemes[2], GetSysColor);  // the colours to restore
+    const wchar_t* key = L"Control Panel\\Accessibility\\HighContrast";
+    for (int scheme = 0, page = SetupPage; scheme < 2; page = page == AboutPage ? (++scheme, SetupPage) : page + 1) {
+        OpenPage open(page);
+        ShowWindow(open->window, SW_SHOWNOACTIVATE);
+        SetSysColors(7, roles, schemes[scheme]);
+        writeString(HKEY_CURRENT_USER, key, L"Flags", L"127");
+        RedrawWindow(open->window, nullptr, nullptr, RDW_VALIDATE | RDW_ALLCHILDREN);
+        SendMessageW(open->window, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+        EXPECT_TRUE(GetUpdateRect(open->controls.back(), nullptr, FALSE)) << "drawn again";
+        const Image image = snapshot(*open);
+        for (HWND child = GetWindow(open->window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            const std::wstring kind = classOf(child);
+            const bool ownerDrawn =
+                kind == L"button" && (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
+            RECT area = ownerDrawn ? buttonTextArea(open->scale, placeOf(*open, child)) : placeOf(*open, child);
+            if (GetDlgCtrlID(child) == LanguageList)  // between the flag and the arrow
+                area = RECT{area.left + open->px(50), area.top + 4, area.right - open->px(40), area.bottom - 4};
+            std::map<COLORREF, int> seen;  // inside the control's edges
+            for (int y = area.top + 2; y < area.bottom - 2; ++y)
+                for (int x = area.left + 2; x < area.right - 2; ++x)
+                    ++seen[image.at(x, y)];
+            const COLORREF background =
+                std::max_element(seen.begin(), seen.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+            double best = 1;
+            for (const auto& [color, pixels] : seen)
+                best = std::max(best, contrast(color, background));
+            const bool text = kind.find(L"track") == std::wstring::npos && kind.find(L"preview") == std::wstring::npos;
+            EXPECT_TRUE(!text || (best >= 4.5 && std::count(schemes[scheme], schemes[scheme] + 7, background)))
+                << "page " << page << " " << narrow(kind) << ": " << best << " on a background of its own";
+        }
+    }
+    SetSysColors(7, roles, schemes[2]);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Flags");
 }
 
 // ---- Commands, through real messages ---------------------------------------------------------------------------

@@ -61,7 +61,6 @@ struct SetupWindow {
     HWND content = nullptr;  // the panel that scrolls everything between the header and the buttons
     int scroll = 0;          // pixels
     int contentHeight = 0;   // pixels
-    LPARAM laidOutFor = 0;   // the client size of the last layout, as WM_SIZE gives it
 
     int px(double dips) const { return static_cast<int>(dips * scale); }
     UINT dpi() const { return static_cast<UINT>(std::lround(scale * 96)); }
@@ -299,7 +298,6 @@ void layout(SetupWindow& setup) {
     if (!setup.content) return;
     RECT client{};
     GetClientRect(setup.hwnd, &client);
-    setup.laidOutFor = MAKELPARAM(client.right, client.bottom);
 
     const int top = setup.px(HeaderHeight), buttonTop = client.bottom - setup.px(Margin + ButtonHeight);
     const int visible = std::max(buttonTop - setup.px(8) - top, 0);
@@ -325,6 +323,7 @@ void layout(SetupWindow& setup) {
     MoveWindow(item(setup, Install), right - install, buttonTop, install, setup.px(ButtonHeight), FALSE);
     MoveWindow(item(setup, Cancel), right - install - setup.px(10) - cancel, buttonTop, cancel, setup.px(ButtonHeight),
                FALSE);
+    // Moved without redrawing, then redrawn once.
     RedrawWindow(setup.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
@@ -466,8 +465,7 @@ LRESULT handleMessage(SetupWindow& setup, UINT message, WPARAM wParam, LPARAM lP
         case WM_PAINT:
             return onPaint(setup);
         case WM_SIZE:
-            // Wine repeats WM_SIZE for an unchanged size while the window repaints: laying out again would loop.
-            if (static_cast<LPARAM>(lParam) != setup.laidOutFor) layout(setup);
+            layout(setup);
             return 0;
         case WM_DPICHANGED:
             onDpiChanged(setup, wParam, reinterpret_cast<const RECT*>(lParam));

@@ -156,6 +156,30 @@ std::vector<std::pair<std::string, RECT>> itemsOf(Ui& ui) {
     return items;
 }
 
+// The text of each of `parent`'s buttons (and statics, when asked) fits it, in the control's own font: a static's
+// its rectangle, a radio button's the space beside its mark, an owner-drawn button's its text area.
+void expectTextsFit(HWND parent, float scale, const std::string& where, bool statics) {
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[16] = {}, caption[512] = {};
+        GetClassNameW(child, className, 16);
+        GetWindowTextW(child, caption, 512);
+        RECT room{};
+        GetClientRect(child, &room);
+        const bool ownerDrawn = (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
+        const bool button = lstrcmpiW(className, L"Button") == 0;
+        if (!button && (!statics || lstrcmpiW(className, L"Static") != 0)) continue;
+        if (button && ownerDrawn) room = buttonTextArea(scale, room);
+        if (button && !ownerDrawn) room.left += GetSystemMetrics(SM_CXMENUCHECK) + static_cast<int>(4 * scale);
+        WindowDc dc(child);
+        SelectionGuard font(dc.get(), reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)));
+        RECT ink{0, 0, room.right - room.left, 0};
+        DrawTextW(dc.get(), caption, -1, &ink, DT_CALCRECT | DT_WORDBREAK | (ownerDrawn ? DT_CENTER : 0));
+        EXPECT_TRUE(ink.right <= room.right - room.left && ink.bottom <= room.bottom - room.top)
+            << where << ": \"" << narrow(caption) << "\" needs " << ink.right << "x" << ink.bottom << ", has "
+            << room.right - room.left << "x" << room.bottom - room.top;
+    }
+}
+
 void expectSoundLayout(Ui& ui, const std::string& where) {
     RECT client{};
     GetClientRect(ui.window, &client);
@@ -169,23 +193,7 @@ void expectSoundLayout(Ui& ui, const std::string& where) {
             EXPECT_FALSE(IntersectRect(&common, &items[i].second, &items[j].second))
                 << where << ": " << items[i].first << " overlaps " << items[j].first;
     }
-    // The caption a button shows and the room it gives it: an owner-drawn button its text area, a radio button the
-    // space beside its mark.
-    for (HWND child = GetWindow(ui.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t className[16] = {}, caption[512] = {};
-        GetClassNameW(child, className, 16);
-        GetWindowTextW(child, caption, 512);
-        RECT room{};
-        GetClientRect(child, &room);
-        const bool ownerDrawn = (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
-        if (lstrcmpiW(className, L"Button") != 0) continue;
-        if (ownerDrawn) room = buttonTextArea(ui.scale, room);
-        if (!ownerDrawn) room.left += GetSystemMetrics(SM_CXMENUCHECK) + ui.px(4);
-        const SIZE ink = textSize(ui, caption, room.right - room.left, DT_WORDBREAK | (ownerDrawn ? DT_CENTER : 0));
-        EXPECT_TRUE(ink.cx <= room.right - room.left && ink.cy <= room.bottom - room.top)
-            << where << ": \"" << narrow(caption) << "\" needs " << ink.cx << "x" << ink.cy << ", has "
-            << room.right - room.left << "x" << room.bottom - room.top;
-    }
+    expectTextsFit(ui.window, ui.scale, where, false);
     ui.layout();  // a page laid out for the client it has is laid out the same again
     const auto again = itemsOf(ui);
     EXPECT_TRUE(std::equal(items.begin(), items.end(), again.begin(), again.end(),
@@ -357,30 +365,6 @@ TEST_F(UiTest, ADpiChangeTakesTheSuggestedRectangleAndRescalesFontsAndLayout) {
     expectSoundLayout(*about, "after the DPI change");
 }
 
-// The text of each of `parent`'s controls fits it, in the control's own font: a static's its rectangle, a radio
-// button's the space beside its mark, an owner-drawn button's its text area.
-void expectTextsFit(HWND parent, float scale, const std::string& where) {
-    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t className[16] = {}, caption[512] = {};
-        GetClassNameW(child, className, 16);
-        GetWindowTextW(child, caption, 512);
-        RECT room{};
-        GetClientRect(child, &room);
-        const bool ownerDrawn = (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
-        const bool button = lstrcmpiW(className, L"Button") == 0;
-        if (!button && lstrcmpiW(className, L"Static") != 0) continue;
-        if (button && ownerDrawn) room = buttonTextArea(scale, room);
-        if (button && !ownerDrawn) room.left += GetSystemMetrics(SM_CXMENUCHECK) + static_cast<int>(4 * scale);
-        WindowDc dc(child);
-        SelectionGuard font(dc.get(), reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)));
-        RECT ink{0, 0, room.right - room.left, 0};
-        DrawTextW(dc.get(), caption, -1, &ink, DT_CALCRECT | DT_WORDBREAK | (ownerDrawn ? DT_CENTER : 0));
-        EXPECT_TRUE(ink.right <= room.right - room.left && ink.bottom <= room.bottom - room.top)
-            << where << ": \"" << narrow(caption) << "\" needs " << ink.right << "x" << ink.bottom << ", has "
-            << room.right - room.left << "x" << room.bottom - room.top;
-    }
-}
-
 RECT placeIn(HWND parent, HWND control) {
     RECT area{};
     GetWindowRect(control, &area);
@@ -438,8 +422,8 @@ TEST_F(UiTest, TheSetupWindowFitsTheWorkAreaAtEveryScaleAndInEveryLanguage) {
                 EXPECT_TRUE(IntersectRect(&common, &button, &client) && EqualRect(&common, &button)) << where << id;
                 EXPECT_GE(button.top, panel.bottom) << where;
             }
-            expectTextsFit(setup.window, scale, where);
-            expectTextsFit(content, scale, where);
+            expectTextsFit(setup.window, scale, where, true);
+            expectTextsFit(content, scale, where, true);
             SCROLLINFO bar{sizeof(bar), SIF_ALL, 0, 0, 0, 0, 0};
             GetScrollInfo(content, SB_VERT, &bar);
             const bool scrolls = bar.nMax >= static_cast<int>(bar.nPage);

@@ -1,4 +1,4 @@
-// Dormalis Setup.exe: carries Dormalis.exe and Uninstall.exe and installs them, with a window or quietly.
+// What Dormalis Setup.exe does: installs the two programs it carries, with a window or quietly.
 #include "setup/setup.h"
 
 #include <windows.h>
@@ -22,8 +22,6 @@
 #include "install/install.h"
 #include "install/staging.h"
 #include "setup/payload_ids.h"
-
-using namespace dormalis;
 
 namespace dormalis {
 
@@ -50,6 +48,8 @@ void recordChosenMode(bool firewall) {
     writeDword(HKEY_LOCAL_MACHINE, RegistryPath, ModeConfiguredValue, 1);
 }
 
+}  // namespace
+
 int runQuiet(const SetupOptions& options) {
     installQuiet = true;
     try {
@@ -62,8 +62,6 @@ int runQuiet(const SetupOptions& options) {
     }
     return ExitSucceeded;
 }
-
-}  // namespace
 
 bool parseSetupOptions(const std::vector<std::wstring>& arguments, SetupOptions& options) {
     for (size_t i = 0; i < arguments.size(); ++i) {
@@ -124,27 +122,3 @@ int installChosenMode(bool firewall) {
 }
 
 }  // namespace dormalis
-
-int WINAPI wWinMain(HINSTANCE module, HINSTANCE, PWSTR, int) {
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);  // later loads come from System32 only
-    startFrontEnd(module);
-
-    std::vector<std::wstring> arguments = commandArguments();
-    const bool elevatedCopy = takeElevatedMark(arguments);
-    SetupOptions options;
-    options.quiet = std::find(arguments.begin(), arguments.end(), L"--quiet") != arguments.end();
-    // Checked before elevation: a typo never costs a prompt.
-    if (!parseSetupOptions(arguments, options)) {
-        if (!options.quiet) {
-            showFailure(nullptr, L"Usage: \"Dormalis Setup.exe\" [--quiet] [--dir PATH] [--mode firewall|adapters]",
-                        FailureScope::Process);
-        }
-        return ExitBadCommandLine;
-    }
-    if (!isAdministrator()) {
-        // Quiet means no prompt at all; without the machine key there is nowhere to record why.
-        if (options.quiet) return ExitFailed;
-        if (!elevatedCopy) return runElevated(joinArguments(arguments), false);
-    }
-    return options.quiet ? runQuiet(options) : runSetupWindow(options);
-}

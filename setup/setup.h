@@ -17,6 +17,9 @@ struct SetupOptions {
 // value, another mode or an empty folder.
 bool parseSetupOptions(const std::vector<std::wstring>& arguments, SetupOptions& options);
 
+// The installation without a window: the front end's exit code, the reason of a failure recorded.
+int runQuiet(const SetupOptions& options);
+
 // Writes the two programs carried by the setup to a private folder and installs them into installDir(): the result
 // of installNative; a success removes the record of an earlier failure.
 int installPayload(bool firewall);

@@ -18,5 +18,6 @@ inline constexpr int Browse = 111;
 inline constexpr int Cancel = 112;
 inline constexpr int Progress = 113;  // the stage under way, then the result
 inline constexpr int FolderCaption = 114;
+inline constexpr int Content = 115;  // the panel holding every control but Install and Cancel
 
 }  // namespace dormalis::setup_controls

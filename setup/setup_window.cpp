@@ -5,6 +5,8 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
+#include <cmath>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -38,6 +40,8 @@ constexpr UINT InstallDoneMessage = WM_APP + 14;
 constexpr int Width = 600;
 constexpr int Margin = 20;
 constexpr int HeaderHeight = 100;
+constexpr int ButtonHeight = 42;
+constexpr int BrowseWidth = 130;
 constexpr COLORREF FailureColor = RGB(158, 38, 38);
 
 using namespace setup_controls;
@@ -54,21 +58,44 @@ struct SetupWindow {
     bool failed = false;
     std::thread worker;
     int result = ExitCancelled;
+    HWND content = nullptr;  // the panel that scrolls everything between the header and the buttons
+    int scroll = 0;          // pixels
+    int contentHeight = 0;   // pixels
 
     int px(double dips) const { return static_cast<int>(dips * scale); }
+    UINT dpi() const { return static_cast<UINT>(std::lround(scale * 96)); }
 };
 
-HWND addControl(SetupWindow& setup, const wchar_t* className, const std::wstring& text, DWORD style, int id, int x,
-                int y, int width, int height) {
-    HWND control = CreateWindowExW(0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, setup.px(x), setup.px(y),
-                                   setup.px(width), setup.px(height), setup.hwnd,
+// The content from top to bottom, in DIPs: a row takes at least its height, more when its text needs it.
+struct Row {
+    int id;
+    int indent;
+    int height;
+    int gap;
+};
+constexpr Row Rows[] = {{Subtitle, 0, 46, 6},      {Status, 0, 22, 8},        {FolderCaption, 0, 22, 0},
+                        {Folder, 0, 40, 0},        {FolderMessage, 0, 40, 4}, {ModeTitle, 0, 22, 4},
+                        {Firewall, 0, 24, 2},      {FirewallHint, 20, 44, 6}, {Adapters, 0, 24, 2},
+                        {AdaptersHint, 20, 44, 8}, {AdminNote, 0, 44, 6},     {Progress, 0, 66, 0}};
+constexpr int ContentTop = 14;
+
+HWND item(const SetupWindow& setup, int id) {
+    HWND control = GetDlgItem(setup.content, id);
+    return control ? control : GetDlgItem(setup.hwnd, id);
+}
+
+HWND addControl(SetupWindow& setup, HWND parent, const wchar_t* className, const std::wstring& text, DWORD style,
+                int id) {
+    HWND control = CreateWindowExW(0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(setup.body.get()), TRUE);
     return control;
 }
 
-std::wstring controlText(HWND hwnd, int id) {
-    HWND control = GetDlgItem(hwnd, id);
+void setText(SetupWindow& setup, int id, const std::wstring& text);
+
+std::wstring controlText(const SetupWindow& setup, int id) {
+    HWND control = item(setup, id);
     std::wstring value(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
     value.resize(static_cast<size_t>(GetWindowTextW(control, value.data(), static_cast<int>(value.size()))));
     return value;
@@ -76,7 +103,7 @@ std::wstring controlText(HWND hwnd, int id) {
 
 // The folder to install into: the proposed one as it is, a chosen one only once validated.
 std::wstring checkedFolder(const SetupWindow& setup, std::wstring& message) {
-    const std::wstring typed = controlText(setup.hwnd, Folder);
+    const std::wstring typed = controlText(setup, Folder);
     if (samePath(typed, setup.proposedFolder)) return setup.proposedFolder;
     try {
         return validateInstallDirectory(typed);
@@ -90,8 +117,8 @@ void onFolderChanged(SetupWindow& setup) {
     if (setup.busy) return;
     std::wstring message;
     const bool usable = !checkedFolder(setup, message).empty();
-    SetDlgItemTextW(setup.hwnd, FolderMessage, message.c_str());
-    EnableWindow(GetDlgItem(setup.hwnd, Install), usable);
+    setText(setup, FolderMessage, message);
+    EnableWindow(item(setup, Install), usable);
 }
 
 // The modern folder picker; a folder that is not empty gets the product's own subfolder.
@@ -103,7 +130,7 @@ void onBrowse(SetupWindow& setup) {
     dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
     dialog->SetTitle(setuptext::folderCaption().c_str());
     // The picker opens where the folder shown would go.
-    const std::wstring shown = controlText(setup.hwnd, Folder);
+    const std::wstring shown = controlText(setup, Folder);
     IShellItem* start = nullptr;
     if (SUCCEEDED(SHCreateItemFromParsingName(shown.substr(0, shown.find_last_of(L'\\')).c_str(), nullptr,
                                               IID_PPV_ARGS(&start)))) {
@@ -119,7 +146,7 @@ void onBrowse(SetupWindow& setup) {
         std::error_code unreadable;
         if (!std::filesystem::is_empty(std::filesystem::path(folder), unreadable) || unreadable)
             folder += (folder.back() == L'\\' ? L"" : L"\\") + std::wstring(ServiceName);
-        SetDlgItemTextW(setup.hwnd, Folder, folder.c_str());
+        setText(setup, Folder, folder);
     }
     if (chosen) chosen->Release();
     dialog->Release();
@@ -128,23 +155,23 @@ void onBrowse(SetupWindow& setup) {
 void setBusy(SetupWindow& setup, bool busy) {
     setup.busy = busy;
     for (int id : {Folder, Browse, Firewall, Adapters, Install, Cancel})
-        EnableWindow(GetDlgItem(setup.hwnd, id), !busy);
-    if (setup.installed) EnableWindow(GetDlgItem(setup.hwnd, Browse), FALSE);
+        EnableWindow(item(setup, id), !busy);
+    if (setup.installed) EnableWindow(item(setup, Browse), FALSE);
 }
 
 void onInstall(SetupWindow& setup) {
     std::wstring message;
     const std::wstring folder = checkedFolder(setup, message);
     if (folder.empty()) {
-        SetDlgItemTextW(setup.hwnd, FolderMessage, message.c_str());
+        setText(setup, FolderMessage, message);
         return;
     }
     // Validation compares with the current installation, so the chosen folder takes over only now.
     installDirectoryOverride = folder;
-    const bool firewall = IsDlgButtonChecked(setup.hwnd, Firewall) == BST_CHECKED;
+    const bool firewall = IsDlgButtonChecked(setup.content, Firewall) == BST_CHECKED;
     setup.failed = false;
     setBusy(setup, true);
-    SetDlgItemTextW(setup.hwnd, Progress, L"");
+    setText(setup, Progress, L"");
     installQuiet = true;  // the window shows the reason itself
     installProgressWindow = setup.hwnd;
     HWND window = setup.hwnd;
@@ -177,7 +204,7 @@ void onInstallDone(SetupWindow& setup, int result) {
         setup.result = ExitFailed;
         const std::wstring reason =
             readString(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue, text("setup.operationFailed"));
-        SetDlgItemTextW(setup.hwnd, Progress, setuptext::failed(reason).c_str());
+        setText(setup, Progress, setuptext::failed(reason));
         return;
     }
     setup.result = ExitSucceeded;
@@ -185,15 +212,15 @@ void onInstallDone(SetupWindow& setup, int result) {
     rememberLanguage();
     const std::wstring folder = readString(HKEY_LOCAL_MACHINE, RegistryPath, InstallPathValue, installDir());
     const bool firewall = readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) != 0;
-    SetDlgItemTextW(setup.hwnd, Progress, setuptext::installedIn(folder, firewall).c_str());
-    SetDlgItemTextW(setup.hwnd, Status, text("setup.installed").c_str());
-    SetDlgItemTextW(setup.hwnd, Cancel, setuptext::close().c_str());
+    setText(setup, Progress, setuptext::installedIn(folder, firewall));
+    setText(setup, Status, text("setup.installed"));
+    setText(setup, Cancel, setuptext::close());
     // The way forward: Install becomes Open, and the note says what starts the protection.
-    SetDlgItemTextW(setup.hwnd, AdminNote, setuptext::enableStarts().c_str());
-    SetDlgItemTextW(setup.hwnd, Install, setuptext::openProgram().c_str());
+    setText(setup, AdminNote, setuptext::enableStarts());
+    setText(setup, Install, setuptext::openProgram());
     for (int id : {Folder, Browse, Firewall, Adapters})
-        EnableWindow(GetDlgItem(setup.hwnd, id), FALSE);
-    SetFocus(GetDlgItem(setup.hwnd, Install));
+        EnableWindow(item(setup, id), FALSE);
+    SetFocus(item(setup, Install));
 }
 
 // The settings window opens as the signed-in user, never as a child of this elevated setup, which then closes.
@@ -202,9 +229,9 @@ void onOpen(SetupWindow& setup) {
         DestroyWindow(setup.hwnd);
         return;
     }
-    SetDlgItemTextW(setup.hwnd, AdminNote, setuptext::openFromStartMenu().c_str());
-    EnableWindow(GetDlgItem(setup.hwnd, Install), FALSE);
-    SetFocus(GetDlgItem(setup.hwnd, Cancel));
+    setText(setup, AdminNote, setuptext::openFromStartMenu());
+    EnableWindow(item(setup, Install), FALSE);
+    SetFocus(item(setup, Cancel));
 }
 
 void makeFonts(SetupWindow& setup) {
@@ -216,55 +243,166 @@ void makeFonts(SetupWindow& setup) {
                                   L"Segoe UI"));
 }
 
-void createControls(SetupWindow& setup) {
-    makeFonts(setup);
-    const int inner = Width - 2 * Margin;
-    const int browseWidth = 130;
-    int y = HeaderHeight + 14;
-    addControl(setup, L"STATIC", text("setup.subtitle"), SS_LEFT, Subtitle, Margin, y, inner, 46);
-    y += 52;
-    addControl(setup, L"STATIC", text(setup.installed ? "setup.installed" : "setup.notInstalled"), SS_LEFT, Status,
-               Margin, y, inner, 22);
-    y += 30;
-    addControl(setup, L"STATIC", setuptext::folderCaption(), SS_LEFT, FolderCaption, Margin, y, inner, 22);
-    y += 24;
-    const std::wstring folder = setup.presets.folder.empty() ? setup.proposedFolder : setup.presets.folder;
-    // An installed service keeps its folder: moving it needs an uninstallation first.
-    addControl(setup, L"EDIT", folder, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | (setup.installed ? ES_READONLY : 0),
-               Folder, Margin, y + 2, inner - browseWidth - 10, 28);
-    HWND browse = addControl(setup, L"BUTTON", setuptext::browse(), BS_OWNERDRAW | WS_TABSTOP, Browse,
-                             Width - Margin - browseWidth, y - 2, browseWidth, 36);
-    EnableWindow(browse, !setup.installed);
-    y += 38;
-    addControl(setup, L"STATIC", L"", SS_LEFT, FolderMessage, Margin, y, inner, 40);
-    y += 44;
-    addControl(setup, L"STATIC", text("setup.networkModeTitle"), SS_LEFT, ModeTitle, Margin, y, inner, 22);
-    y += 26;
-    addControl(setup, L"BUTTON", text("setup.networkModeFirewall"), BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP,
-               Firewall, Margin, y, inner, 24);
-    y += 26;
-    addControl(setup, L"STATIC", text("setup.networkModeFirewallHint"), SS_LEFT, FirewallHint, Margin + 20, y,
-               inner - 20, 44);
-    y += 50;
-    addControl(setup, L"BUTTON", text("setup.networkModeAdapters"), BS_AUTORADIOBUTTON, Adapters, Margin, y, inner, 24);
-    y += 26;
-    addControl(setup, L"STATIC", text("setup.networkModeAdaptersHint"), SS_LEFT, AdaptersHint, Margin + 20, y,
-               inner - 20, 44);
-    y += 52;
-    addControl(setup, L"STATIC", setuptext::adminNote(), SS_LEFT, AdminNote, Margin, y, inner, 44);
-    y += 50;
-    addControl(setup, L"STATIC", L"", SS_LEFT, Progress, Margin, y, inner, 66);
-    y += 74;
-    addControl(setup, L"BUTTON", setuptext::cancel(), BS_OWNERDRAW | WS_TABSTOP, Cancel, Width - Margin - 380, y, 160,
-               42);
-    addControl(setup, L"BUTTON", text("setup.install"), BS_OWNERDRAW | WS_TABSTOP, Install, Width - Margin - 210, y,
-               210, 42);
-    CheckRadioButton(setup.hwnd, Firewall, Adapters, setup.presets.firewall ? Firewall : Adapters);
-    if (!setup.presets.folder.empty()) onFolderChanged(setup);
+// The height a control's text takes at `width` pixels in the body font, as a static or a multi-line button wraps it.
+int textHeight(const SetupWindow& setup, HWND control, int width) {
+    const std::wstring caption = controlText(setup, GetDlgCtrlID(control));
+    if (caption.empty()) return 0;
+    WindowDc dc(setup.hwnd);
+    SelectionGuard font(dc.get(), setup.body.get());
+    RECT area{0, 0, width, 0};
+    DrawTextW(dc.get(), caption.c_str(), -1, &area, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    return area.bottom;
 }
 
-int clientHeight() {
-    return HeaderHeight + 14 + 52 + 30 + 24 + 38 + 44 + 26 + 26 + 50 + 26 + 52 + 50 + 74 + 42 + Margin;
+// A button's width: at least `dips`, and wide enough for its caption on one line beside its rounded ends.
+int buttonWidth(const SetupWindow& setup, int id, int dips) {
+    const std::wstring caption = controlText(setup, id);
+    WindowDc dc(setup.hwnd);
+    SelectionGuard font(dc.get(), setup.body.get());
+    RECT area{};
+    DrawTextW(dc.get(), caption.c_str(), -1, &area, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    const RECT room = buttonTextArea(setup.scale, RECT{0, 0, setup.px(dips), setup.px(ButtonHeight)});
+    const int ends = setup.px(dips) - static_cast<int>(room.right - room.left);
+    return std::max(setup.px(dips), static_cast<int>(area.right) + ends + 1);
+}
+
+// Places the rows for a panel `width` pixels wide (when `apply`) and returns the height they take.
+int placeRows(SetupWindow& setup, int width, bool apply) {
+    const int inner = width - setup.px(2 * Margin);
+    const int checkRoom = GetSystemMetricsForDpi(SM_CXMENUCHECK, setup.dpi()) + setup.px(4);
+    int y = setup.px(ContentTop);
+    for (const Row& row : Rows) {
+        const int x = setup.px(Margin + row.indent), rowWidth = inner - setup.px(row.indent);
+        int height = setup.px(row.height);
+        if (row.id == Folder) {
+            const int browse = buttonWidth(setup, Browse, BrowseWidth);
+            if (apply) {
+                MoveWindow(item(setup, Folder), x, y + setup.px(4) - setup.scroll, rowWidth - browse - setup.px(10),
+                           setup.px(28), FALSE);
+                MoveWindow(item(setup, Browse), x + rowWidth - browse, y - setup.scroll, browse, setup.px(36), FALSE);
+            }
+        } else {
+            HWND control = item(setup, row.id);
+            const bool radio = row.id == Firewall || row.id == Adapters;
+            height = std::max(height, textHeight(setup, control, rowWidth - (radio ? checkRoom : 0)));
+            if (apply) MoveWindow(control, x, y - setup.scroll, rowWidth, height, FALSE);
+        }
+        y += height + setup.px(row.gap);
+    }
+    return y;
+}
+
+// The panel between the header and the buttons, scrolled when its rows need more room than it has; the buttons
+// keep the bottom of the window.
+void layout(SetupWindow& setup) {
+    if (!setup.content) return;
+    RECT client{};
+    GetClientRect(setup.hwnd, &client);
+
+    const int top = setup.px(HeaderHeight), buttonTop = client.bottom - setup.px(Margin + ButtonHeight);
+    const int visible = std::max(buttonTop - setup.px(8) - top, 0);
+    int width = client.right;
+    setup.contentHeight = placeRows(setup, width, false);
+    if (setup.contentHeight > visible) {
+        width -= GetSystemMetricsForDpi(SM_CXVSCROLL, setup.dpi());
+        setup.contentHeight = placeRows(setup, width, false);
+    }
+    setup.scroll = std::clamp(setup.scroll, 0, std::max(setup.contentHeight - visible, 0));
+    MoveWindow(setup.content, 0, top, client.right, visible, FALSE);
+    SCROLLINFO bar{sizeof(bar),
+                   SIF_RANGE | SIF_PAGE | SIF_POS,
+                   0,
+                   setup.contentHeight - 1,
+                   static_cast<UINT>(visible),
+                   setup.scroll,
+                   0};
+    SetScrollInfo(setup.content, SB_VERT, &bar, TRUE);
+    placeRows(setup, width, true);
+    const int right = client.right - setup.px(Margin);
+    const int install = buttonWidth(setup, Install, 210), cancel = buttonWidth(setup, Cancel, 160);
+    MoveWindow(item(setup, Install), right - install, buttonTop, install, setup.px(ButtonHeight), FALSE);
+    MoveWindow(item(setup, Cancel), right - install - setup.px(10) - cancel, buttonTop, cancel, setup.px(ButtonHeight),
+               FALSE);
+    // Moved without redrawing, then redrawn once.
+    RedrawWindow(setup.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+// Scrolls the panel so that its control `id` is wholly in view.
+void showControl(SetupWindow& setup, int id) {
+    HWND control = GetDlgItem(setup.content, id);
+    if (!control) return;
+    RECT area{}, visible{};
+    GetWindowRect(control, &area);
+    MapWindowPoints(nullptr, setup.content, reinterpret_cast<POINT*>(&area), 2);
+    GetClientRect(setup.content, &visible);
+    const int margin = setup.px(8);
+    if (area.bottom > visible.bottom) setup.scroll += area.bottom - visible.bottom + margin;
+    if (area.top - margin < 0 || area.bottom - area.top > visible.bottom) setup.scroll += area.top - margin;
+    layout(setup);
+}
+
+// The stage under way and the result are scrolled into view as they come.
+void setText(SetupWindow& setup, int id, const std::wstring& text) {
+    SetWindowTextW(item(setup, id), text.c_str());
+    id == Progress ? showControl(setup, Progress) : layout(setup);
+}
+
+// The window as tall as its content at the window's DPI and in its language, within the work area.
+void fitWindow(SetupWindow& setup, const RECT* suggested) {
+    const int rows = static_cast<int>(std::ceil(placeRows(setup, setup.px(Width), false) / setup.scale));
+    fitFrontEndWindow(setup.hwnd, setup.dpi(), Width, HeaderHeight + rows + 8 + ButtonHeight + Margin, suggested);
+    layout(setup);
+}
+
+void createControls(SetupWindow& setup) {
+    makeFonts(setup);
+    setup.content = createFrontEndPanel(setup.hwnd, Content);
+    HWND panel = setup.content;
+    addControl(setup, panel, L"STATIC", text("setup.subtitle"), SS_LEFT, Subtitle);
+    addControl(setup, panel, L"STATIC", text(setup.installed ? "setup.installed" : "setup.notInstalled"), SS_LEFT,
+               Status);
+    addControl(setup, panel, L"STATIC", setuptext::folderCaption(), SS_LEFT, FolderCaption);
+    const std::wstring folder = setup.presets.folder.empty() ? setup.proposedFolder : setup.presets.folder;
+    // An installed service keeps its folder: moving it needs an uninstallation first.
+    addControl(setup, panel, L"EDIT", folder,
+               WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | (setup.installed ? ES_READONLY : 0), Folder);
+    // BS_NOTIFY: a button the keyboard reaches says so, and is scrolled into view.
+    HWND browse =
+        addControl(setup, panel, L"BUTTON", setuptext::browse(), BS_OWNERDRAW | BS_NOTIFY | WS_TABSTOP, Browse);
+    EnableWindow(browse, !setup.installed);
+    addControl(setup, panel, L"STATIC", L"", SS_LEFT, FolderMessage);
+    addControl(setup, panel, L"STATIC", text("setup.networkModeTitle"), SS_LEFT, ModeTitle);
+    const DWORD radio = BS_AUTORADIOBUTTON | BS_MULTILINE | BS_NOTIFY;
+    addControl(setup, panel, L"BUTTON", text("setup.networkModeFirewall"), radio | WS_GROUP | WS_TABSTOP, Firewall);
+    addControl(setup, panel, L"STATIC", text("setup.networkModeFirewallHint"), SS_LEFT, FirewallHint);
+    addControl(setup, panel, L"BUTTON", text("setup.networkModeAdapters"), radio, Adapters);
+    addControl(setup, panel, L"STATIC", text("setup.networkModeAdaptersHint"), SS_LEFT, AdaptersHint);
+    addControl(setup, panel, L"STATIC", setuptext::adminNote(), SS_LEFT, AdminNote);
+    addControl(setup, panel, L"STATIC", L"", SS_LEFT, Progress);
+    addControl(setup, setup.hwnd, L"BUTTON", setuptext::cancel(), BS_OWNERDRAW | WS_TABSTOP, Cancel);
+    addControl(setup, setup.hwnd, L"BUTTON", text("setup.install"), BS_OWNERDRAW | WS_TABSTOP, Install);
+    CheckRadioButton(setup.content, Firewall, Adapters, setup.presets.firewall ? Firewall : Adapters);
+    if (!setup.presets.folder.empty()) onFolderChanged(setup);
+    fitWindow(setup, nullptr);
+}
+
+// The new DPI's fonts reach every control before the old ones go, then the window takes its new size.
+void onDpiChanged(SetupWindow& setup, WPARAM dpi, const RECT* suggested) {
+    setup.scale = static_cast<float>(LOWORD(dpi)) / 96.0f;
+    UniqueFont oldBody = std::move(setup.body), oldTitle = std::move(setup.title);
+    makeFonts(setup);
+    for (HWND parent : {setup.content, setup.hwnd})
+        for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            if (child != setup.content)
+                SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(setup.body.get()), TRUE);
+    fitWindow(setup, suggested);
+    InvalidateRect(setup.hwnd, nullptr, TRUE);
+}
+
+LRESULT onScroll(SetupWindow& setup, UINT message, WPARAM wParam) {
+    setup.scroll = requestedScroll(setup.content, message, wParam, setup.scroll, setup.contentHeight);
+    layout(setup);
+    return 0;
 }
 
 LRESULT onPaint(SetupWindow& setup) {
@@ -306,6 +444,7 @@ LRESULT onCommand(SetupWindow& setup, WPARAM wParam) {
     const int id = LOWORD(wParam);
     const int code = HIWORD(wParam);
     if (id == Folder && code == EN_CHANGE) onFolderChanged(setup);
+    if (code == EN_SETFOCUS || code == BN_SETFOCUS) showControl(setup, id);
     if (code != BN_CLICKED) return 0;
     if (id == Install) setup.result == ExitSucceeded ? onOpen(setup) : onInstall(setup);
     if (id == Browse) onBrowse(setup);
@@ -314,7 +453,7 @@ LRESULT onCommand(SetupWindow& setup, WPARAM wParam) {
 }
 
 LRESULT onStep(SetupWindow& setup, WPARAM step) {
-    SetDlgItemTextW(setup.hwnd, Progress, stageText(static_cast<InstallStep>(step)).c_str());
+    setText(setup, Progress, stageText(static_cast<InstallStep>(step)));
     return 0;
 }
 
@@ -325,6 +464,18 @@ LRESULT handleMessage(SetupWindow& setup, UINT message, WPARAM wParam, LPARAM lP
             return 0;
         case WM_PAINT:
             return onPaint(setup);
+        case WM_SIZE:
+            layout(setup);
+            return 0;
+        case WM_DPICHANGED:
+            onDpiChanged(setup, wParam, reinterpret_cast<const RECT*>(lParam));
+            return 0;
+        case WM_SETTINGCHANGE:
+            if (wParam == SPI_SETWORKAREA) fitWindow(setup, nullptr);
+            return 0;
+        case WM_VSCROLL:
+        case WM_MOUSEWHEEL:
+            return onScroll(setup, message, wParam);
         case WM_ERASEBKGND:
             return eraseFrontEndBackground(setup.hwnd, reinterpret_cast<HDC>(wParam));
         case WM_CTLCOLORSTATIC:
@@ -360,8 +511,7 @@ int runSetupWindow(const SetupOptions& options) {
         setup.presets.firewall = readDword(HKEY_LOCAL_MACHINE, RegistryPath, FirewallValue, 1) != 0;
     }
     setup.proposedFolder = installDir();
-    HWND hwnd =
-        openFrontEndWindow(WindowClass, frontEndProc<SetupWindow, handleMessage>, Width, clientHeight(), &setup);
+    HWND hwnd = openFrontEndWindow(WindowClass, frontEndProc<SetupWindow, handleMessage>, &setup);
     if (!hwnd) return ExitFailed;
     runFrontEndLoop(hwnd);
     if (setup.worker.joinable()) setup.worker.join();  // the session ended under a running installation

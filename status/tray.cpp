@@ -129,28 +129,29 @@ void onTick(HWND hwnd) {
     }
 }
 
-void showMenu(HWND hwnd) {
+// At `anchor`: the icon's corner the shell gives with a keyboard selection or a right click.
+void showMenu(HWND hwnd, POINT anchor) {
     UniqueMenu menu{CreatePopupMenu()};
     if (!menu) return;
     AppendMenuW(menu.get(), MF_STRING, CommandCustomize, text("setup.customize").c_str());
     AppendMenuW(menu.get(), MF_STRING, CommandStatus, statusMenuText().c_str());
     // Without the foreground the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(hwnd);
-    POINT cursor{};
-    GetCursorPos(&cursor);
     const UINT command =
-        TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON | TPM_RETURNCMD, cursor.x, cursor.y, 0, hwnd, nullptr);
+        TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON | TPM_RETURNCMD, anchor.x, anchor.y, 0, hwnd, nullptr);
     menu.reset();
     PostMessageW(hwnd, WM_NULL, 0, 0);
     if (command == CommandStatus) MessageBoxW(hwnd, networkStatus().c_str(), Product, MB_OK | MB_ICONINFORMATION);
     if (command == CommandCustomize) startSelf(L"/c");
 }
 
-void onNotification(HWND hwnd, LPARAM event) {
-    switch (static_cast<UINT>(event)) {
+// Version 4 of the notification protocol: the event in the low word, the icon's anchor in wParam. Enter or Space on
+// the icon reached with Win+B comes as NIN_KEYSELECT, the menu key and a right click as WM_CONTEXTMENU.
+void onNotification(HWND hwnd, WPARAM anchor, LPARAM event) {
+    switch (LOWORD(event)) {
         case WM_CONTEXTMENU:
-        case WM_RBUTTONUP:
-            showMenu(hwnd);
+        case NIN_KEYSELECT:
+            showMenu(hwnd, POINT{static_cast<short>(LOWORD(anchor)), static_cast<short>(HIWORD(anchor))});
             break;
         case WM_LBUTTONDBLCLK:
         case BalloonClicked:
@@ -159,6 +160,12 @@ void onNotification(HWND hwnd, LPARAM event) {
         default:
             break;
     }
+}
+
+void addToShell() {
+    Shell_NotifyIconW(NIM_ADD, &notification);
+    notification.uVersion = NOTIFYICON_VERSION_4;
+    Shell_NotifyIconW(NIM_SETVERSION, &notification);
 }
 
 void onDestroy(HWND hwnd) {
@@ -171,7 +178,7 @@ void onDestroy(HWND hwnd) {
 LRESULT handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (taskbarCreated != 0 && message == taskbarCreated) {
         // The shell restarted and forgot every icon.
-        Shell_NotifyIconW(NIM_ADD, &notification);
+        addToShell();
         update(true);
         return 0;
     }
@@ -183,7 +190,7 @@ LRESULT handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
             onTick(hwnd);
             return 0;
         case CallbackMessage:
-            onNotification(hwnd, lParam);
+            onNotification(hwnd, wParam, lParam);
             return 0;
         default:
             return DefWindowProcW(hwnd, message, wParam, lParam);
@@ -211,7 +218,7 @@ void addIcon(HWND hwnd) {
     notification.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     notification.uCallbackMessage = CallbackMessage;
     notification.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-    Shell_NotifyIconW(NIM_ADD, &notification);
+    addToShell();
 }
 
 // Started from the Run key at logon, the tray often comes before the auto-start service runs.

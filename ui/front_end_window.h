@@ -4,12 +4,24 @@
 
 #include "foundation/failure.h"
 
-// What the setup's and the uninstaller's windows share: a fixed-size window in the settings window's colours.
+// What the setup's and the uninstaller's windows share: a window in the settings window's colours that fits the
+// work area of its monitor at every DPI.
 namespace dormalis {
 
-// Registers `className` with `procedure`, creates the window for `width` × `height` DIPs of client area at the
-// system DPI with `state` as its creation parameter, and shows it; null when it cannot be made.
-HWND openFrontEndWindow(const wchar_t* className, WNDPROC procedure, int width, int height, void* state);
+// Registers `className` with `procedure` and creates the window with `state` as its creation parameter; its
+// WM_CREATE places it with fitFrontEndWindow. Shows it; null when it cannot be made.
+HWND openFrontEndWindow(const wchar_t* className, WNDPROC procedure, void* state);
+
+// Sizes `window` for a client area of `width` × `height` DIPs at `dpi` (the window's, or the one WM_DPICHANGED
+// announces), no larger than the work area of its
+// monitor, and moves it inside that work area: at `suggested`'s corner when given (WM_DPICHANGED), else centred.
+void fitFrontEndWindow(HWND window, UINT dpi, int width, int height, const RECT* suggested);
+
+// A child of `parent` holding content that scrolls: its controls' notifications and its scroll bar's requests
+// (WM_VSCROLL, WM_MOUSEWHEEL) go to `parent`, and Tab walks into it.
+HWND createFrontEndPanel(HWND parent, int id);
+// The scroll position a WM_VSCROLL or WM_MOUSEWHEEL asks of `panel`, whose content is `contentHeight` pixels.
+int requestedScroll(HWND panel, UINT message, WPARAM wParam, int position, int contentHeight);
 
 // The message loop, with dialog navigation, until the quit message.
 void runFrontEndLoop(HWND window);

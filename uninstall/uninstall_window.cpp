@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cmath>
 #include <string>
 #include <thread>
 
@@ -57,22 +58,34 @@ HFONT makeFont(const UninstallWindow& window, int dips, int weight) {
                        CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
 }
 
-void addControl(UninstallWindow& window, const wchar_t* className, DWORD style, int id, int x, int y, int width,
-                int height) {
-    HWND control =
-        CreateWindowExW(0, className, id == Close ? text("common.close").c_str() : L"", WS_CHILD | WS_VISIBLE | style,
-                        window.px(x), window.px(y), window.px(width), window.px(height), window.hwnd,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(window.body.get()), TRUE);
+void addControl(UninstallWindow& window, const wchar_t* className, DWORD style, int id) {
+    CreateWindowExW(0, className, id == Close ? text("common.close").c_str() : L"", WS_CHILD | WS_VISIBLE | style, 0, 0,
+                    0, 0, window.hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
 }
 
-void onCreate(UninstallWindow& window) {
+// Fonts and places at the window's DPI, the old fonts kept until the controls hold the new ones; then its size.
+void scaleWindow(UninstallWindow& window, const RECT* suggested) {
+    UniqueFont oldBody = std::move(window.body), oldTitle = std::move(window.title);
     window.body.reset(makeFont(window, 16, FW_NORMAL));
     window.title.reset(makeFont(window, 30, FW_BOLD));
     const int y = HeaderHeight + Margin;
-    addControl(window, L"STATIC", SS_LEFT, Progress, Margin, y, Width - 2 * Margin, ProgressHeight);
-    addControl(window, L"BUTTON", BS_OWNERDRAW | WS_TABSTOP | WS_DISABLED, Close, Width - Margin - 160,
-               y + ProgressHeight + 16, 160, ButtonHeight);
+    const Box places[] = {{Margin, y, Width - 2 * Margin, ProgressHeight},
+                          {Width - Margin - 160, y + ProgressHeight + 16, 160, ButtonHeight}};
+    for (int id : {Progress, Close}) {
+        const Box& box = places[id - Progress];
+        HWND control = GetDlgItem(window.hwnd, id);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(window.body.get()), TRUE);
+        MoveWindow(control, window.px(box.x), window.px(box.y), window.px(box.width), window.px(box.height), TRUE);
+    }
+    fitFrontEndWindow(window.hwnd, static_cast<UINT>(std::lround(window.scale * 96)), Width,
+                      y + ProgressHeight + 16 + ButtonHeight + Margin, suggested);
+    InvalidateRect(window.hwnd, nullptr, TRUE);
+}
+
+void onCreate(UninstallWindow& window) {
+    addControl(window, L"STATIC", SS_LEFT, Progress);
+    addControl(window, L"BUTTON", BS_OWNERDRAW | WS_TABSTOP | WS_DISABLED, Close);
+    scaleWindow(window, nullptr);
     // The removal starts once the window can show its stages.
     installProgressWindow = window.hwnd;
     window.worker = std::thread([&window, hwnd = window.hwnd] {
@@ -127,6 +140,10 @@ LRESULT handleMessage(UninstallWindow& window, UINT message, WPARAM wParam, LPAR
             return 0;
         case WM_PAINT:
             return onPaint(window);
+        case WM_DPICHANGED:
+            window.scale = static_cast<float>(LOWORD(wParam)) / 96.0f;
+            scaleWindow(window, reinterpret_cast<const RECT*>(lParam));
+            return 0;
         case WM_ERASEBKGND:
             return eraseFrontEndBackground(window.hwnd, reinterpret_cast<HDC>(wParam));
         case WM_CTLCOLORSTATIC:
@@ -158,8 +175,7 @@ LRESULT handleMessage(UninstallWindow& window, UINT message, WPARAM wParam, LPAR
 int runUninstallWindow(const std::function<int()>& removal) {
     UninstallWindow window;
     window.removal = removal;
-    const int height = HeaderHeight + Margin + ProgressHeight + 16 + ButtonHeight + Margin;
-    HWND hwnd = openFrontEndWindow(WindowClass, frontEndProc<UninstallWindow, handleMessage>, Width, height, &window);
+    HWND hwnd = openFrontEndWindow(WindowClass, frontEndProc<UninstallWindow, handleMessage>, &window);
     if (!hwnd) return removal();  // without a window the removal still runs, silently
     runFrontEndLoop(hwnd);
     if (window.worker.joinable()) window.worker.join();  // the session ended under a running removal

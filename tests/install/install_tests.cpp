@@ -485,23 +485,23 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     ASSERT_TRUE(
         waitUntil([&] { return IsWindowVisible(window = FindWindowW(L"Dormalis.Native.Setup", nullptr)); }, 20000))
         << "shown only once its controls are made";
-    HWND install = GetDlgItem(window, controls::Install);
-    EXPECT_EQ(controlText(window, controls::Folder), L"C:\\no-such-parent\\Dormalis") << "--dir presets the folder";
-    EXPECT_EQ(IsDlgButtonChecked(window, controls::Adapters), static_cast<UINT>(BST_CHECKED));
-    EXPECT_EQ(controlText(window, controls::Status), text("setup.notInstalled"));
-    EXPECT_EQ(controlText(window, controls::FolderMessage), L"The parent folder must already exist.");
+    HWND install = GetDlgItem(window, controls::Install), content = GetDlgItem(window, controls::Content);
+    EXPECT_EQ(controlText(content, controls::Folder), L"C:\\no-such-parent\\Dormalis") << "--dir presets the folder";
+    EXPECT_EQ(IsDlgButtonChecked(content, controls::Adapters), static_cast<UINT>(BST_CHECKED));
+    EXPECT_EQ(controlText(content, controls::Status), text("setup.notInstalled"));
+    EXPECT_EQ(controlText(content, controls::FolderMessage), L"The parent folder must already exist.");
     EXPECT_FALSE(IsWindowEnabled(install));
 
-    SendDlgItemMessageW(window, controls::Folder, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(DefaultFolder.c_str()));
-    EXPECT_EQ(controlText(window, controls::FolderMessage), L"");
+    SendDlgItemMessageW(content, controls::Folder, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(DefaultFolder.c_str()));
+    EXPECT_EQ(controlText(content, controls::FolderMessage), L"");
     EXPECT_TRUE(IsWindowEnabled(install));
 
     // The older edition refuses the installation before any file: the reason stays in view and is recorded.
     deleteMachineValue(L"LastInstallError");
     PostMessageW(install, BM_CLICK, 0, 0);
     EXPECT_TRUE(waitUntil(
-        [&] { return controlText(window, controls::Progress).find(olderEdition) != std::wstring::npos; }, 60000))
-        << narrow(controlText(window, controls::Progress));
+        [&] { return controlText(content, controls::Progress).find(olderEdition) != std::wstring::npos; }, 60000))
+        << narrow(controlText(content, controls::Progress));
     EXPECT_EQ(machineString(L"LastInstallError"), olderEdition);
     EXPECT_FALSE(exists(InstalledExe));
     EXPECT_TRUE(IsWindowEnabled(install)) << "Install can be tried again";
@@ -509,9 +509,9 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     removeInstallation();
     PostMessageW(install, BM_CLICK, 0, 0);
     EXPECT_TRUE(waitUntil(
-        [&] { return controlText(window, controls::Progress).find(DefaultFolder) != std::wstring::npos; }, 90000))
-        << narrow(controlText(window, controls::Progress));
-    EXPECT_NE(controlText(window, controls::Progress).find(text("setup.networkModeAdapters")), std::wstring::npos);
+        [&] { return controlText(content, controls::Progress).find(DefaultFolder) != std::wstring::npos; }, 90000))
+        << narrow(controlText(content, controls::Progress));
+    EXPECT_NE(controlText(content, controls::Progress).find(text("setup.networkModeAdapters")), std::wstring::npos);
     EXPECT_EQ(machineString(L"LastInstallError"), L"<absent>") << "no failure stands beside a working installation";
     EXPECT_EQ(readDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 99), settings.language)
         << "the settings window speaks the language the setup spoke";
@@ -554,7 +554,8 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     process = startProcess(SetupExe);
     ASSERT_TRUE(
         waitUntil([&] { return IsWindowVisible(window = FindWindowW(L"Dormalis.Native.Setup", nullptr)); }, 20000));
-    EXPECT_EQ(IsDlgButtonChecked(window, controls::Adapters), static_cast<UINT>(BST_CHECKED));
+    EXPECT_EQ(IsDlgButtonChecked(GetDlgItem(window, controls::Content), controls::Adapters),
+              static_cast<UINT>(BST_CHECKED));
     PostMessageW(GetDlgItem(window, controls::Cancel), BM_CLICK, 0, 0);
     EXPECT_EQ(finishProcess(process.get(), 15000), static_cast<DWORD>(ExitCancelled));
 

@@ -74,10 +74,15 @@ std::wstring launches() {
     return readString(HKEY_CURRENT_USER, LaunchKey, L"Launches");
 }
 
-// Opens the tray's menu as a right click would, and picks the item by keyboard.
-void chooseMenuItem(HWND tray, int item) {
-    PostMessageW(tray, TrayCallback, 1, WM_RBUTTONUP);
-    ASSERT_TRUE(waitUntil([] { return IsWindowVisible(FindWindowW(L"#32768", nullptr)); }, 10000)) << "no menu";
+// Opens the tray's menu as the shell's version 4 tells of Enter or Space on the icon (or of a right click) with the
+// icon's anchor, and picks the item by keyboard.
+void chooseMenuItem(HWND tray, int item, WORD event = NIN_KEYSELECT) {
+    PostMessageW(tray, TrayCallback, MAKEWPARAM(300, 200), MAKELPARAM(event, 1));
+    HWND menu = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return IsWindowVisible(menu = FindWindowW(L"#32768", nullptr)); }, 10000)) << "no menu";
+    RECT place{};
+    GetWindowRect(menu, &place);
+    EXPECT_EQ(std::pair(place.left, place.top), std::pair(300L, 200L)) << "the menu opens at the icon";
     for (int i = 0; i < item; ++i)
         PostMessageW(tray, WM_KEYDOWN, VK_DOWN, 0);
     PostMessageW(tray, WM_KEYDOWN, VK_RETURN, 0);
@@ -106,12 +111,12 @@ TEST(TrayLive, MenuCommandsShowTheStatusAndStartTheRightCommandLines) {
     const auto launched = [](const wchar_t* expected) {
         return waitUntil([&] { return launches() == expected; }, 10000);
     };
-    chooseMenuItem(tray.window, 1);
+    chooseMenuItem(tray.window, 1, WM_CONTEXTMENU);
     EXPECT_TRUE(launched(L"/c")) << narrow(launches());
-    PostMessageW(tray.window, TrayCallback, 1, WM_LBUTTONUP);  // a single click starts nothing
-    PostMessageW(tray.window, TrayCallback, 1, WM_LBUTTONDBLCLK);
+    PostMessageW(tray.window, TrayCallback, 0, MAKELPARAM(WM_LBUTTONUP, 1));  // a single click starts nothing
+    PostMessageW(tray.window, TrayCallback, 0, MAKELPARAM(WM_LBUTTONDBLCLK, 1));
     EXPECT_TRUE(launched(L"/c|<none>")) << narrow(launches());
-    PostMessageW(tray.window, TrayCallback, 1, WM_USER + 5);  // the balloon clicked
+    PostMessageW(tray.window, TrayCallback, 0, MAKELPARAM(NIN_BALLOONUSERCLICK, 1));
     EXPECT_TRUE(launched(L"/c|<none>|<none>")) << narrow(launches());
     EXPECT_FALSE(waitUntil([] { return launches() != L"/c|<none>|<none>"; }, 500)) << launches();
     SetEnvironmentVariableW(LaunchEnvironment, nullptr);
@@ -134,7 +139,9 @@ TEST(TrayNotificationArea, ShieldTipBalloonAndShellRestartAsTheShellSeesThem) {
     ASSERT_TRUE(tray.window);
     const auto last = [&] { return shell.calls().back(); };
 
-    ASSERT_TRUE(waitUntil([&] { return shell.calls().size() >= 2; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return shell.calls().size() >= 3; }, 5000));
+    EXPECT_EQ(std::pair(shell.calls()[1].message, shell.calls()[1].version),
+              std::pair(DWORD{NIM_SETVERSION}, UINT{NOTIFYICON_VERSION_4}));
     EXPECT_EQ(std::tuple(last().message, last().tip, last().centre),
               std::tuple(DWORD{NIM_MODIFY}, std::wstring(L"Dormalis — screen saver not selected"), Grey));
 
@@ -179,8 +186,9 @@ TEST(TrayNotificationArea, ShieldTipBalloonAndShellRestartAsTheShellSeesThem) {
     // A restarted shell gets the icon again, freshly drawn.
     const size_t beforeRestart = shell.calls().size();
     SendMessageW(tray.window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-    ASSERT_EQ(shell.calls().size(), beforeRestart + 2);
+    ASSERT_EQ(shell.calls().size(), beforeRestart + 3);
     EXPECT_EQ(shell.calls()[beforeRestart].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(shell.calls()[beforeRestart + 1].version, UINT{NOTIFYICON_VERSION_4}) << "the version is set again";
     EXPECT_EQ(last().centre, Green);
 }
 

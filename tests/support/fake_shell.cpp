@@ -46,6 +46,7 @@ NotifyCall decode(const COPYDATASTRUCT& copy) {
     WineNotifyData data{};
     std::memcpy(&data, copy.lpData, sizeof(data));
     call.flags = data.uFlags;
+    call.version = data.uTimeoutOrVersion;
     call.tip.assign(data.szTip, wcsnlen(data.szTip, 128));
     call.info.assign(data.szInfo, wcsnlen(data.szInfo, 256));
     call.infoTitle.assign(data.szInfoTitle, wcsnlen(data.szInfoTitle, 64));

@@ -13,7 +13,8 @@ namespace dormalis::testing {
 
 // One notification-area call as the shell received it.
 struct NotifyCall {
-    DWORD message = 0;  // NIM_ADD, NIM_MODIFY, NIM_DELETE
+    DWORD message = 0;  // NIM_ADD, NIM_MODIFY, NIM_DELETE, NIM_SETVERSION
+    UINT version = 0;   // of NIM_SETVERSION
     UINT flags = 0;
     std::wstring tip;
     std::wstring info;

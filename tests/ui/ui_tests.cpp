@@ -20,6 +20,8 @@
 #include "foundation/process.h"
 #include "foundation/registry.h"
 #include "registration/saver_selection.h"
+#include "setup/setup.h"
+#include "setup/setup_controls.h"
 #include "status/status_report.h"
 #include "tests/support/desktop_state.h"
 #include "tests/support/stand_in_service.h"
@@ -193,6 +195,30 @@ void expectNamed(Ui& ui, const std::string& where) {
     EXPECT_EQ(held, painted) << where;
 }
 
+// The text of each of `parent`'s buttons (and statics, when asked) fits it, in the control's own font: a static's
+// its rectangle, a radio button's the space beside its mark, an owner-drawn button's its text area.
+void expectTextsFit(HWND parent, float scale, const std::string& where, bool statics) {
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[16] = {}, caption[512] = {};
+        GetClassNameW(child, className, 16);
+        GetWindowTextW(child, caption, 512);
+        RECT room{};
+        GetClientRect(child, &room);
+        const bool ownerDrawn = (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
+        const bool button = lstrcmpiW(className, L"Button") == 0;
+        if (!button && (!statics || lstrcmpiW(className, L"Static") != 0)) continue;
+        if (button && ownerDrawn) room = buttonTextArea(scale, room);
+        if (button && !ownerDrawn) room.left += GetSystemMetrics(SM_CXMENUCHECK) + static_cast<int>(4 * scale);
+        WindowDc dc(child);
+        SelectionGuard font(dc.get(), reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)));
+        RECT ink{0, 0, room.right - room.left, 0};
+        DrawTextW(dc.get(), caption, -1, &ink, DT_CALCRECT | DT_WORDBREAK | (ownerDrawn ? DT_CENTER : 0));
+        EXPECT_TRUE(ink.right <= room.right - room.left && ink.bottom <= room.bottom - room.top)
+            << where << ": \"" << narrow(caption) << "\" needs " << ink.right << "x" << ink.bottom << ", has "
+            << room.right - room.left << "x" << room.bottom - room.top;
+    }
+}
+
 void expectSoundLayout(Ui& ui, const std::string& where) {
     expectNamed(ui, where);
     RECT client{};
@@ -207,23 +233,7 @@ void expectSoundLayout(Ui& ui, const std::string& where) {
             EXPECT_FALSE(IntersectRect(&common, &items[i].second, &items[j].second))
                 << where << ": " << items[i].first << " overlaps " << items[j].first;
     }
-    // The caption a button shows and the room it gives it: an owner-drawn button its text area, a radio button the
-    // space beside its mark.
-    for (HWND child = GetWindow(ui.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t className[16] = {}, caption[512] = {};
-        GetClassNameW(child, className, 16);
-        GetWindowTextW(child, caption, 512);
-        RECT room{};
-        GetClientRect(child, &room);
-        const bool ownerDrawn = (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
-        if (lstrcmpiW(className, L"Button") != 0) continue;
-        if (ownerDrawn) room = buttonTextArea(ui.scale, room);
-        if (!ownerDrawn) room.left += GetSystemMetrics(SM_CXMENUCHECK) + ui.px(4);
-        const SIZE ink = textSize(ui, caption, room.right - room.left, DT_WORDBREAK | (ownerDrawn ? DT_CENTER : 0));
-        EXPECT_TRUE(ink.cx <= room.right - room.left && ink.cy <= room.bottom - room.top)
-            << where << ": \"" << narrow(caption) << "\" needs " << ink.cx << "x" << ink.cy << ", has "
-            << room.right - room.left << "x" << room.bottom - room.top;
-    }
+    expectTextsFit(ui.window, ui.scale, where, false);
     ui.layout();  // a page laid out for the client it has is laid out the same again
     const auto again = itemsOf(ui);
     EXPECT_TRUE(std::equal(items.begin(), items.end(), again.begin(), again.end(),
@@ -395,6 +405,96 @@ TEST_F(UiTest, ADpiChangeTakesTheSuggestedRectangleAndRescalesFontsAndLayout) {
         EXPECT_TRUE(font == about->typefaces[0].get() || font == about->typefaces[1].get());
     }
     expectSoundLayout(*about, "after the DPI change");
+}
+
+RECT placeIn(HWND parent, HWND control) {
+    RECT area{};
+    GetWindowRect(control, &area);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
+    return area;
+}
+
+// The setup window runs its own message loop, here on a thread of its own.
+struct OpenSetup {
+    HWND window = nullptr;
+    std::thread loop{[] { runSetupWindow(SetupOptions{}); }};
+    OpenSetup() {
+        waitUntil(
+            [&] {
+                pumpMessages();
+                return IsWindowVisible(window = FindWindowW(L"Dormalis.Native.Setup", nullptr));
+            },
+            10000);
+    }
+    ~OpenSetup() {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        loop.join();
+    }
+};
+
+// A 1366 × 768 laptop at 125 % and a 1920 × 1080 screen at 150 %, each less a 40-pixel taskbar: the window opens
+// inside the work area, takes the DPI Windows announces, keeps Install and Cancel in view under content that scrolls
+// when it must, and every text fits, in every language.
+TEST_F(UiTest, TheSetupWindowFitsTheWorkAreaAtEveryScaleAndInEveryLanguage) {
+    RECT screen{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0);
+    for (const auto& [width, height, dpi] : {std::tuple{1366, 768, 120}, std::tuple{1920, 1080, 144}}) {
+        RECT work{0, 0, width, height - 40};
+        ASSERT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, SPIF_SENDCHANGE));
+        for (unsigned language = 0; language < 6; ++language) {
+            settings.language = language;
+            OpenSetup setup;
+            ASSERT_TRUE(setup.window);
+            RECT frame{};
+            GetWindowRect(setup.window, &frame);
+            OffsetRect(&frame, 40, 30);  // the suggestion keeps the corner; a larger window must still fit
+            SendMessageW(setup.window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+            const std::string where =
+                std::to_string(width) + " dpi " + std::to_string(dpi) + " language " + std::to_string(language);
+            const float scale = dpi / 96.0f;
+            RECT common{}, client{};
+            GetWindowRect(setup.window, &frame);
+            EXPECT_TRUE(IntersectRect(&common, &frame, &work) && EqualRect(&common, &frame))
+                << where << ": " << frame.left << "," << frame.top << " - " << frame.right << "," << frame.bottom;
+            GetClientRect(setup.window, &client);
+            HWND content = GetDlgItem(setup.window, setup_controls::Content);
+            const RECT panel = placeIn(setup.window, content);
+            for (int id : {setup_controls::Install, setup_controls::Cancel}) {
+                const RECT button = placeIn(setup.window, GetDlgItem(setup.window, id));
+                EXPECT_TRUE(IntersectRect(&common, &button, &client) && EqualRect(&common, &button)) << where << id;
+                EXPECT_GE(button.top, panel.bottom) << where;
+            }
+            expectTextsFit(setup.window, scale, where, true);
+            expectTextsFit(content, scale, where, true);
+            SCROLLINFO bar{sizeof(bar), SIF_ALL, 0, 0, 0, 0, 0};
+            GetScrollInfo(content, SB_VERT, &bar);
+            const bool scrolls = bar.nMax >= static_cast<int>(bar.nPage);
+            EXPECT_TRUE(!scrolls || frame.bottom - frame.top == work.bottom) << where << ": scrolls in a short window";
+            // Unscrolled, no two controls overlap and all lie within the content's height and the panel's width.
+            std::vector<RECT> places;
+            for (HWND child = GetWindow(content, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+                RECT place = placeIn(content, child);
+                OffsetRect(&place, 0, bar.nPos);
+                EXPECT_TRUE(place.left >= 0 && place.right <= panel.right - panel.left && place.top >= 0 &&
+                            place.bottom <= (scrolls ? bar.nMax + 1 : panel.bottom - panel.top))
+                    << where << ": control " << GetDlgCtrlID(child) << " out of reach";
+                for (const RECT& other : places)
+                    EXPECT_FALSE(IntersectRect(&common, &place, &other)) << where << ": " << GetDlgCtrlID(child);
+                places.push_back(place);
+            }
+            // The wheel reaches the end, and a control the keyboard moves to comes back into view.
+            SendMessageW(GetDlgItem(content, setup_controls::Progress), WM_MOUSEWHEEL,
+                         MAKEWPARAM(0, static_cast<WORD>(-120 * 30)), 0);
+            const RECT progress = placeIn(content, GetDlgItem(content, setup_controls::Progress));
+            EXPECT_LE(progress.bottom, panel.bottom - panel.top) << where;
+            const DWORD thread = GetWindowThreadProcessId(setup.window, nullptr);
+            AttachThreadInput(GetCurrentThreadId(), thread, TRUE);  // the focus is set on the window's own thread
+            SetFocus(GetDlgItem(content, setup_controls::Folder));
+            AttachThreadInput(GetCurrentThreadId(), thread, FALSE);
+            EXPECT_GE(placeIn(content, GetDlgItem(content, setup_controls::Folder)).top, 0) << where;
+        }
+    }
+    SystemParametersInfoW(SPI_SETWORKAREA, 0, &screen, SPIF_SENDCHANGE);
 }
 
 TEST_F(UiTest, HeaderCardButtonsAndFlagTakeTheirColoursAndTheCardFollowsTheService) {

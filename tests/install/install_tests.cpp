@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <exdisp.h>
 #include <objbase.h>
 #include <sddl.h>
 #include <tlhelp32.h>
@@ -467,6 +468,22 @@ struct InstallSystem : ::testing::Test {
     }
 };
 
+// On Windows the desktop shell runs before anyone installs; Wine starts it on the first request, which on a
+// loaded machine can take longer than the setup waits for it.
+bool desktopShellRuns() {
+    return waitUntil(
+        [] {
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            UniqueCom<IShellWindows> windows;
+            const bool found = SUCCEEDED(
+                CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(windows.put())));
+            windows.reset();
+            CoUninitialize();
+            return found;
+        },
+        60000);
+}
+
 TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRecorded) {
     settings.language = languageForUi(GetUserDefaultUILanguage());  // what the setup itself chooses
     RegDeleteKeyValueW(HKEY_CURRENT_USER, RegistryPath, L"Language");
@@ -516,8 +533,9 @@ TEST_F(InstallSystem, FromTheSetupWindowToTheUninstallerEveryOutcomeIsToldAndRec
     EXPECT_EQ(readDword(HKEY_CURRENT_USER, RegistryPath, L"Language", 99), settings.language)
         << "the settings window speaks the language the setup spoke";
     // Open: the settings window starts through the desktop shell, not as the elevated setup's child.
+    ASSERT_TRUE(desktopShellRuns());
     PostMessageW(install, BM_CLICK, 0, 0);
-    EXPECT_EQ(finishProcess(process.get(), 15000), 0u);
+    EXPECT_EQ(finishProcess(process.get(), 30000), 0u);
     HWND opened = nullptr;
     EXPECT_TRUE(waitUntil([&] { return (opened = FindWindowW(L"Dormalis.Native.Ui", nullptr)) != nullptr; }, 20000));
     EXPECT_NE(parentImage(opened).find(L"explorer.exe"), std::wstring::npos) << narrow(parentImage(opened));

@@ -49,6 +49,7 @@ using namespace setup_controls;
 struct SetupWindow {
     HWND hwnd = nullptr;
     float scale = 1.0f;
+    float text = 1.0f;  // Windows' text size, taken by makeFonts
     UniqueFont body;
     UniqueFont title;
     SetupOptions presets;
@@ -63,6 +64,8 @@ struct SetupWindow {
     int contentHeight = 0;   // pixels
 
     int px(double dips) const { return static_cast<int>(dips * scale); }
+    // A length in DIPs that holds text, grown with the text size.
+    int tx(int dips) const { return static_cast<int>(std::ceil(dips * text)); }
     UINT dpi() const { return static_cast<UINT>(std::lround(scale * 96)); }
 };
 
@@ -235,10 +238,11 @@ void onOpen(SetupWindow& setup) {
 }
 
 void makeFonts(SetupWindow& setup) {
-    setup.body.reset(CreateFontW(-setup.px(16), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    setup.text = textScale();
+    setup.body.reset(CreateFontW(-setup.px(16 * setup.text), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
                                  L"Segoe UI"));
-    setup.title.reset(CreateFontW(-setup.px(30), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    setup.title.reset(CreateFontW(-setup.px(30 * setup.text), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                   OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
                                   L"Segoe UI"));
 }
@@ -254,6 +258,15 @@ int textHeight(const SetupWindow& setup, HWND control, int width) {
     return area.bottom;
 }
 
+// Install's and Cancel's height in pixels: larger text makes them taller.
+int buttonHeight(const SetupWindow& setup) {
+    return setup.px(setup.tx(ButtonHeight));
+}
+
+int headerBottom(const SetupWindow& setup) {
+    return frontEndHeaderBottom(setup.hwnd, setup.scale, setup.title.get(), setup.body.get(), HeaderHeight);
+}
+
 // A button's width: at least `dips`, and wide enough for its caption on one line beside its rounded ends.
 int buttonWidth(const SetupWindow& setup, int id, int dips) {
     const std::wstring caption = controlText(setup, id);
@@ -261,7 +274,7 @@ int buttonWidth(const SetupWindow& setup, int id, int dips) {
     SelectionGuard font(dc.get(), setup.body.get());
     RECT area{};
     DrawTextW(dc.get(), caption.c_str(), -1, &area, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-    const RECT room = buttonTextArea(setup.scale, RECT{0, 0, setup.px(dips), setup.px(ButtonHeight)});
+    const RECT room = buttonTextArea(setup.scale, RECT{0, 0, setup.px(dips), buttonHeight(setup)});
     const int ends = setup.px(dips) - static_cast<int>(room.right - room.left);
     return std::max(setup.px(dips), static_cast<int>(area.right) + ends + 1);
 }
@@ -273,13 +286,14 @@ int placeRows(SetupWindow& setup, int width, bool apply) {
     int y = setup.px(ContentTop);
     for (const Row& row : Rows) {
         const int x = setup.px(Margin + row.indent), rowWidth = inner - setup.px(row.indent);
-        int height = setup.px(row.height);
+        int height = setup.px(setup.tx(row.height));
         if (row.id == Folder) {
             const int browse = buttonWidth(setup, Browse, BrowseWidth);
             if (apply) {
                 MoveWindow(item(setup, Folder), x, y + setup.px(4) - setup.scroll, rowWidth - browse - setup.px(10),
-                           setup.px(28), FALSE);
-                MoveWindow(item(setup, Browse), x + rowWidth - browse, y - setup.scroll, browse, setup.px(36), FALSE);
+                           setup.px(setup.tx(28)), FALSE);
+                MoveWindow(item(setup, Browse), x + rowWidth - browse, y - setup.scroll, browse, setup.px(setup.tx(36)),
+                           FALSE);
             }
         } else {
             HWND control = item(setup, row.id);
@@ -299,7 +313,7 @@ void layout(SetupWindow& setup) {
     RECT client{};
     GetClientRect(setup.hwnd, &client);
 
-    const int top = setup.px(HeaderHeight), buttonTop = client.bottom - setup.px(Margin + ButtonHeight);
+    const int top = headerBottom(setup), buttonTop = client.bottom - setup.px(Margin) - buttonHeight(setup);
     const int visible = std::max(buttonTop - setup.px(8) - top, 0);
     int width = client.right;
     setup.contentHeight = placeRows(setup, width, false);
@@ -320,8 +334,8 @@ void layout(SetupWindow& setup) {
     placeRows(setup, width, true);
     const int right = client.right - setup.px(Margin);
     const int install = buttonWidth(setup, Install, 210), cancel = buttonWidth(setup, Cancel, 160);
-    MoveWindow(item(setup, Install), right - install, buttonTop, install, setup.px(ButtonHeight), FALSE);
-    MoveWindow(item(setup, Cancel), right - install - setup.px(10) - cancel, buttonTop, cancel, setup.px(ButtonHeight),
+    MoveWindow(item(setup, Install), right - install, buttonTop, install, buttonHeight(setup), FALSE);
+    MoveWindow(item(setup, Cancel), right - install - setup.px(10) - cancel, buttonTop, cancel, buttonHeight(setup),
                FALSE);
     // Moved without redrawing, then redrawn once.
     RedrawWindow(setup.hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
@@ -347,10 +361,13 @@ void setText(SetupWindow& setup, int id, const std::wstring& text) {
     id == Progress ? showControl(setup, Progress) : layout(setup);
 }
 
-// The window as tall as its content at the window's DPI and in its language, within the work area.
+// The window as tall as its content at the window's DPI, in its language and text size, within the work area; it
+// widens with the text.
 void fitWindow(SetupWindow& setup, const RECT* suggested) {
-    const int rows = static_cast<int>(std::ceil(placeRows(setup, setup.px(Width), false) / setup.scale));
-    fitFrontEndWindow(setup.hwnd, setup.dpi(), Width, HeaderHeight + rows + 8 + ButtonHeight + Margin, suggested);
+    const int width = setup.tx(Width);
+    const int header = static_cast<int>(std::ceil(headerBottom(setup) / setup.scale));
+    const int rows = static_cast<int>(std::ceil(placeRows(setup, setup.px(width), false) / setup.scale));
+    fitFrontEndWindow(setup.hwnd, setup.dpi(), width, header + rows + 8 + setup.tx(ButtonHeight) + Margin, suggested);
     layout(setup);
 }
 
@@ -386,9 +403,8 @@ void createControls(SetupWindow& setup) {
     fitWindow(setup, nullptr);
 }
 
-// The new DPI's fonts reach every control before the old ones go, then the window takes its new size.
-void onDpiChanged(SetupWindow& setup, WPARAM dpi, const RECT* suggested) {
-    setup.scale = static_cast<float>(LOWORD(dpi)) / 96.0f;
+// New fonts reach every control before the old ones go, then the window takes its new size.
+void remakeFonts(SetupWindow& setup, const RECT* suggested) {
     UniqueFont oldBody = std::move(setup.body), oldTitle = std::move(setup.title);
     makeFonts(setup);
     for (HWND parent : {setup.content, setup.hwnd})
@@ -397,6 +413,19 @@ void onDpiChanged(SetupWindow& setup, WPARAM dpi, const RECT* suggested) {
                 SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(setup.body.get()), TRUE);
     fitWindow(setup, suggested);
     InvalidateRect(setup.hwnd, nullptr, TRUE);
+}
+
+void onDpiChanged(SetupWindow& setup, WPARAM dpi, const RECT* suggested) {
+    setup.scale = static_cast<float>(LOWORD(dpi)) / 96.0f;
+    remakeFonts(setup, suggested);
+}
+
+void onSettingChange(SetupWindow& setup, WPARAM what) {
+    if (textScale() != setup.text) {
+        remakeFonts(setup, nullptr);
+    } else if (what == SPI_SETWORKAREA) {
+        fitWindow(setup, nullptr);
+    }
 }
 
 LRESULT onScroll(SetupWindow& setup, UINT message, WPARAM wParam) {
@@ -471,7 +500,7 @@ LRESULT handleMessage(SetupWindow& setup, UINT message, WPARAM wParam, LPARAM lP
             onDpiChanged(setup, wParam, reinterpret_cast<const RECT*>(lParam));
             return 0;
         case WM_SETTINGCHANGE:
-            if (wParam == SPI_SETWORKAREA) fitWindow(setup, nullptr);
+            onSettingChange(setup, wParam);
             return 0;
         case WM_VSCROLL:
         case WM_MOUSEWHEEL:

@@ -9,6 +9,7 @@
 
 #include "foundation/constants.h"
 #include "foundation/process.h"
+#include "foundation/registry.h"
 
 namespace dormalis {
 
@@ -115,12 +116,18 @@ void build(Ui& ui, int width) {
 
 }  // namespace
 
+float textScale() {
+    const DWORD percent = readDword(HKEY_CURRENT_USER, L"Software\\Microsoft\\Accessibility", L"TextScaleFactor", 100);
+    return static_cast<float>(std::clamp<DWORD>(percent, 100, 225)) / 100.0f;
+}
+
 void Ui::fonts() {
+    text = textScale();
     for (int index = 0; index < 2; ++index) {
         const bool title = index == 1;
         if (!retired[index]) retired[index] = std::move(typefaces[index]);
-        typefaces[index].reset(CreateFontW(-px(title ? 30 : 16), 0, 0, 0, title ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                                           FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+        typefaces[index].reset(CreateFontW(-px((title ? 30 : 16) * text), 0, 0, 0, title ? FW_BOLD : FW_NORMAL, FALSE,
+                                           FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                            CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
     }
 }
@@ -218,7 +225,8 @@ HWND createUi(Ui& ui, HWND owner) {
     const PageSize size = pageSize(ui.page);
     const int workWidth = work.right - work.left;
     const int workHeight = work.bottom - work.top;
-    const int width = std::min(workWidth - 30, static_cast<int>(size.width * systemScale));
+    const float narrowest = std::ceil(NarrowestPage * textScale());
+    const int width = std::min(workWidth - 30, static_cast<int>(std::max<float>(size.width, narrowest) * systemScale));
     const int height = std::min(workHeight - 30, static_cast<int>(size.height * systemScale));
     HWND window =
         CreateWindowExW(WS_EX_CONTROLPARENT, UiClass, Product, WS_OVERLAPPEDWINDOW | WS_VSCROLL | WS_CLIPCHILDREN,

@@ -18,9 +18,9 @@ namespace dormalis {
 
 namespace {
 
-// Widths of 796 DIPs and more get the two-column arrangements.
-bool wide(int width) {
-    return width >= 796;
+// Widths of 796 DIPs and more get the two-column arrangements; larger text needs as much more room.
+bool wide(const Ui& ui, int width) {
+    return width >= ui.tx(796);
 }
 
 // The height in DIPs a button of `width` needs to show its wrapped caption whole, never below `height`.
@@ -53,6 +53,21 @@ int buttonPair(Ui& ui, int width, int y, const std::wstring& left, int leftId, c
     return height;
 }
 
+// A radio button at least 42 DIPs high, higher when its caption wraps beside the mark; returns the height it took.
+int radio(Ui& ui, const std::wstring& caption, int id, int y, int width, bool checked, unsigned long style) {
+    const int mark = GetSystemMetricsForDpi(SM_CXMENUCHECK, static_cast<UINT>(std::lround(ui.scale * 96))) + ui.px(4);
+    RECT measured{0, 0, ui.px(width) - mark, 0};
+    {
+        WindowDc dc(ui.window);
+        SelectionGuard font(dc.get(), ui.typefaces[0].get());
+        DrawTextW(dc.get(), caption.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    }
+    const int height = std::max(42, static_cast<int>(std::ceil(measured.bottom / ui.scale)) + 20);
+    HWND created = ui.add(L"BUTTON", caption, id, 28, y, width, height, BS_AUTORADIOBUTTON | BS_MULTILINE | style);
+    SendMessageW(created, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    return height;
+}
+
 bool saverEnabled() {
     BOOL active = FALSE;
     SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &active, 0);
@@ -70,21 +85,25 @@ std::wstring statusText(bool installed, bool running) {
            (failed.empty() ? L"" : L"\n" + failed);
 }
 
-void languageList(Ui& ui, int x, int y, int width) {
-    HWND list = ui.add(L"COMBOBOX", L"", LanguageList, x, y + 30, std::min(width - 56, 240), 230,
+// The list's caption and the list below it; returns the caption's height and the list's.
+int languageList(Ui& ui, int x, int y, int width) {
+    const int listWidth = std::min(width - 56, ui.tx(240));
+    const int caption = std::max(30, ui.label(text("language.caption"), x, y, listWidth, false));
+    HWND list = ui.add(L"COMBOBOX", L"", LanguageList, x, y + caption, listWidth, ui.tx(230),
                        CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL);
-    if (!list) return;
+    if (!list) return caption;
     for (const wchar_t* name : languageNames)
         SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
-    SendMessageW(list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), ui.px(32));
-    SendMessageW(list, CB_SETITEMHEIGHT, 0, ui.px(32));
+    SendMessageW(list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), ui.px(ui.tx(32)));
+    SendMessageW(list, CB_SETITEMHEIGHT, 0, ui.px(ui.tx(32)));
     SendMessageW(list, CB_SETCURSEL, settings.language, 0);
+    return caption + ui.tx(32);
 }
 
 // The six setup buttons: two columns when wide, one stacked column when narrow; returns the row of the restore
 // button below them.
 int setupButtons(Ui& ui, int width, int row) {
-    const bool twoColumns = wide(width);
+    const bool twoColumns = wide(ui, width);
     const int half = (width - 70) / 2;
     const int columnWidth = twoColumns ? half : width - 56;
     const int right = twoColumns ? half + 42 : 28;
@@ -118,13 +137,12 @@ int setupButtons(Ui& ui, int width, int row) {
 
 int layoutSetupPage(Ui& ui, int width, int header) {
     const int top = header + 44;
-    const bool twoColumns = wide(width);
-    const int languageX = twoColumns ? width - 268 : 28;
+    const bool twoColumns = wide(ui, width);
+    const int languageX = twoColumns ? width - 28 - ui.tx(240) : 28;
     const int languageY = twoColumns ? 24 : top;
-    ui.label(text("language.caption"), languageX, languageY, 240, false);
-    languageList(ui, languageX, languageY, width);
+    const int language = languageList(ui, languageX, languageY, width);
 
-    const int subtitleY = twoColumns ? top : header + 128;
+    const int subtitleY = twoColumns ? top : languageY + language + 22;
     const int subtitle = ui.label(text("setup.subtitle"), 28, subtitleY, width - 56, false);
     const int descriptionY = subtitleY + subtitle + 14;
     const int cardTop = descriptionY + ui.label(uitext::description(), 28, descriptionY, width - 56, false);
@@ -155,7 +173,7 @@ bool statusStale(const Ui& ui) {
 }
 
 int layoutCustomizePage(Ui& ui, int width, int top) {
-    const bool twoColumns = wide(width);
+    const bool twoColumns = wide(ui, width);
     const int half1 = (width - 80) / 2;
     const int previewWidth = twoColumns ? half1 : width - 56;
     const int previewX = twoColumns ? width - half1 - 28 : 28;
@@ -193,8 +211,8 @@ int layoutCustomizePage(Ui& ui, int width, int top) {
 
     const int idleY = twoColumns ? std::max(previewTop + caption + 328, belowReset) : belowReset;
     const int idle = ui.label(uitext::idleCaption(), 28, idleY, width - 56, false);
-    ui.add(L"EDIT", std::to_wstring(ui.minutes), MinutesEdit, 28, idleY + idle, 110, 34, ES_NUMBER | WS_BORDER);
-    const int displaysY = idleY + idle + 50;
+    ui.add(L"EDIT", std::to_wstring(ui.minutes), MinutesEdit, 28, idleY + idle, 110, ui.tx(34), ES_NUMBER | WS_BORDER);
+    const int displaysY = idleY + idle + ui.tx(34) + 16;
     const int displays = ui.label(uitext::displaysCaption(), 28, displaysY, width - 56, false);
     const int comboY = displaysY + displays;
     HWND combo = ui.add(L"COMBOBOX", L"", DisplaysCombo, 28, comboY, width - 56, 180, CBS_DROPDOWNLIST | WS_VSCROLL);
@@ -202,8 +220,9 @@ int layoutCustomizePage(Ui& ui, int width, int top) {
         SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(uitext::displayMode(mode).c_str()));
     }
     SendMessageW(combo, CB_SETCURSEL, settings.displays, 0);
-    const int hint = ui.label(text("dialog.saveHint"), 28, comboY + 52, width - 56, false);
-    const int saveY = comboY + hint + 68;
+    const int hintY = comboY + ui.tx(34) + 18;  // the combo box is as high as its font makes it
+    const int hint = ui.label(text("dialog.saveHint"), 28, hintY, width - 56, false);
+    const int saveY = hintY + hint + 16;
     return saveY + buttonPair(ui, width, saveY, text("common.save"), SaveButton, text("common.cancel"), CancelButton) +
            20;
 }
@@ -211,16 +230,16 @@ int layoutCustomizePage(Ui& ui, int width, int top) {
 int layoutModePage(Ui& ui, int width, int top) {
     const int title = ui.label(text("setup.networkModeTitle"), 28, top, width - 56, false);
     const int firewallY = top + title + 18;
-    HWND firewall = ui.add(L"BUTTON", text("setup.networkModeFirewall"), FirewallRadio, 28, firewallY, width - 56, 42,
-                           BS_AUTORADIOBUTTON | WS_GROUP);
-    SendMessageW(firewall, BM_SETCHECK, settings.firewall ? BST_CHECKED : BST_UNCHECKED, 0);
-    const int firewallHint = ui.label(text("setup.networkModeFirewallHint"), 48, firewallY + 50, width - 76, false);
-    const int adaptersY = firewallY + firewallHint + 74;
-    HWND adapters = ui.add(L"BUTTON", text("setup.networkModeAdapters"), AdaptersRadio, 28, adaptersY, width - 56, 42,
-                           BS_AUTORADIOBUTTON);
-    SendMessageW(adapters, BM_SETCHECK, settings.firewall ? BST_UNCHECKED : BST_CHECKED, 0);
-    const int adaptersHint = ui.label(text("setup.networkModeAdaptersHint"), 48, adaptersY + 50, width - 76, false);
-    const int buttonsY = adaptersY + adaptersHint + 78;
+    const int firewall =
+        radio(ui, text("setup.networkModeFirewall"), FirewallRadio, firewallY, width - 56, settings.firewall, WS_GROUP);
+    const int firewallHintY = firewallY + firewall + 8;
+    const int firewallHint = ui.label(text("setup.networkModeFirewallHint"), 48, firewallHintY, width - 76, false);
+    const int adaptersY = firewallHintY + firewallHint + 24;
+    const int adapters =
+        radio(ui, text("setup.networkModeAdapters"), AdaptersRadio, adaptersY, width - 56, !settings.firewall, 0);
+    const int adaptersHintY = adaptersY + adapters + 8;
+    const int adaptersHint = ui.label(text("setup.networkModeAdaptersHint"), 48, adaptersHintY, width - 76, false);
+    const int buttonsY = adaptersHintY + adaptersHint + 28;
     return buttonsY +
            buttonPair(ui, width, buttonsY, text("common.continue"), ContinueButton, text("common.cancel"),
                       CancelButton) +

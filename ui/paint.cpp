@@ -106,6 +106,31 @@ void drawText(Ui& ui, const DRAWITEMSTRUCT& item) {
     SetViewportOrgEx(item.hDC, before.x, before.y, nullptr);
 }
 
+int lineHeight(HDC dc, HFONT font) {
+    SelectionGuard selected(dc, font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    return metrics.tmHeight;
+}
+
+// The title and version lines of a front end's header, each as high as its font needs, and the header's bottom.
+struct HeaderPlaces {
+    RECT title;
+    RECT version;
+    int bottom;
+};
+
+HeaderPlaces headerPlaces(HWND window, HDC dc, float scale, HFONT title, HFONT body, int leastHeight) {
+    const auto px = [scale](double dips) { return static_cast<int>(dips * scale); };
+    RECT client{};
+    GetClientRect(window, &client);
+    const int titleBottom = std::max(px(60), px(18) + lineHeight(dc, title));
+    const int versionTop = titleBottom + px(2);
+    const int bottom = std::max(px(leastHeight), versionTop + lineHeight(dc, body) + px(14));
+    return {RECT{px(88), px(18), client.right - px(20), titleBottom},
+            RECT{px(88), versionTop, client.right - px(20), bottom}, bottom};
+}
+
 }  // namespace
 
 void drawRoundedButton(const DRAWITEMSTRUCT& item, ButtonColors colors, float scale) {
@@ -180,11 +205,17 @@ ButtonColors buttonColors(int id) {
     }
 }
 
-void paintFrontEndHeader(HWND window, HDC dc, float scale, HFONT title, HFONT body, int headerHeight) {
+int frontEndHeaderBottom(HWND window, float scale, HFONT title, HFONT body, int leastHeight) {
+    WindowDc dc(window);
+    return headerPlaces(window, dc.get(), scale, title, body, leastHeight).bottom;
+}
+
+void paintFrontEndHeader(HWND window, HDC dc, float scale, HFONT title, HFONT body, int leastHeight) {
     const auto px = [scale](double dips) { return static_cast<int>(dips * scale); };
+    const HeaderPlaces places = headerPlaces(window, dc, scale, title, body, leastHeight);
     RECT client{};
     GetClientRect(window, &client);
-    fill(dc, RECT{0, 0, client.right, px(headerHeight)}, shown(HeaderColor, COLOR_WINDOW));
+    fill(dc, RECT{0, 0, client.right, places.bottom}, shown(HeaderColor, COLOR_WINDOW));
     fill(dc, RECT{0, 0, client.right, px(4)}, shown(AccentColor, COLOR_HIGHLIGHT));
     const int size = px(48);
     UniqueIcon icon{
@@ -193,12 +224,12 @@ void paintFrontEndHeader(HWND window, HDC dc, float scale, HFONT title, HFONT bo
     SetBkMode(dc, TRANSPARENT);
     SelectionGuard titleFont(dc, title);
     SetTextColor(dc, shown(LabelColor, COLOR_WINDOWTEXT));
-    RECT titleArea{px(88), px(18), client.right - px(20), px(60)};
+    RECT titleArea = places.title;
     DrawTextW(dc, Product, -1, &titleArea, DT_SINGLELINE | DT_NOPREFIX);
     SelectObject(dc, body);
     SetTextColor(dc, shown(VersionColor, COLOR_WINDOWTEXT));
     const std::wstring version = std::wstring(L"v") + Version + L"  \u00B7  Windows x64";
-    RECT versionArea{px(88), px(62), client.right - px(20), px(headerHeight)};
+    RECT versionArea = places.version;
     DrawTextW(dc, version.c_str(), -1, &versionArea, DT_SINGLELINE | DT_NOPREFIX);
 }
 
@@ -240,7 +271,7 @@ LRESULT controlColors(HDC dc) {
 }
 
 void measureItem(Ui& ui, MEASUREITEMSTRUCT& item) {
-    item.itemHeight = static_cast<UINT>(ui.px(32));
+    item.itemHeight = static_cast<UINT>(ui.px(ui.tx(32)));
 }
 
 void drawItem(Ui& ui, const DRAWITEMSTRUCT& item) {

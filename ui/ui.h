@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@ inline constexpr const wchar_t* UiClass = L"Dormalis.Native.Ui";
 inline constexpr UINT RebuildMessage = WM_APP + 1;
 // Posted by a second start of the program to the window already open: wParam is the page it asked for.
 inline constexpr UINT OpenPageMessage = WM_APP + 2;
+
+// The narrowest a page window may be, in DIPs of 100 % text: larger text widens it in proportion.
+inline constexpr int NarrowestPage = 450;
 
 // Pages of the settings window.
 inline constexpr int SetupPage = 0;
@@ -69,6 +73,7 @@ struct Ui {
     HWND window = nullptr;
     int page = SetupPage;
     float scale = 1.0f;
+    float text = 1.0f;  // Windows' text size, taken by fonts()
     int scroll = 0;
     int contentHeight = 0;
     UniqueFont typefaces[2];  // 0 body, 1 title; remade by fonts()
@@ -104,6 +109,8 @@ struct Ui {
              unsigned long style);
     // A DIP length in pixels, truncated.
     int px(double dips) const { return static_cast<int>(dips * scale); }
+    // A length in DIPs that holds a line of text, grown with the text size.
+    int tx(int dips) const { return static_cast<int>(std::ceil(dips * text)); }
     HWND control(int id) const { return window ? GetDlgItem(window, id) : nullptr; }
 };
 
@@ -171,6 +178,9 @@ inline constexpr COLORREF ListText = RGB(25, 45, 70);
 // Whether Windows shows a high-contrast theme: then everything the pages draw themselves takes the system colour of
 // its role (window, window text, button face and text, highlight, grey text), flags and the icon excepted.
 bool highContrast();
+// Windows' "Text size" (Settings › Accessibility), 1 to 2.25: the factor the text of the settings and setup windows
+// takes on top of the DPI.
+float textScale();
 // `own`, or the system colour `element` under a high-contrast theme.
 COLORREF shown(COLORREF own, int element);
 
@@ -183,9 +193,10 @@ ButtonColors buttonColors(int id);
 // buttons with it too.
 void drawRoundedButton(const DRAWITEMSTRUCT& item, ButtonColors colors, float scale);
 
-// The header band of the setup's and the uninstaller's windows: accent strip, icon, product name and version;
-// `headerHeight` in DIPs.
-void paintFrontEndHeader(HWND window, HDC dc, float scale, HFONT title, HFONT body, int headerHeight);
+// The header band of the setup's and the uninstaller's windows: accent strip, icon, product name and version. It is
+// `leastHeight` DIPs high, more when large text needs it; frontEndHeaderBottom says where it ends, in pixels.
+void paintFrontEndHeader(HWND window, HDC dc, float scale, HFONT title, HFONT body, int leastHeight);
+int frontEndHeaderBottom(HWND window, float scale, HFONT title, HFONT body, int leastHeight);
 
 // Snapshot (capture.cpp): the client area and its children as a 32-bit top-down BMP; silent on failure.
 void capture(HWND window, const std::wstring& path);

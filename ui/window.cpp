@@ -175,12 +175,17 @@ LRESULT onSystemCommand(Ui& ui, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(ui.window, WM_SYSCOMMAND, wParam, lParam);
 }
 
-// A theme or colour change while the window is open: the common controls learn of it from their parent, and all that
-// the page draws itself is drawn again in the colours now in force.
+// A theme, colour or text size change while the window is open: the common controls learn of it from their parent,
+// all that the page draws itself is drawn again in the colours now in force, and new text size lays the page out
+// again.
 LRESULT onSystemChange(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_SYSCOLORCHANGE) {
         for (HWND control : ui.controls)
             if (control) SendMessageW(control, WM_SYSCOLORCHANGE, wParam, lParam);
+    }
+    if (message == WM_SETTINGCHANGE && textScale() != ui.text) {
+        ui.fonts();
+        ui.layout();
     }
     RedrawWindow(ui.window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
     return DefWindowProcW(ui.window, message, wParam, lParam);
@@ -215,7 +220,7 @@ LRESULT dispatch(Ui& ui, UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_GETMINMAXINFO: {
             auto& limits = *reinterpret_cast<MINMAXINFO*>(lParam);
-            limits.ptMinTrackSize = POINT{ui.px(450), ui.px(350)};
+            limits.ptMinTrackSize = POINT{ui.px(ui.tx(NarrowestPage)), ui.px(350)};
             return 0;
         }
         case WM_SYSCOLORCHANGE:

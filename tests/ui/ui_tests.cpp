@@ -196,24 +196,28 @@ void expectNamed(Ui& ui, const std::string& where) {
 }
 
 // The text of each of `parent`'s buttons (and statics, when asked) fits it, in the control's own font: a static's
-// its rectangle, a radio button's the space beside its mark, an owner-drawn button's its text area.
+// its rectangle, a radio button's the space beside its mark, an owner-drawn button's its text area. An edit box's
+// and a combo box's line is as high as they show it.
 void expectTextsFit(HWND parent, float scale, const std::string& where, bool statics) {
     for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t className[16] = {}, caption[512] = {};
-        GetClassNameW(child, className, 16);
+        wchar_t caption[512] = {};
         GetWindowTextW(child, caption, 512);
+        const std::wstring kind = classOf(child);
         RECT room{};
         GetClientRect(child, &room);
         const bool ownerDrawn = (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
-        const bool button = lstrcmpiW(className, L"Button") == 0;
-        if (!button && (!statics || lstrcmpiW(className, L"Static") != 0)) continue;
+        const bool button = kind == L"button", line = kind == L"edit" || kind == L"combobox";
+        if (!button && !line && (!statics || kind != L"static")) continue;
         if (button && ownerDrawn) room = buttonTextArea(scale, room);
         if (button && !ownerDrawn) room.left += GetSystemMetrics(SM_CXMENUCHECK) + static_cast<int>(4 * scale);
+        if (kind == L"edit") SendMessageW(child, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&room));
+        if (kind == L"combobox") room.bottom = static_cast<LONG>(SendMessageW(child, CB_GETITEMHEIGHT, -1, 0));
         WindowDc dc(child);
         SelectionGuard font(dc.get(), reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)));
         RECT ink{0, 0, room.right - room.left, 0};
-        DrawTextW(dc.get(), caption, -1, &ink, DT_CALCRECT | DT_WORDBREAK | (ownerDrawn ? DT_CENTER : 0));
-        EXPECT_TRUE(ink.right <= room.right - room.left && ink.bottom <= room.bottom - room.top)
+        DrawTextW(dc.get(), caption[0] ? caption : L"0", -1, &ink,
+                  DT_CALCRECT | (line ? DT_SINGLELINE : DT_WORDBREAK) | (ownerDrawn ? DT_CENTER : 0));
+        EXPECT_TRUE((line || ink.right <= room.right - room.left) && ink.bottom <= room.bottom - room.top)
             << where << ": \"" << narrow(caption) << "\" needs " << ink.right << "x" << ink.bottom << ", has "
             << room.right - room.left << "x" << room.bottom - room.top;
     }
@@ -252,12 +256,14 @@ class UiTest : public ::testing::Test {
         SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
         deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
         deleteKeyTree(HKEY_LOCAL_MACHINE, RegistryPath);
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Accessibility", L"TextScaleFactor");
         SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &timeout_, 0);
         settings = Settings{1, 100, 3, 2, RGB(1, 2, 3)};  // English, and values no default has
         settings.save();
     }
     void TearDown() override {
         SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, timeout_, nullptr, SPIF_SENDCHANGE);
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Accessibility", L"TextScaleFactor");
         deleteKeyTree(HKEY_CURRENT_USER, RegistryPath);
         deleteKeyTree(HKEY_LOCAL_MACHINE, RegistryPath);
     }
@@ -270,7 +276,7 @@ bool twoColumns(Ui& ui, int page) {
         return placeOf(ui, ui.control(CustomizeButton)).left != placeOf(ui, ui.control(EnableButton)).left;
     const RECT color = placeOf(ui, ui.control(ColorButton));
     const RECT preview = placeOf(ui, FindWindowExW(ui.window, nullptr, L"Dormalis.Native.EmbeddedPreview", nullptr));
-    return color.top < preview.bottom && preview.top < color.bottom;
+    return color.left != preview.left;
 }
 
 // The width in DIPs the page may use: its client area, less the scroll bar when one is shown.
@@ -280,40 +286,53 @@ int roomOf(Ui& ui) {
     return static_cast<int>(client.right / ui.scale);
 }
 
-// Gives the page exactly `widthDips` to use: tall, so that it needs a scroll bar in neither arrangement or in both,
-// and wider by what a scroll bar takes.
+// Gives the page exactly `widthDips` to use: low, so that it needs a scroll bar in either arrangement, and wider by
+// what the scroll bar takes.
 void setRoom(Ui& ui, int dpi, int widthDips) {
-    const int tall = ui.px(1400);
-    setGeometry(ui, dpi, widthDips, tall);
+    const int low = ui.px(400);
+    setGeometry(ui, dpi, widthDips, low);
     RECT client{};
     GetClientRect(ui.window, &client);
     const int taken = static_cast<int>(std::ceil(widthDips * ui.scale)) - client.right;
-    if (taken > 0) setGeometry(ui, dpi, widthDips, tall, taken);
+    if (taken > 0) setGeometry(ui, dpi, widthDips, low, taken);
 }
 
-TEST_F(UiTest, NothingOverlapsOrLeavesThePageAndEveryTextFitsInEveryLanguageWidthAndScale) {
+// Windows' text size, as Settings stores and announces it.
+void setTextSize(HWND window, DWORD percent) {
+    writeDword(HKEY_CURRENT_USER, L"Software\\Microsoft\\Accessibility", L"TextScaleFactor", percent);
+    SendMessageW(window, WM_SETTINGCHANGE, 0, 0);
+}
+
+TEST_F(UiTest, NothingOverlapsOrLeavesThePageAndEveryTextFitsInEveryLanguageWidthTextSizeAndScale) {
+    constexpr std::pair<int, int> DpiAndTextSize[] = {{96, 100}, {144, 100}, {192, 100},
+                                                      {96, 150}, {144, 150}, {96, 225}};
     for (int page = SetupPage; page <= AboutPage; ++page) {
         for (unsigned language = 0; language < 6; ++language) {
             settings.language = language;
             OpenPage open(page);
-            for (int dpi : {96, 144, 192}) {
-                // 795 and 796: either side of the switch to two columns, on the pages that have one.
-                for (int width : {450, 795, 796, 1000}) {
+            for (const auto& [dpi, textSize] : DpiAndTextSize) {
+                setTextSize(open->window, textSize);
+                // The narrowest page and two columns from 796 DIPs at 100 % text, wider in proportion to larger
+                // text; the switch is checked either side.
+                const int narrowest = (NarrowestPage * textSize + 99) / 100, wideFrom = (796 * textSize + 99) / 100;
+                for (int width : {narrowest, wideFrom - 1, wideFrom, 1000}) {
                     const bool switches = page == SetupPage || page == CustomizePage;
-                    if (dpi * width > 96 * 1920 || (width == 795 && !switches)) continue;  // wider than the display
-                    if (switches && (width == 795 || width == 796)) {
-                        setRoom(*open, dpi, width);
-                    } else {
-                        setGeometry(*open, dpi, width);
-                    }
+                    const bool boundary = width == wideFrom - 1 || width == wideFrom;
+                    // Not wider than the display, nor narrower than a page may be.
+                    if (dpi * width > 96 * 1920 || width < narrowest || (boundary && !switches)) continue;
+                    boundary ? setRoom(*open, dpi, width) : setGeometry(*open, dpi, width);
                     const std::string where = "page " + std::to_string(page) + " language " + std::to_string(language) +
-                                              " dpi " + std::to_string(dpi) + " width " + std::to_string(width);
+                                              " dpi " + std::to_string(dpi) + " text " + std::to_string(textSize) +
+                                              "% width " + std::to_string(width);
+                    LOGFONTW body{};
+                    GetObjectW(open->typefaces[0].get(), sizeof(body), &body);
+                    EXPECT_EQ(-body.lfHeight, 16 * dpi * textSize / 9600) << where;
                     expectSoundLayout(*open, where);
                     if (!switches) continue;
-                    if (width == 795 || width == 796) {
+                    if (boundary) {
                         EXPECT_EQ(roomOf(*open), width) << where;
                     }
-                    EXPECT_EQ(twoColumns(*open, page), width >= 796) << where;
+                    EXPECT_EQ(twoColumns(*open, page), width >= wideFrom) << where;
                 }
             }
         }
@@ -432,25 +451,33 @@ struct OpenSetup {
     }
 };
 
-// A 1366 × 768 laptop at 125 % and a 1920 × 1080 screen at 150 %, each less a 40-pixel taskbar: the window opens
-// inside the work area, takes the DPI Windows announces, keeps Install and Cancel in view under content that scrolls
-// when it must, and every text fits, in every language.
-TEST_F(UiTest, TheSetupWindowFitsTheWorkAreaAtEveryScaleAndInEveryLanguage) {
+// A 1366 × 768 laptop at 125 % and a 1920 × 1080 screen at 150 %, each less a 40-pixel taskbar, and the laptop at
+// 100 % with the largest text: the window opens inside the work area, takes the DPI Windows announces and the text
+// size, keeps Install and Cancel in view under content that scrolls when it must, and every text fits, in every
+// language.
+TEST_F(UiTest, TheSetupWindowFitsTheWorkAreaAtEveryScaleTextSizeAndInEveryLanguage) {
     RECT screen{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0);
-    for (const auto& [width, height, dpi] : {std::tuple{1366, 768, 120}, std::tuple{1920, 1080, 144}}) {
+    for (const auto& [width, height, dpi, textSize] :
+         {std::tuple{1366, 768, 120, 100}, std::tuple{1920, 1080, 144, 150}, std::tuple{1366, 768, 96, 225}}) {
         RECT work{0, 0, width, height - 40};
         ASSERT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, SPIF_SENDCHANGE));
         for (unsigned language = 0; language < 6; ++language) {
             settings.language = language;
             OpenSetup setup;
             ASSERT_TRUE(setup.window);
+            setTextSize(setup.window, textSize);
             RECT frame{};
             GetWindowRect(setup.window, &frame);
             OffsetRect(&frame, 40, 30);  // the suggestion keeps the corner; a larger window must still fit
             SendMessageW(setup.window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
-            const std::string where =
-                std::to_string(width) + " dpi " + std::to_string(dpi) + " language " + std::to_string(language);
+            const std::string where = std::to_string(width) + " dpi " + std::to_string(dpi) + " text " +
+                                      std::to_string(textSize) + "% language " + std::to_string(language);
+            LOGFONTW body{};
+            GetObjectW(reinterpret_cast<HFONT>(
+                           SendMessageW(GetDlgItem(setup.window, setup_controls::Install), WM_GETFONT, 0, 0)),
+                       sizeof(body), &body);
+            EXPECT_EQ(-body.lfHeight, 16 * dpi * textSize / 9600) << where;
             const float scale = dpi / 96.0f;
             RECT common{}, client{};
             GetWindowRect(setup.window, &frame);

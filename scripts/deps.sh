@@ -5,7 +5,7 @@ packages=(
     cmake ninja-build python3 git gcc libc6-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     googletest
-    wine wine64 xvfb xauth x11-utils imagemagick
+    wine wine64 xvfb xauth x11-utils imagemagick locales
     osslsigncode openssl
     fonts-wqy-microhei fonts-dejavu-core
 )

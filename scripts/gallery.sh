@@ -50,6 +50,14 @@ convert "$shots/contrast.bmp" -alpha off -strip "$out/setup-en-high-contrast.png
 echo "$out/setup-en-high-contrast.png"
 wine reg delete "$contrast" /v Flags /f </dev/null >/dev/null 2>&1
 scheme "${own[@]}"
+
+# The setup page with Windows' text size at 150 %, read the same way as it starts.
+accessibility='HKCU\Software\Microsoft\Accessibility'
+wine reg add "$accessibility" /v TextScaleFactor /t REG_DWORD /d 150 /f </dev/null >/dev/null 2>&1
+wine "$build/Dormalis.exe" --ui-test 1 0 "$(winepath -w "$shots/text.bmp")" </dev/null >/dev/null 2>&1
+convert "$shots/text.bmp" -alpha off -strip "$out/setup-en-text-150.png"
+echo "$out/setup-en-text-150.png"
+wine reg delete "$accessibility" /v TextScaleFactor /f </dev/null >/dev/null 2>&1
 rm -rf "$shots"
 
 driver() { wine "$build/test_driver.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
@@ -57,12 +65,26 @@ driver() { wine "$build/test_driver.exe" "$@" </dev/null 2>/dev/null | tr -d '\r
 shoot() { import -window root -display "$DISPLAY" "png:-" | convert - -trim +repage -strip "$out/$1.png"; echo "$out/$1.png"; }
 click_install() { driver post "$1" 273 110 0 >/dev/null; }  # WM_COMMAND, Install's identifier, BN_CLICKED
 
+# Extra arguments are environment settings for the setup alone.
 open_setup() {
-    wine "$build/Dormalis Setup.exe" </dev/null >/dev/null 2>&1 &
+    env "$@" wine "$build/Dormalis Setup.exe" </dev/null >/dev/null 2>&1 &
     setup=$!
     window=$(driver find Dormalis.Native.Setup Dormalis 20000)
     sleep 1
 }
+
+# The setup speaks the display language, which Wine takes from the Unix locale: a German locale compiled into a
+# folder of our own (no system-wide locale generation) shows it in German.
+locales=$(mktemp -d)
+if localedef -i de_DE -f UTF-8 "$locales/de_DE.UTF-8" 2>/dev/null; then
+    open_setup LOCPATH="$locales" LC_ALL=de_DE.UTF-8
+    shoot setup-window-de
+    driver post "$window" 16 0 0 >/dev/null  # WM_CLOSE
+    wait "$setup" || true
+else
+    echo "no German locale data (the locales package): setup-window-de.png not drawn" >&2
+fi
+rm -rf "$locales"
 
 open_setup
 shoot setup-window-start

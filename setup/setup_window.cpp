@@ -389,10 +389,12 @@ void createControls(SetupWindow& setup) {
     EnableWindow(browse, !setup.installed);
     addControl(setup, panel, L"STATIC", L"", SS_LEFT, FolderMessage);
     addControl(setup, panel, L"STATIC", text("setup.networkModeTitle"), SS_LEFT, ModeTitle);
+    // The two choices follow each other, so that the arrow keys go from one to the other: a dialog's arrow keys walk
+    // its group in creation order, and a hint between them would be the next stop. Their places come from Rows.
     const DWORD radio = BS_AUTORADIOBUTTON | BS_MULTILINE | BS_NOTIFY;
     addControl(setup, panel, L"BUTTON", text("setup.networkModeFirewall"), radio | WS_GROUP | WS_TABSTOP, Firewall);
-    addControl(setup, panel, L"STATIC", text("setup.networkModeFirewallHint"), SS_LEFT, FirewallHint);
     addControl(setup, panel, L"BUTTON", text("setup.networkModeAdapters"), radio, Adapters);
+    addControl(setup, panel, L"STATIC", text("setup.networkModeFirewallHint"), SS_LEFT | WS_GROUP, FirewallHint);
     addControl(setup, panel, L"STATIC", text("setup.networkModeAdaptersHint"), SS_LEFT, AdaptersHint);
     addControl(setup, panel, L"STATIC", setuptext::adminNote(), SS_LEFT, AdminNote);
     addControl(setup, panel, L"STATIC", L"", SS_LEFT, Progress);

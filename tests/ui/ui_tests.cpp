@@ -524,6 +524,42 @@ TEST_F(UiTest, TheSetupWindowFitsTheWorkAreaAtEveryScaleTextSizeAndInEveryLangua
     SystemParametersInfoW(SPI_SETWORKAREA, 0, &screen, SPIF_SENDCHANGE);
 }
 
+HWND focusOf(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+// A key pressed where the setup window's focus is; true once the focus has moved (or the window is gone).
+bool press(HWND window, WPARAM key) {
+    HWND before = focusOf(window);
+    PostMessageW(before ? before : window, WM_KEYDOWN, key, 0);
+    return waitUntil([&] { return !IsWindow(window) || focusOf(window) != before; }, 5000);
+}
+
+// Tab reaches every control of the setup window and the chosen mode, the arrow keys the other mode, and Escape
+// cancels the setup as its Cancel button does.
+TEST_F(UiTest, TheKeyboardReachesEverySetupControlAndBothModesAndEscapeCancels) {
+    using namespace setup_controls;
+    OpenSetup setup;
+    ASSERT_TRUE(setup.window);
+    HWND content = GetDlgItem(setup.window, Content);
+    std::set<int> reached;
+    for (int step = 0; step < 8; ++step) {
+        ASSERT_TRUE(press(setup.window, VK_TAB)) << "Tab moves on";
+        reached.insert(GetDlgCtrlID(focusOf(setup.window)));
+    }
+    EXPECT_EQ(reached, (std::set<int>{Folder, Browse, Firewall, Cancel, Install}));
+    while (GetDlgCtrlID(focusOf(setup.window)) != Firewall)
+        ASSERT_TRUE(press(setup.window, VK_TAB));
+    ASSERT_TRUE(press(setup.window, VK_DOWN));
+    EXPECT_EQ(GetDlgCtrlID(focusOf(setup.window)), Adapters);
+    EXPECT_EQ(IsDlgButtonChecked(content, Adapters), static_cast<UINT>(BST_CHECKED)) << "the arrow chooses it";
+    ASSERT_TRUE(press(setup.window, VK_ESCAPE));
+    EXPECT_TRUE(waitUntil([&] { return !IsWindow(setup.window); }, 5000));
+}
+
 TEST_F(UiTest, HeaderCardButtonsAndFlagTakeTheirColoursAndTheCardFollowsTheService) {
     const COLORREF flags[6] = {RGB(0, 70, 170),   RGB(20, 50, 130), RGB(20, 20, 20),  // a colour only that flag has
                                RGB(255, 230, 20), RGB(185, 25, 40), RGB(0, 140, 75)};

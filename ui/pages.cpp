@@ -23,17 +23,21 @@ bool wide(const Ui& ui, int width) {
     return width >= ui.tx(796);
 }
 
+// The pixel height `caption` takes in the body font, wrapped at `width` pixels.
+int wrappedHeight(Ui& ui, const std::wstring& caption, int width, UINT format) {
+    RECT measured{0, 0, width, 0};
+    WindowDc dc(ui.window);
+    SelectionGuard font(dc.get(), ui.typefaces[0].get());
+    DrawTextW(dc.get(), caption.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | format);
+    return measured.bottom;
+}
+
 // The height in DIPs a button of `width` needs to show its wrapped caption whole, never below `height`.
 int fitted(Ui& ui, const std::wstring& caption, int width, int height) {
     const RECT area = buttonTextArea(ui.scale, RECT{0, 0, ui.px(width), ui.px(height)});
-    RECT measured{0, 0, area.right - area.left, 0};
-    {
-        WindowDc dc(ui.window);
-        SelectionGuard font(dc.get(), ui.typefaces[0].get());
-        DrawTextW(dc.get(), caption.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_CENTER | DT_NOPREFIX);
-    }
+    const int ink = wrappedHeight(ui, caption, area.right - area.left, DT_CENTER);
     const int padding = ui.px(height) - (area.bottom - area.top);
-    return std::max(height, static_cast<int>(std::ceil((measured.bottom + padding) / ui.scale)));
+    return std::max(height, static_cast<int>(std::ceil((ink + padding) / ui.scale)));
 }
 
 // An owner-drawn button at least `height` DIPs high; returns the height it took.
@@ -56,13 +60,8 @@ int buttonPair(Ui& ui, int width, int y, const std::wstring& left, int leftId, c
 // A radio button at least 42 DIPs high, higher when its caption wraps beside the mark; returns the height it took.
 int radio(Ui& ui, const std::wstring& caption, int id, int y, int width, bool checked, unsigned long style) {
     const int mark = GetSystemMetricsForDpi(SM_CXMENUCHECK, static_cast<UINT>(std::lround(ui.scale * 96))) + ui.px(4);
-    RECT measured{0, 0, ui.px(width) - mark, 0};
-    {
-        WindowDc dc(ui.window);
-        SelectionGuard font(dc.get(), ui.typefaces[0].get());
-        DrawTextW(dc.get(), caption.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-    }
-    const int height = std::max(42, static_cast<int>(std::ceil(measured.bottom / ui.scale)) + 20);
+    const int ink = wrappedHeight(ui, caption, ui.px(width) - mark, 0);
+    const int height = std::max(42, static_cast<int>(std::ceil(ink / ui.scale)) + 20);
     HWND created = ui.add(L"BUTTON", caption, id, 28, y, width, height, BS_AUTORADIOBUTTON | BS_MULTILINE | style);
     SendMessageW(created, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
     return height;

@@ -37,6 +37,7 @@ constexpr COLORREF FailureColor = RGB(158, 38, 38);
 struct UninstallWindow {
     HWND hwnd = nullptr;
     float scale = 1.0f;
+    float text = 1.0f;  // Windows' text size, taken by scaleWindow
     UniqueFont body;
     UniqueFont title;
     std::function<int()> removal;
@@ -45,6 +46,8 @@ struct UninstallWindow {
     int result = ExitFailed;
 
     int px(double dips) const { return static_cast<int>(dips * scale); }
+    // A length in DIPs that holds text, grown with the text size.
+    int tx(int dips) const { return static_cast<int>(std::ceil(dips * text)); }
 };
 
 std::wstring failedText(const std::wstring& reason) {
@@ -54,8 +57,8 @@ std::wstring failedText(const std::wstring& reason) {
 }
 
 HFONT makeFont(const UninstallWindow& window, int dips, int weight) {
-    return CreateFontW(-window.px(dips), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+    return CreateFontW(-window.px(dips * window.text), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
 }
 
 void addControl(UninstallWindow& window, const wchar_t* className, DWORD style, int id) {
@@ -63,22 +66,28 @@ void addControl(UninstallWindow& window, const wchar_t* className, DWORD style, 
                     0, 0, window.hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
 }
 
-// Fonts and places at the window's DPI, the old fonts kept until the controls hold the new ones; then its size.
+// Fonts and places at the window's DPI and text size, the old fonts kept until the controls hold the new ones; then
+// its size. Larger text makes the window and its boxes larger in proportion.
 void scaleWindow(UninstallWindow& window, const RECT* suggested) {
+    window.text = textScale();
     UniqueFont oldBody = std::move(window.body), oldTitle = std::move(window.title);
     window.body.reset(makeFont(window, 16, FW_NORMAL));
     window.title.reset(makeFont(window, 30, FW_BOLD));
-    const int y = HeaderHeight + Margin;
-    const Box places[] = {{Margin, y, Width - 2 * Margin, ProgressHeight},
-                          {Width - Margin - 160, y + ProgressHeight + 16, 160, ButtonHeight}};
+    const int header = static_cast<int>(
+        std::ceil(frontEndHeaderBottom(window.hwnd, window.scale, window.title.get(), window.body.get(), HeaderHeight) /
+                  window.scale));
+    const int y = header + Margin, width = window.tx(Width), progress = window.tx(ProgressHeight);
+    const int buttonWidth = window.tx(160), buttonHeight = window.tx(ButtonHeight);
+    const Box places[] = {{Margin, y, width - 2 * Margin, progress},
+                          {width - Margin - buttonWidth, y + progress + 16, buttonWidth, buttonHeight}};
     for (int id : {Progress, Close}) {
         const Box& box = places[id - Progress];
         HWND control = GetDlgItem(window.hwnd, id);
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(window.body.get()), TRUE);
         MoveWindow(control, window.px(box.x), window.px(box.y), window.px(box.width), window.px(box.height), TRUE);
     }
-    fitFrontEndWindow(window.hwnd, static_cast<UINT>(std::lround(window.scale * 96)), Width,
-                      y + ProgressHeight + 16 + ButtonHeight + Margin, suggested);
+    fitFrontEndWindow(window.hwnd, static_cast<UINT>(std::lround(window.scale * 96)), width,
+                      y + progress + 16 + buttonHeight + Margin, suggested);
     InvalidateRect(window.hwnd, nullptr, TRUE);
 }
 
@@ -143,6 +152,9 @@ LRESULT handleMessage(UninstallWindow& window, UINT message, WPARAM wParam, LPAR
         case WM_DPICHANGED:
             window.scale = static_cast<float>(LOWORD(wParam)) / 96.0f;
             scaleWindow(window, reinterpret_cast<const RECT*>(lParam));
+            return 0;
+        case WM_SETTINGCHANGE:
+            if (textScale() != window.text) scaleWindow(window, nullptr);
             return 0;
         case WM_ERASEBKGND:
             return eraseFrontEndBackground(window.hwnd, reinterpret_cast<HDC>(wParam));

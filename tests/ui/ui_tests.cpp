@@ -11,14 +11,17 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <thread>
 
 #include "foundation/constants.h"
+#include "foundation/contract.h"
 #include "foundation/process.h"
 #include "foundation/registry.h"
+#include "install/front_end.h"
 #include "registration/saver_selection.h"
 #include "setup/setup.h"
 #include "setup/setup_controls.h"
@@ -26,6 +29,7 @@
 #include "tests/support/desktop_state.h"
 #include "tests/support/stand_in_service.h"
 #include "tests/support/support.h"
+#include "uninstall/uninstall_window.h"
 #include "ui/ui.h"
 
 namespace dormalis {
@@ -433,19 +437,22 @@ RECT placeIn(HWND parent, HWND control) {
     return area;
 }
 
-// The setup window runs its own message loop, here on a thread of its own.
-struct OpenSetup {
+// The setup's or the uninstaller's window runs its own message loop, here on a thread of its own.
+struct OpenFrontEnd {
     HWND window = nullptr;
-    std::thread loop{[] { runSetupWindow(SetupOptions{}); }};
-    OpenSetup() {
+    std::thread loop;
+    explicit OpenFrontEnd(
+        const wchar_t* className = L"Dormalis.Native.Setup",
+        std::function<void()> run = [] { runSetupWindow(SetupOptions{}); })
+        : loop(std::move(run)) {
         waitUntil(
             [&] {
                 pumpMessages();
-                return IsWindowVisible(window = FindWindowW(L"Dormalis.Native.Setup", nullptr));
+                return IsWindowVisible(window = FindWindowW(className, nullptr));
             },
             10000);
     }
-    ~OpenSetup() {
+    ~OpenFrontEnd() {
         PostMessageW(window, WM_CLOSE, 0, 0);
         loop.join();
     }
@@ -454,17 +461,19 @@ struct OpenSetup {
 // A 1366 × 768 laptop at 125 % and a 1920 × 1080 screen at 150 %, each less a 40-pixel taskbar, and the laptop at
 // 100 % with the largest text: the window opens inside the work area, takes the DPI Windows announces and the text
 // size, keeps Install and Cancel in view under content that scrolls when it must, and every text fits, in every
-// language.
-TEST_F(UiTest, TheSetupWindowFitsTheWorkAreaAtEveryScaleTextSizeAndInEveryLanguage) {
+// language. The uninstaller's window, ending on its longest text, fits as well.
+TEST_F(UiTest, TheSetupAndUninstallWindowsFitTheWorkAreaAtEveryScaleTextSizeAndInEveryLanguage) {
     RECT screen{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0);
+    writeString(HKEY_LOCAL_MACHINE, RegistryPath, LastInstallErrorValue,
+                L"File is in use. Close screen saver previews and retry uninstall.");
     for (const auto& [width, height, dpi, textSize] :
          {std::tuple{1366, 768, 120, 100}, std::tuple{1920, 1080, 144, 150}, std::tuple{1366, 768, 96, 225}}) {
         RECT work{0, 0, width, height - 40};
         ASSERT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &work, SPIF_SENDCHANGE));
         for (unsigned language = 0; language < 6; ++language) {
             settings.language = language;
-            OpenSetup setup;
+            OpenFrontEnd setup;
             ASSERT_TRUE(setup.window);
             setTextSize(setup.window, textSize);
             RECT frame{};
@@ -519,6 +528,16 @@ TEST_F(UiTest, TheSetupWindowFitsTheWorkAreaAtEveryScaleTextSizeAndInEveryLangua
             SetFocus(GetDlgItem(content, setup_controls::Folder));
             AttachThreadInput(GetCurrentThreadId(), thread, FALSE);
             EXPECT_GE(placeIn(content, GetDlgItem(content, setup_controls::Folder)).top, 0) << where;
+
+            OpenFrontEnd uninstall(L"Dormalis.Native.Uninstall", [] { runUninstallWindow([] { return ExitFailed; }); });
+            ASSERT_TRUE(uninstall.window);
+            GetWindowRect(uninstall.window, &frame);
+            SendMessageW(uninstall.window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+            ASSERT_TRUE(
+                waitUntil([&] { return IsWindowEnabled(GetDlgItem(uninstall.window, UninstallClose)); }, 10000));
+            GetWindowRect(uninstall.window, &frame);
+            EXPECT_TRUE(IntersectRect(&common, &frame, &work) && EqualRect(&common, &frame)) << where << " uninstaller";
+            expectTextsFit(uninstall.window, scale, where + " uninstaller", true);
         }
     }
     SystemParametersInfoW(SPI_SETWORKAREA, 0, &screen, SPIF_SENDCHANGE);
@@ -542,9 +561,10 @@ bool press(HWND window, WPARAM key) {
 // cancels the setup as its Cancel button does.
 TEST_F(UiTest, TheKeyboardReachesEverySetupControlAndBothModesAndEscapeCancels) {
     using namespace setup_controls;
-    OpenSetup setup;
+    OpenFrontEnd setup;
     ASSERT_TRUE(setup.window);
     HWND content = GetDlgItem(setup.window, Content);
+    ASSERT_TRUE(waitUntil([&] { return focusOf(setup.window) != nullptr; }, 5000)) << "the window is active";
     std::set<int> reached;
     for (int step = 0; step < 8; ++step) {
         ASSERT_TRUE(press(setup.window, VK_TAB)) << "Tab moves on";

@@ -64,8 +64,7 @@ struct SetupWindow {
     int contentHeight = 0;   // pixels
 
     int px(double dips) const { return static_cast<int>(dips * scale); }
-    // A length in DIPs that holds text, grown with the text size.
-    int tx(int dips) const { return static_cast<int>(std::ceil(dips * text)); }
+    int tx(int dips) const { return grownWithText(dips, text); }
     UINT dpi() const { return static_cast<UINT>(std::lround(scale * 96)); }
 };
 

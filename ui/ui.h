@@ -52,6 +52,12 @@ enum ControlId : int {
     DisplaysCombo = 121,
 };
 
+// A length of `dips` that holds text, grown by the text-size factor `text` and rounded up, in DIPs. Every window
+// grows its text-holding lengths this one way.
+inline int grownWithText(int dips, float text) {
+    return static_cast<int>(std::ceil(dips * text));
+}
+
 // One painted text; the rectangle is in unscrolled pixels.
 struct Label {
     RECT rect{};
@@ -110,7 +116,7 @@ struct Ui {
     // A DIP length in pixels, truncated.
     int px(double dips) const { return static_cast<int>(dips * scale); }
     // A length in DIPs that holds a line of text, grown with the text size.
-    int tx(int dips) const { return static_cast<int>(std::ceil(dips * text)); }
+    int tx(int dips) const { return grownWithText(dips, text); }
     HWND control(int id) const { return window ? GetDlgItem(window, id) : nullptr; }
 };
 

@@ -46,8 +46,7 @@ struct UninstallWindow {
     int result = ExitFailed;
 
     int px(double dips) const { return static_cast<int>(dips * scale); }
-    // A length in DIPs that holds text, grown with the text size.
-    int tx(int dips) const { return static_cast<int>(std::ceil(dips * text)); }
+    int tx(int dips) const { return grownWithText(dips, text); }
 };
 
 std::wstring failedText(const std::wstring& reason) {
